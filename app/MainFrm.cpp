@@ -1,0 +1,121 @@
+#include "MainFrm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "LockKeys.h"
+#include "OrvaneView.h"
+#include "ToolbarIcons.h"
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("mainFrame");
+    PreCreateWindow();
+    OnCreate();
+}
+
+void CMainFrame::PreCreateWindow() {
+    setWindowTitle(QStringLiteral("发卡软件"));
+}
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, const QString& prompt,
+                                const QString& tip) {
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setStatusTip(prompt);
+    action->setToolTip(tip);
+    return action;
+}
+
+QAction* CMainFrame::Command(int id) const {
+    for (QAction* action : findChildren<QAction*>()) {
+        if (action->data().toInt() == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void CMainFrame::OnCreate() {
+    QAction* userCard = AddCommand(ID_USER_CARD, QStringLiteral("用户卡"), QStringLiteral("用户卡"),
+                                   QStringLiteral("用户卡"));
+    QAction* manageCard = AddCommand(ID_MANAGE_CARD, QStringLiteral("管理卡"),
+                                     QStringLiteral("管理卡"), QStringLiteral("管理卡"));
+    QAction* portSet = AddCommand(ID_PORT_SET, QStringLiteral("端口设置"),
+                                  QStringLiteral("端口设置"), QStringLiteral("端口设置"));
+    QAction* about =
+        AddCommand(ID_APP_ABOUT, QStringLiteral("关于"),
+                   QStringLiteral("显示程序信息，版本号和版权"), QStringLiteral("关于"));
+    QAction* exit =
+        AddCommand(ID_APP_EXIT, QStringLiteral("退出(&X)"),
+                   QStringLiteral("退出应用程序；提示保存文档"), QStringLiteral("退出"));
+    userCard->setIcon(UserCardIcon());
+    manageCard->setIcon(ManageCardIcon());
+    portSet->setIcon(PortSettingsIcon());
+    about->setIcon(AboutIcon());
+    // The windows behind these commands are not part of the program yet.
+    for (QAction* pending : {userCard, manageCard, portSet, about}) {
+        pending->setEnabled(false);
+    }
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* settings = menuBar()->addMenu(QStringLiteral("设置"));
+    settings->addAction(userCard);
+    settings->addAction(manageCard);
+    settings->addAction(portSet);
+    settings->addSeparator();
+    settings->addAction(exit);
+
+    m_wndToolBar = new QToolBar(QStringLiteral("工具栏"), this);
+    m_wndToolBar->setObjectName("toolBar");
+    m_wndToolBar->setIconSize(QSize(32, 32));
+    m_wndToolBar->setMovable(true);
+    m_wndToolBar->setFloatable(true);
+    m_wndToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_wndToolBar->addAction(userCard);
+    m_wndToolBar->addAction(manageCard);
+    m_wndToolBar->addAction(portSet);
+    m_wndToolBar->addAction(about);
+    addToolBar(Qt::TopToolBarArea, m_wndToolBar);
+
+    m_wndStatusBar = statusBar();
+    m_wndStatusBar->setObjectName("statusBar");
+    auto* idle = new QLabel(QStringLiteral("就绪"), m_wndStatusBar);
+    idle->setObjectName("idleText");
+    m_wndStatusBar->addWidget(idle, 1);
+    const char* const texts[3] = {"大写", "数字", "滚动"};
+    for (int i = 0; i < 3; ++i) {
+        m_indicators[i] = new QLabel(QString::fromUtf8(texts[i]), m_wndStatusBar);
+        m_indicators[i]->setFrameShape(QFrame::Panel);
+        m_indicators[i]->setFrameShadow(QFrame::Sunken);
+        m_indicators[i]->setAlignment(Qt::AlignCenter);
+        m_indicators[i]->setMinimumWidth(m_indicators[i]->sizeHint().width() + 12);
+        m_wndStatusBar->addPermanentWidget(m_indicators[i]);
+    }
+    UpdateIndicators();
+    qApp->installEventFilter(this);
+
+    setCentralWidget(new COrvaneView(this));
+}
+
+void CMainFrame::UpdateIndicators() {
+    const LockKey keys[3] = {LockKey::Caps, LockKey::Num, LockKey::Scroll};
+    for (int i = 0; i < 3; ++i) {
+        // A lock that is off shows its text greyed.
+        m_indicators[i]->setEnabled(IsLockKeyOn(keys[i]));
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock) {
+            UpdateIndicators();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

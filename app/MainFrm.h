@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QToolBar;
+
+// Command ids of the menu and toolbar.
+enum : int {
+    ID_USER_CARD = 32773,
+    ID_PORT_SET = 32774,
+    ID_MANAGE_CARD = 32775,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+};
+
+// The main window: caption "发卡软件", the menu "设置", a toolbar of four commands, the
+// status bar with the idle text and three lock-key indicators, and the grey view.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+
+    // The command of a menu or toolbar id, or nullptr.
+    QAction* Command(int id) const;
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+    // The indicator panes' labels, in the order caps, num, scroll.
+    QLabel* Indicator(int index) const { return m_indicators[index]; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void PreCreateWindow();
+    void OnCreate();
+    void UpdateIndicators();
+    QAction* AddCommand(int id, const QString& text, const QString& prompt, const QString& tip);
+
+    QStatusBar* m_wndStatusBar = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QLabel* m_indicators[3] = {};
+};

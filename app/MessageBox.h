@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+class QWidget;
+
+// Every message box and question of the program goes through here, so that tests can answer
+// them and read what was shown. The caption is the application's title unless given.
+namespace Msg {
+
+// OK button; the exclamation icon unless another is given.
+void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::Warning,
+          const QString& caption = QString());
+
+// Yes and No buttons with the question-mark icon; true for Yes.
+bool Ask(QWidget* parent, const QString& text, const QString& caption = QString());
+
+// One box as it was shown.
+struct Shown {
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+};
+
+// While one exists, boxes are not shown: each is recorded and answered with the next queued
+// answer, or with its first button when none is queued.
+class Recorder {
+public:
+    Recorder();
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    void QueueAnswer(QMessageBox::StandardButton answer) { m_answers.push_back(answer); }
+    const std::vector<Shown>& shown() const { return m_shown; }
+    void clear() { m_shown.clear(); }
+
+private:
+    friend QMessageBox::StandardButton Answer(const Shown& box);
+    std::deque<QMessageBox::StandardButton> m_answers;
+    std::vector<Shown> m_shown;
+};
+
+}  // namespace Msg

@@ -1,0 +1,174 @@
+#include "OrvaneApp.h"
+
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include <QApplication>
+
+#include "MainFrm.h"
+#include "MessageBox.h"
+#include "Settings.h"
+#include "app/PosixIo.h"
+#include "register/RegisterFile.h"
+
+namespace {
+
+COrvaneApp* g_app = nullptr;
+
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// "cardbook.kcd.damaged-20261208-164751", numbered when that name is taken.
+std::string DamagedName(const std::string& path) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = path + ".damaged-" + stamp;
+    std::string name = base;
+    for (int n = 2; Exists(name); ++n) {
+        name = base + "-" + std::to_string(n);
+    }
+    return name;
+}
+
+}  // namespace
+
+COrvaneApp& theApp() {
+    return *g_app;
+}
+
+COrvaneApp::COrvaneApp(std::string appDir) : m_strAppDir(std::move(appDir)) {
+    g_app = this;
+}
+
+COrvaneApp::~COrvaneApp() {
+    if (g_app == this) {
+        g_app = nullptr;
+    }
+}
+
+std::string COrvaneApp::SettingsPath() const {
+    return m_strAppDir + kSettingsFileName;
+}
+
+bool COrvaneApp::InitInstance() {
+    m_pMainWnd = std::make_unique<CMainFrame>();
+    m_pMainWnd->showMaximized();
+    m_pMainWnd->repaint();
+
+    m_nMaxNumber = 0;
+    m_pCardWnd = nullptr;
+    m_mapCards.InitHashTable(CCardMap::kRegisterHashSize);
+
+    if (m_strAppDir.empty()) {
+        m_strAppDir = ExecutableDir();
+    } else if (m_strAppDir.back() != '/') {
+        m_strAppDir += '/';
+    }
+    const AppSettings settings = ReadSettings(SettingsPath());
+    m_nComPort = settings.comPort;
+    m_strSysPassword = settings.sysPassword;
+
+    LoadRegister(RegisterPath());
+    return true;
+}
+
+int COrvaneApp::ExitInstance() {
+    if (!m_mapCards.IsEmpty()) {
+        while (!SaveRegister(RegisterPath()) &&
+               Msg::Ask(nullptr,
+                        QStringLiteral("是否再试一次保存卡片登记?\n选“否”将放弃本次的修改。"))) {
+        }
+    }
+    std::string error;
+    if (!WritePassword(SettingsPath(), m_strSysPassword, error)) {
+        Msg::Show(nullptr, QStringLiteral("系统密码无法保存到设置文件:\n") + Text(error));
+    }
+    m_pMainWnd.reset();
+    return 0;
+}
+
+bool COrvaneApp::LoadRegister(const std::string& path) {
+    std::string error;
+    RegisterLoad result;
+    {
+        WaitCursor wait;
+        result = LoadRegisterFile(path, m_mapCards, m_nMaxNumber, error);
+    }
+    switch (result) {
+        case RegisterLoad::Loaded:
+        case RegisterLoad::EmptyFile:
+            return true;
+        case RegisterLoad::Missing:
+            return false;
+        case RegisterLoad::Unreadable:
+        case RegisterLoad::Damaged:
+            break;
+    }
+    QString text = QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
+                       .arg(Text(path), Text(error));
+    if (path == RegisterPath()) {
+        m_bRegisterDamaged = true;
+        text += QStringLiteral("这个文件不会被覆盖:退出时如有卡片要保存,会先把它改名留存。");
+    }
+    Msg::Show(m_pMainWnd.get(), text);
+    return false;
+}
+
+bool COrvaneApp::KeepDamagedRegister() {
+    const std::string path = RegisterPath();
+    if (!Exists(path)) {
+        m_bRegisterDamaged = false;
+        return true;
+    }
+    const std::string kept = DamagedName(path);
+    if (Io().rename(path.c_str(), kept.c_str()) != 0) {
+        Msg::Show(
+            m_pMainWnd.get(),
+            QStringLiteral("无法把无法读取的卡片登记文件\n%1\n改名留存:%2\n\n卡片登记没有保存。")
+                .arg(Text(path), Text(ErrnoText(errno))));
+        return false;
+    }
+    m_bRegisterDamaged = false;
+    Msg::Show(m_pMainWnd.get(),
+              QStringLiteral("原来无法读取的卡片登记文件已改名留存为:\n%1").arg(Text(kept)),
+              QMessageBox::Information);
+    return true;
+}
+
+bool COrvaneApp::SaveRegister(const std::string& path) {
+    if (m_bRegisterDamaged && path == RegisterPath() && !KeepDamagedRegister()) {
+        return false;
+    }
+    std::string error;
+    bool saved;
+    {
+        WaitCursor wait;
+        saved = SaveRegisterFile(m_mapCards, path, BackupPath(), error);
+    }
+    if (!saved) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("卡片登记无法保存到\n%1\n\n%2\n\n原来的登记文件和备份都没有改变,"
+                                 "本次的修改还没有写入文件。")
+                      .arg(Text(path), Text(error)));
+    }
+    return saved;
+}

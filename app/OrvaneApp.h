@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "TextCheck.h"
+#include "register/CardMap.h"
+
+class CMainFrame;
+
+constexpr const char* kRegisterFileName = "cardbook.kcd";
+constexpr const char* kBackupSuffix = ".old";
+
+// The one application object: settings, the register and the slots through which the card
+// windows and the small dialogs find each other. Start-up and shut-down run in fixed order.
+class COrvaneApp {
+public:
+    // `appDir` is the folder of set.ini and the register; empty means the executable's folder.
+    explicit COrvaneApp(std::string appDir = std::string());
+    ~COrvaneApp();
+    COrvaneApp(const COrvaneApp&) = delete;
+    COrvaneApp& operator=(const COrvaneApp&) = delete;
+
+    // Shows the main window, reads the settings and loads the register. False ends the
+    // program (ExitInstance still runs).
+    bool InitInstance();
+    // Writes the register (when it holds cards) and the password. Returns the exit code.
+    int ExitInstance();
+
+    bool IsDigits(std::string_view text, int n) const { return ::IsDigits(text, n); }
+    bool IsAmount(std::string_view text, int n) const { return ::IsAmount(text, n); }
+
+    // Replaces the register with the file's cards, all or nothing. A file that exists but
+    // cannot be read is reported to the operator. True when the file was read.
+    bool LoadRegister(const std::string& path);
+    // Writes the register with a backup of the previous file. A failure is reported to the
+    // operator and leaves the file and the backup as they were.
+    bool SaveRegister(const std::string& path);
+
+    std::string RegisterPath() const { return m_strAppDir + kRegisterFileName; }
+    std::string BackupPath() const { return RegisterPath() + kBackupSuffix; }
+    std::string SettingsPath() const;
+    CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
+
+    std::string m_strAppDir;
+    int m_nComPort = 0;
+    std::string m_strSysPassword;
+    CCardMap m_mapCards;
+    uint32_t m_nMaxNumber = 0;
+    QPointer<QWidget> m_pCardWnd;
+
+private:
+    bool KeepDamagedRegister();
+
+    std::unique_ptr<CMainFrame> m_pMainWnd;
+    // Set when the register file at start-up existed but could not be read: it is moved
+    // aside before the first save, so that it is never overwritten.
+    bool m_bRegisterDamaged = false;
+};
+
+// The application object of the running program.
+COrvaneApp& theApp();

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// The POSIX calls through which files are written. Tests swap entries to provoke the
+// failures (a full disk, a failing fsync or rename) that a real machine rarely shows.
+struct PosixIo {
+    ssize_t (*write)(int fd, const void* buf, size_t count);
+    int (*fsync)(int fd);
+    int (*rename)(const char* from, const char* to);
+    int (*close)(int fd);
+};
+
+PosixIo& Io();
+
+// Restores the real calls when it goes out of scope.
+class ScopedIoOverride {
+public:
+    ScopedIoOverride() : m_saved(Io()) {}
+    ~ScopedIoOverride() { Io() = m_saved; }
+    ScopedIoOverride(const ScopedIoOverride&) = delete;
+    ScopedIoOverride& operator=(const ScopedIoOverride&) = delete;
+
+private:
+    PosixIo m_saved;
+};
+
+// write() until all bytes are written; retries on EINTR. False with errno set on failure.
+bool WriteAll(int fd, const void* data, size_t size);
+
+// A short Chinese text for an errno value, for messages shown to the operator.
+std::string ErrnoText(int err);

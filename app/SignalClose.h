@@ -1,0 +1,7 @@
+#pragma once
+
+class QWidget;
+
+// SIGTERM and SIGINT close `window` the normal way (open modal dialogs first), so that the
+// program ends through its ordinary shut-down.
+void CloseOnTerminationSignals(QWidget* window);

@@ -1,0 +1,271 @@
+#include "Archive.h"
+
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/CodePage.h"
+#include "app/PosixIo.h"
+
+namespace {
+
+constexpr size_t kBufferSize = 64 * 1024;
+
+}  // namespace
+
+CArchive::CArchive(const void* data, size_t size)
+    : m_bStoring(false),
+      m_pData(static_cast<const uint8_t*>(data)),
+      m_nSize(size),
+      m_nTotal(size) {}
+
+CArchive::CArchive(int fd, uint64_t size)
+    : m_bStoring(false), m_fd(fd), m_buffer(kBufferSize), m_nTotal(size) {
+    m_pData = m_buffer.data();
+}
+
+CArchive::CArchive(std::string* out) : m_bStoring(true), m_pOut(out) {}
+
+CArchive::CArchive(int fd) : m_bStoring(true), m_fd(fd), m_buffer(kBufferSize) {}
+
+void CArchive::Fail(uint64_t offset, const std::string& what) {
+    if (m_bFailed) {
+        return;
+    }
+    m_bFailed = true;
+    m_strError = "偏移 " + std::to_string(offset) + " 处";
+    if (m_pszField != nullptr) {
+        m_strError += "(字段 " + std::string(m_pszField) + ")";
+    }
+    m_strError += ":" + what;
+}
+
+// ---- storing ----
+
+void CArchive::Put(const void* data, size_t size) {
+    if (m_pOut != nullptr) {
+        m_pOut->append(static_cast<const char*>(data), size);
+        m_nPos += size;
+        return;
+    }
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (size > 0 && !m_bFailed) {
+        if (m_nPos == m_buffer.size() && !Flush()) {
+            return;
+        }
+        const size_t n = std::min(size, m_buffer.size() - m_nPos);
+        std::memcpy(m_buffer.data() + m_nPos, p, n);
+        m_nPos += n;
+        p += n;
+        size -= n;
+    }
+}
+
+bool CArchive::Flush() {
+    if (m_bFailed) {
+        return false;
+    }
+    if (m_pOut != nullptr || m_nPos == 0) {
+        return true;
+    }
+    if (!WriteAll(m_fd, m_buffer.data(), m_nPos)) {
+        const int err = errno;
+        Fail(m_nBase, "写入失败:" + ErrnoText(err));
+        return false;
+    }
+    m_nBase += m_nPos;
+    m_nPos = 0;
+    return true;
+}
+
+void CArchive::WriteBytes(const void* data, size_t size) {
+    Put(data, size);
+}
+
+CArchive& CArchive::operator<<(uint8_t v) {
+    Put(&v, 1);
+    return *this;
+}
+
+CArchive& CArchive::operator<<(uint16_t v) {
+    const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    Put(b, 2);
+    return *this;
+}
+
+CArchive& CArchive::operator<<(uint32_t v) {
+    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    Put(b, 4);
+    return *this;
+}
+
+CArchive& CArchive::operator<<(int32_t v) {
+    return *this << static_cast<uint32_t>(v);
+}
+
+CArchive& CArchive::operator<<(const std::string& s) {
+    const size_t n = s.size();
+    if (n < 0xFF) {
+        *this << static_cast<uint8_t>(n);
+    } else if (n < 0xFFFE) {
+        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(n);
+    } else {
+        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(0xFFFF)
+              << static_cast<uint32_t>(n);
+    }
+    Put(s.data(), n);
+    return *this;
+}
+
+void CArchive::WriteCount(uint32_t count) {
+    if (count < 0xFFFF) {
+        *this << static_cast<uint16_t>(count);
+    } else {
+        *this << static_cast<uint16_t>(0xFFFF) << count;
+    }
+}
+
+// ---- loading ----
+
+bool CArchive::Refill() {
+    if (m_fd < 0) {
+        return false;
+    }
+    m_nBase += m_nSize;
+    m_nPos = 0;
+    m_nSize = 0;
+    const uint64_t want = std::min<uint64_t>(m_buffer.size(), m_nTotal - m_nBase);
+    while (m_nSize < want) {
+        const ssize_t n = ::read(m_fd, m_buffer.data() + m_nSize, want - m_nSize);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int err = n < 0 ? errno : 0;
+            Fail(m_nBase + m_nSize,
+                 err != 0 ? "读取失败:" + ErrnoText(err) : std::string("文件在读取时变短了"));
+            return false;
+        }
+        m_nSize += static_cast<size_t>(n);
+    }
+    return m_nSize > 0;
+}
+
+bool CArchive::Get(void* data, size_t size) {
+    if (m_bFailed) {
+        std::memset(data, 0, size);
+        return false;
+    }
+    if (size > Remaining()) {
+        Fail(Offset(), "文件意外结束:需要 " + std::to_string(size) + " 字节,只剩 " +
+                           std::to_string(Remaining()) + " 字节");
+        std::memset(data, 0, size);
+        return false;
+    }
+    uint8_t* p = static_cast<uint8_t*>(data);
+    while (size > 0) {
+        if (m_nPos == m_nSize && !Refill()) {
+            std::memset(p, 0, size);
+            return false;
+        }
+        const size_t n = std::min(size, m_nSize - m_nPos);
+        std::memcpy(p, m_pData + m_nPos, n);
+        m_nPos += n;
+        p += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool CArchive::ReadBytes(void* data, size_t size) {
+    return Get(data, size);
+}
+
+CArchive& CArchive::operator>>(uint8_t& v) {
+    Get(&v, 1);
+    return *this;
+}
+
+CArchive& CArchive::operator>>(uint16_t& v) {
+    uint8_t b[2];
+    Get(b, 2);
+    v = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return *this;
+}
+
+CArchive& CArchive::operator>>(uint32_t& v) {
+    uint8_t b[4];
+    Get(b, 4);
+    v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return *this;
+}
+
+CArchive& CArchive::operator>>(int32_t& v) {
+    uint32_t u = 0;
+    *this >> u;
+    v = static_cast<int32_t>(u);
+    return *this;
+}
+
+uint32_t CArchive::ReadCount() {
+    uint16_t count16 = 0;
+    *this >> count16;
+    if (count16 != 0xFFFF) {
+        return count16;
+    }
+    uint32_t count32 = 0;
+    *this >> count32;
+    return count32;
+}
+
+// The string length prefix: a byte; 0xFF then a uint16; 0xFFFF then a uint32. The uint16
+// 0xFFFE marks a wide string whose length follows again in the same encoding.
+uint64_t CArchive::ReadLength(bool& wide) {
+    wide = false;
+    uint8_t len8 = 0;
+    *this >> len8;
+    if (len8 < 0xFF) {
+        return len8;
+    }
+    uint16_t len16 = 0;
+    *this >> len16;
+    if (len16 == 0xFFFE) {
+        wide = true;
+        *this >> len8;
+        if (len8 < 0xFF) {
+            return len8;
+        }
+        *this >> len16;
+    }
+    if (len16 < 0xFFFF) {
+        return len16;
+    }
+    uint32_t len32 = 0;
+    *this >> len32;
+    return len32;
+}
+
+CArchive& CArchive::operator>>(std::string& s) {
+    s.clear();
+    const uint64_t start = Offset();
+    bool wide = false;
+    const uint64_t chars = ReadLength(wide);
+    if (m_bFailed) {
+        return *this;
+    }
+    const uint64_t bytes = wide ? chars * 2 : chars;
+    if (bytes > Remaining()) {
+        Fail(start, "字符串长度 " + std::to_string(bytes) + " 字节超出文件剩余的 " +
+                        std::to_string(Remaining()) + " 字节");
+        return *this;
+    }
+    std::string raw(static_cast<size_t>(bytes), '\0');
+    if (!Get(raw.data(), raw.size())) {
+        return *this;
+    }
+    s = wide ? Utf16leToCodePage(raw) : std::move(raw);
+    return *this;
+}

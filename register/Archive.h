@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A byte stream in the register file's encoding: little-endian integers, the archive count
+// (uint16, or 0xFFFF and a uint32) and length-prefixed strings.
+//
+// Loading never reads past the data and never allocates from a length field before checking
+// it against the bytes that remain. The first failure is kept with its offset; every read
+// after it yields zeros and empty strings, so a caller may check Failed() once per record.
+// Storing goes through a 64 KiB buffer; a failed write is kept the same way.
+class CArchive {
+public:
+    // Loading from memory.
+    CArchive(const void* data, size_t size);
+    // Loading `size` bytes from the current position of an open file descriptor.
+    CArchive(int fd, uint64_t size);
+    // Storing into a string (appended).
+    explicit CArchive(std::string* out);
+    // Storing to an open file descriptor; call Flush() at the end.
+    explicit CArchive(int fd);
+
+    CArchive(const CArchive&) = delete;
+    CArchive& operator=(const CArchive&) = delete;
+
+    bool IsStoring() const { return m_bStoring; }
+    bool IsLoading() const { return !m_bStoring; }
+
+    CArchive& operator<<(uint8_t v);
+    CArchive& operator<<(uint16_t v);
+    CArchive& operator<<(uint32_t v);
+    CArchive& operator<<(int32_t v);
+    CArchive& operator<<(const std::string& s);
+    void WriteCount(uint32_t count);
+    void WriteBytes(const void* data, size_t size);
+    // Writes out the buffer (file mode). False when any write so far has failed.
+    bool Flush();
+
+    CArchive& operator>>(uint8_t& v);
+    CArchive& operator>>(uint16_t& v);
+    CArchive& operator>>(uint32_t& v);
+    CArchive& operator>>(int32_t& v);
+    // A narrow string, or a wide one (0xFF 0xFFFE prefix) converted to the code page.
+    CArchive& operator>>(std::string& s);
+    uint32_t ReadCount();
+    bool ReadBytes(void* data, size_t size);
+
+    // Names the field being read, for the error text.
+    void SetField(const char* name) { m_pszField = name; }
+    const char* Field() const { return m_pszField; }
+
+    uint64_t Offset() const { return m_nBase + m_nPos; }
+    uint64_t Remaining() const { return m_nTotal - Offset(); }
+
+    bool Failed() const { return m_bFailed; }
+    // What went wrong, with the offset and the field being read (Chinese text).
+    const std::string& Error() const { return m_strError; }
+    // Marks the archive failed at `offset`; the first failure wins.
+    void Fail(uint64_t offset, const std::string& what);
+
+private:
+    bool Refill();
+    void Put(const void* data, size_t size);
+    bool Get(void* data, size_t size);
+    uint64_t ReadLength(bool& wide);
+
+    bool m_bStoring;
+    int m_fd = -1;
+    std::string* m_pOut = nullptr;
+    std::vector<uint8_t> m_buffer;
+    const uint8_t* m_pData = nullptr;  // loading: current buffer
+    size_t m_nSize = 0;                // loading: bytes in the buffer
+    size_t m_nPos = 0;                 // position in the buffer
+    uint64_t m_nBase = 0;              // stream offset of the buffer's first byte
+    uint64_t m_nTotal = 0;             // loading: size of the stream
+    const char* m_pszField = nullptr;
+    bool m_bFailed = false;
+    std::string m_strError;
+};

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CArchive;
+
+// Card status, card type and sex as stored in the record.
+enum CardStatus : uint8_t { CARD_NOT_ISSUED = 0, CARD_ISSUED = 1, CARD_LOST = 2 };
+enum CardType : uint8_t { CARD_FREE = 0, CARD_MONTHLY = 1, CARD_ANNUAL = 2, CARD_TEMPORARY = 3 };
+enum CardSex : uint8_t { SEX_MALE = 0, SEX_FEMALE = 1 };
+
+// The nine texts of the three enumerations in one table (UTF-8): status 0..2 at 0..2, type
+// 0..3 at 3..6, sex 0..1 at 7..8.
+constexpr int kCardTextCount = 9;
+constexpr int kCardTypeTextBase = 3;
+constexpr int kCardSexTextBase = 7;
+extern const char* const g_cardTexts[kCardTextCount];
+
+// The table's text for a status, type or sex value; nullptr for a value the table does not
+// have (records keep such bytes unchanged).
+const char* CardStatusText(uint8_t status);
+const char* CardTypeText(uint8_t type);
+const char* CardSexText(uint8_t sex);
+
+// One card holder and the card issued to them. Strings hold code-page bytes as typed.
+class CCard {
+public:
+    static constexpr const char* kClassName = "CCard";
+    static constexpr uint16_t kSchema = 1;
+
+    int32_t m_nNumber = 1;
+    uint8_t m_nStatus = CARD_NOT_ISSUED;
+    std::string m_strCardNo;
+    uint8_t m_nCardType = CARD_FREE;
+    std::string m_strValidDate = "00000000";
+    std::string m_strPassword;
+    std::string m_strRegDate = "00000000";
+    std::string m_strName;
+    std::string m_strPhone;
+    std::string m_strHouseNo;
+    std::string m_strIdNo;
+    std::string m_strAddress;
+    std::string m_strRemark;
+    std::string m_strRights = "0000000000000000";
+    std::string m_strRights2 = "0000000000000000";
+    uint8_t m_nSex = SEX_MALE;
+    std::string m_strPaid;
+    std::string m_strMonthFee;
+    std::string m_strYearFee;
+
+    CCard() = default;
+    CCard(const CCard&) = delete;
+    CCard& operator=(const CCard&) = delete;
+
+    // Writes or reads the 19 fields in declaration order. A failed read leaves the archive
+    // in its failed state; the record then holds whatever was read before.
+    void Serialize(CArchive& ar);
+
+    // Calls f(name, field) for the 19 fields in declaration order.
+    template <class Self, class F>
+    static void VisitFields(Self& card, F&& f);
+};
+
+template <class Self, class F>
+void CCard::VisitFields(Self& c, F&& f) {
+    f("m_nNumber", c.m_nNumber);
+    f("m_nStatus", c.m_nStatus);
+    f("m_strCardNo", c.m_strCardNo);
+    f("m_nCardType", c.m_nCardType);
+    f("m_strValidDate", c.m_strValidDate);
+    f("m_strPassword", c.m_strPassword);
+    f("m_strRegDate", c.m_strRegDate);
+    f("m_strName", c.m_strName);
+    f("m_strPhone", c.m_strPhone);
+    f("m_strHouseNo", c.m_strHouseNo);
+    f("m_strIdNo", c.m_strIdNo);
+    f("m_strAddress", c.m_strAddress);
+    f("m_strRemark", c.m_strRemark);
+    f("m_strRights", c.m_strRights);
+    f("m_strRights2", c.m_strRights2);
+    f("m_nSex", c.m_nSex);
+    f("m_strPaid", c.m_strPaid);
+    f("m_strMonthFee", c.m_strMonthFee);
+    f("m_strYearFee", c.m_strYearFee);
+}

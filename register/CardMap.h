@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Card.h"
+
+// The register: card number -> owned CCard, in a fixed-size chained hash table whose
+// iteration order is part of the register file format:
+//   hash h = h * 33 + c over the key's bytes (c as signed char, wrapping at 32 bits),
+//   bucket = h % table size, a new key goes to the head of its bucket's chain,
+//   iteration runs through the buckets in ascending order, each chain from its head.
+// Keys are C strings: a key is taken up to its first NUL byte.
+class CCardMap {
+public:
+    static constexpr uint32_t kRegisterHashSize = 12001;
+
+    struct CAssoc {
+        CAssoc* pNext = nullptr;
+        std::string key;
+        std::unique_ptr<CCard> value;
+    };
+
+    class const_iterator {
+    public:
+        const_iterator() = default;
+        const CAssoc& operator*() const { return *m_pAssoc; }
+        const CAssoc* operator->() const { return m_pAssoc; }
+        const_iterator& operator++();
+        bool operator==(const const_iterator& o) const { return m_pAssoc == o.m_pAssoc; }
+        bool operator!=(const const_iterator& o) const { return m_pAssoc != o.m_pAssoc; }
+
+    private:
+        friend class CCardMap;
+        const_iterator(const CCardMap* map, uint32_t bucket, const CAssoc* assoc)
+            : m_pMap(map), m_nBucket(bucket), m_pAssoc(assoc) {}
+        const CCardMap* m_pMap = nullptr;
+        uint32_t m_nBucket = 0;
+        const CAssoc* m_pAssoc = nullptr;
+    };
+
+    explicit CCardMap(uint32_t hashTableSize = kRegisterHashSize);
+    ~CCardMap();
+    CCardMap(CCardMap&& other) noexcept;
+    CCardMap& operator=(CCardMap&& other) noexcept;
+    CCardMap(const CCardMap&) = delete;
+    CCardMap& operator=(const CCardMap&) = delete;
+
+    // Sets the number of buckets; only while the map is empty.
+    bool InitHashTable(uint32_t hashTableSize);
+    uint32_t GetHashTableSize() const { return static_cast<uint32_t>(m_buckets.size()); }
+
+    size_t GetCount() const { return m_nCount; }
+    bool IsEmpty() const { return m_nCount == 0; }
+
+    CCard* Lookup(std::string_view key) const;
+    // Inserts, or replaces the record of an existing key in its place. Returns the record.
+    CCard* SetAt(std::string_view key, std::unique_ptr<CCard> card);
+    // Removes and deletes the record; false when the key is not there.
+    bool RemoveKey(std::string_view key);
+    void RemoveAll();
+
+    const_iterator begin() const;
+    const_iterator end() const { return const_iterator(); }
+
+    static uint32_t HashKey(std::string_view key);
+    uint32_t BucketOf(std::string_view key) const;
+
+private:
+    static std::string_view AsKey(std::string_view key);
+    const_iterator FirstFrom(uint32_t bucket) const;
+
+    std::vector<CAssoc*> m_buckets;
+    size_t m_nCount = 0;
+};

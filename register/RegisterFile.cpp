@@ -1,0 +1,216 @@
+#include "RegisterFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "Archive.h"
+#include "app/PosixIo.h"
+#include "app/SafeFile.h"
+
+namespace {
+
+constexpr uint16_t kNullTag = 0x0000;
+constexpr uint16_t kNewClassTag = 0xFFFF;
+constexpr uint16_t kClassTag = 0x8000;
+constexpr uint16_t kBigObjectTag = 0x7FFF;
+constexpr uint32_t kBigClassTag = 0x80000000;
+constexpr size_t kMaxClassNameLength = 64;
+
+// Smallest possible entry: 1-byte key length, class tag, and a record of empty strings.
+constexpr uint64_t kMinEntryBytes = 1 + 2 + (4 + 1 + 1 + 1 + 11 + 1 + 3);
+
+// The archive's numbering of what it has read: 0 is the null object, then each class
+// introduced and each object read takes the next number.
+class CLoadTable {
+public:
+    CLoadTable() : m_isClass{false} {}
+    void AddClass() { m_isClass.push_back(true); }
+    void AddObject() { m_isClass.push_back(false); }
+    bool IsClass(uint32_t index) const { return index < m_isClass.size() && m_isClass[index]; }
+
+private:
+    std::vector<bool> m_isClass;
+};
+
+std::string Quoted(const std::string& bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out + "\"";
+}
+
+// Reads an object tag and the class introduction if there is one; the object must be a CCard.
+bool ReadCardClass(CArchive& ar, CLoadTable& table) {
+    ar.SetField("类标记");
+    const uint64_t at = ar.Offset();
+    uint16_t tag = 0;
+    ar >> tag;
+    if (ar.Failed()) {
+        return false;
+    }
+    if (tag == kNewClassTag) {
+        uint16_t schema = 0;
+        uint16_t nameLength = 0;
+        ar >> schema >> nameLength;
+        if (ar.Failed()) {
+            return false;
+        }
+        if (nameLength >= kMaxClassNameLength) {
+            ar.Fail(at, "类名长度 " + std::to_string(nameLength) + " 超过 63 字节");
+            return false;
+        }
+        std::string name(nameLength, '\0');
+        if (!ar.ReadBytes(name.data(), name.size())) {
+            return false;
+        }
+        if (name != CCard::kClassName) {
+            ar.Fail(at, "未知的类 " + Quoted(name));
+            return false;
+        }
+        if (schema != CCard::kSchema) {
+            ar.Fail(at, "类 CCard 的版本号 " + std::to_string(schema) + " 不是 1");
+            return false;
+        }
+        table.AddClass();
+        return true;
+    }
+    uint32_t objectTag = 0;
+    if (tag == kBigObjectTag) {
+        ar >> objectTag;
+        if (ar.Failed()) {
+            return false;
+        }
+    } else {
+        objectTag = (static_cast<uint32_t>(tag & kClassTag) << 16) | (tag & ~kClassTag);
+    }
+    if ((objectTag & kBigClassTag) == 0) {
+        ar.Fail(at, objectTag == kNullTag ? std::string("空对象标记")
+                                          : "引用先前对象的标记 " + std::to_string(objectTag));
+        return false;
+    }
+    const uint32_t classIndex = objectTag & ~kBigClassTag;
+    if (!table.IsClass(classIndex)) {
+        ar.Fail(at, "类编号 " + std::to_string(classIndex) + " 未定义");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void WriteRegister(CArchive& ar, const CCardMap& map) {
+    ar.WriteCount(static_cast<uint32_t>(map.GetCount()));
+    bool classWritten = false;
+    for (const CCardMap::CAssoc& entry : map) {
+        ar << entry.key;
+        if (!classWritten) {
+            ar << kNewClassTag << CCard::kSchema
+               << static_cast<uint16_t>(std::strlen(CCard::kClassName));
+            ar.WriteBytes(CCard::kClassName, std::strlen(CCard::kClassName));
+            classWritten = true;
+        } else {
+            ar << static_cast<uint16_t>(kClassTag | 1);
+        }
+        entry.value->Serialize(ar);
+    }
+}
+
+bool ReadRegister(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string& error) {
+    ar.SetField("条目数");
+    const uint64_t countAt = ar.Offset();
+    const uint32_t count = ar.ReadCount();
+    if (!ar.Failed() && count > ar.Remaining() / kMinEntryBytes) {
+        ar.Fail(countAt, "条目数 " + std::to_string(count) + " 超出文件剩余的 " +
+                             std::to_string(ar.Remaining()) + " 字节所能容纳的");
+    }
+    CLoadTable table;
+    uint32_t highest = 0;
+    for (uint32_t i = 0; i < count && !ar.Failed(); ++i) {
+        std::string key;
+        ar.SetField("卡号键");
+        ar >> key;
+        auto card = std::make_unique<CCard>();
+        if (ReadCardClass(ar, table)) {
+            table.AddObject();
+            card->Serialize(ar);
+        }
+        if (ar.Failed()) {
+            error = "第 " + std::to_string(i + 1) + " 条记录(键 " + Quoted(key) + "),";
+            break;
+        }
+        highest = std::max(highest, static_cast<uint32_t>(card->m_nNumber));
+        map.SetAt(key, std::move(card));
+    }
+    if (!ar.Failed() && ar.Remaining() != 0) {
+        ar.SetField(nullptr);
+        ar.Fail(ar.Offset(), "最后一条记录之后还有 " + std::to_string(ar.Remaining()) + " 字节");
+    }
+    if (ar.Failed()) {
+        error += ar.Error();
+        map.RemoveAll();
+        return false;
+    }
+    maxNumber = std::max(maxNumber, highest);
+    return true;
+}
+
+RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& maxNumber,
+                              std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return RegisterLoad::Missing;
+        }
+        error = "无法打开 " + path + ":" + ErrnoText(errno);
+        return RegisterLoad::Unreadable;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + " 不是一个可读的普通文件";
+        ::close(fd);
+        return RegisterLoad::Unreadable;
+    }
+    if (st.st_size == 0) {
+        ::close(fd);
+        return RegisterLoad::EmptyFile;
+    }
+    CCardMap loaded(map.GetHashTableSize());
+    CArchive ar(fd, static_cast<uint64_t>(st.st_size));
+    const bool ok = ReadRegister(ar, loaded, maxNumber, error);
+    ::close(fd);
+    if (!ok) {
+        return RegisterLoad::Damaged;
+    }
+    map = std::move(loaded);
+    return RegisterLoad::Loaded;
+}
+
+bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::string& backupPath,
+                      std::string& error) {
+    return SaveFileSafely(
+        path, backupPath,
+        [&map, &path](int fd, std::string& err) {
+            CArchive ar(fd);
+            WriteRegister(ar, map);
+            if (!ar.Flush()) {
+                err = "写入 " + path + " 失败," + ar.Error();
+                return false;
+            }
+            return true;
+        },
+        error);
+}
