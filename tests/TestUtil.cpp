@@ -1,0 +1,168 @@
+#include "TestUtil.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+TempDir::TempDir() {
+    char name[] = "/tmp/orvane-test-XXXXXX";
+    if (::mkdtemp(name) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    m_path = std::string(name) + "/";
+}
+
+TempDir::~TempDir() {
+    const std::string command =
+        "chmod -R u+rwx '" + m_path + "' 2>/dev/null; rm -rf '" + m_path + "'";
+    [[maybe_unused]] const int rc = std::system(command.c_str());
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListDir(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string FromHex(const std::string& hex) {
+    std::string out;
+    std::string digits;
+    for (char c : hex) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) {
+            digits += c;
+            if (digits.size() == 2) {
+                out += static_cast<char>(std::stoi(digits, nullptr, 16));
+                digits.clear();
+            }
+        }
+    }
+    return out;
+}
+
+std::unique_ptr<CCard> MakeCard(const std::string& cardNo, int32_t number) {
+    auto card = std::make_unique<CCard>();
+    card->m_strCardNo = cardNo;
+    card->m_nNumber = number;
+    return card;
+}
+
+namespace {
+
+void DrainInto(int fd, std::string& sink) {
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+        sink.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+ProcessResult RunProgram(const std::vector<std::string>& argv) {
+    ProcessResult result;
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (rc == 0) {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        int open = 2;
+        while (open > 0 && ::poll(fds, 2, -1) > 0) {
+            for (pollfd& p : fds) {
+                if (p.fd >= 0 && (p.revents & (POLLIN | POLLHUP))) {
+                    const size_t before = (p.fd == outPipe[0] ? result.out : result.err).size();
+                    DrainInto(p.fd, p.fd == outPipe[0] ? result.out : result.err);
+                    if ((p.fd == outPipe[0] ? result.out : result.err).size() == before) {
+                        p.fd = -1;
+                        --open;
+                    }
+                }
+            }
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    return result;
+}
+
+std::string OneCardFile() {
+    return FromHex(
+        "01 00 06 30 30 30 30 30 31 FF FF 01 00 05 00 43"
+        "43 61 72 64 01 00 00 00 00 06 30 30 30 30 30 31"
+        "00 08 30 30 30 30 30 30 30 30 00 08 30 30 30 30"
+        "30 30 30 30 00 00 00 00 00 00 10 30 30 30 30 30"
+        "30 30 30 30 30 30 30 30 30 30 30 10 30 30 30 30"
+        "30 30 30 30 30 30 30 30 30 30 30 30 00 00 00 00");
+}
+
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+        ++at;
+    }
+    char detail[160];
+    std::snprintf(detail, sizeof detail, "differ at offset %zu (sizes %zu and %zu)", at,
+                  actual.size(), expected.size());
+    return ::testing::AssertionFailure() << detail;
+}

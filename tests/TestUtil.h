@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "register/Card.h"
+
+// A fresh folder under /tmp, removed with its content at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // The folder, ending in '/'.
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + name; }
+
+private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+bool FileExists(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> ListDir(const std::string& dir);
+
+// "01 00 FF" -> bytes; blanks and newlines ignored.
+std::string FromHex(const std::string& hex);
+
+// A card with the given number and serial number, other fields default.
+std::unique_ptr<CCard> MakeCard(const std::string& cardNo, int32_t number = 1);
+
+// Runs a program, waits for it and returns its exit status (or -1); its output is captured.
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+ProcessResult RunProgram(const std::vector<std::string>& argv);
+
+// The 96-byte register file of the single default card "000001".
+std::string OneCardFile();
+
+#include <gtest/gtest.h>
+
+// Equal byte strings; on a difference it names the first differing offset and the sizes
+// instead of printing both strings.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);

@@ -1,0 +1,272 @@
+// The application object's start-up and shut-down with real files in a temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "TestUtil.h"
+#include "app/MainFrm.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "app/OrvaneView.h"
+#include "app/PosixIo.h"
+#include "register/Archive.h"
+#include "register/RegisterFile.h"
+
+namespace {
+
+std::string Write(const CCardMap& map) {
+    std::string out;
+    CArchive ar(&out);
+    WriteRegister(ar, map);
+    return out;
+}
+
+std::string RegisterOf(std::initializer_list<std::pair<const char*, int>> cards) {
+    CCardMap map;
+    for (const auto& [key, number] : cards) {
+        map.SetAt(key, MakeCard(key, number));
+    }
+    return Write(map);
+}
+
+class AppTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    Msg::Recorder boxes;
+};
+
+TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("发卡软件"));
+
+    const QList<QAction*> menus = frame->menuBar()->actions();
+    ASSERT_EQ(menus.size(), 1);
+    EXPECT_EQ(menus[0]->text(), QStringLiteral("设置"));
+    const QList<QAction*> entries = menus[0]->menu()->actions();
+    ASSERT_EQ(entries.size(), 5);
+    const struct {
+        const char* text;
+        bool enabled;
+    } expected[] = {
+        {"用户卡", false}, {"管理卡", false}, {"端口设置", false}, {"", true}, {"退出(&X)", true}};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(entries[i]->text(), QString::fromUtf8(expected[i].text)) << i;
+        EXPECT_EQ(entries[i]->isEnabled(), expected[i].enabled) << i;
+    }
+    EXPECT_TRUE(entries[3]->isSeparator());
+
+    QToolBar* toolBar = frame->ToolBar();
+    EXPECT_EQ(toolBar->iconSize(), QSize(32, 32));
+    const QList<QAction*> buttons = toolBar->actions();
+    ASSERT_EQ(buttons.size(), 4);
+    const int ids[] = {ID_USER_CARD, ID_MANAGE_CARD, ID_PORT_SET, ID_APP_ABOUT};
+    const char* tips[] = {"用户卡", "管理卡", "端口设置", "关于"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(buttons[i]->data().toInt(), ids[i]);
+        EXPECT_EQ(buttons[i]->toolTip(), QString::fromUtf8(tips[i]));
+        EXPECT_FALSE(buttons[i]->icon().pixmap(32, 32).isNull());
+    }
+    EXPECT_EQ(frame->Command(ID_APP_ABOUT)->statusTip(),
+              QStringLiteral("显示程序信息，版本号和版权"));
+
+    auto* idle = frame->statusBar()->findChild<QLabel*>("idleText");
+    ASSERT_NE(idle, nullptr);
+    EXPECT_EQ(idle->text(), QStringLiteral("就绪"));
+    const char* indicators[] = {"大写", "数字", "滚动"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(frame->Indicator(i)->text(), QString::fromUtf8(indicators[i]));
+        EXPECT_TRUE(frame->Indicator(i)->isVisible());
+    }
+
+    auto* view = qobject_cast<COrvaneView*>(frame->centralWidget());
+    ASSERT_NE(view, nullptr);
+    const QImage image = view->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(220, 220, 220));
+
+    EXPECT_TRUE(boxes.shown().empty());
+    app.ExitInstance();
+}
+
+TEST_F(AppTest, ExitCommandClosesTheMainWindow) {
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    app.MainFrame()->Command(ID_APP_EXIT)->trigger();
+    EXPECT_FALSE(app.MainFrame()->isVisible());
+    app.ExitInstance();
+    EXPECT_TRUE(FileExists(dir / "set.ini"));
+}
+
+TEST_F(AppTest, FreshFolderStartsWithDefaultsAndExitCreatesOnlyThePassword) {
+    {
+        COrvaneApp app(dir.path());
+        ASSERT_TRUE(app.InitInstance());
+        EXPECT_EQ(app.m_strAppDir, dir.path());
+        EXPECT_EQ(app.m_nComPort, 0);
+        EXPECT_EQ(app.m_strSysPassword, "5820463917");
+        EXPECT_TRUE(app.m_mapCards.IsEmpty());
+        EXPECT_EQ(app.m_mapCards.GetHashTableSize(), 12001u);
+        EXPECT_EQ(app.m_nMaxNumber, 0u);
+        EXPECT_EQ(app.ExitInstance(), 0);
+    }
+    EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"set.ini"});
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST_F(AppTest, SettingsAreReadAndThePasswordWrittenBack) {
+    WriteFile(dir / "set.ini", "[set]\r\ncom=12\r\npass=123456789012\r\n; keep me\r\n");
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_EQ(app.m_nComPort, 12);
+    EXPECT_EQ(app.m_strSysPassword, "123456789012");
+    app.m_strSysPassword = "0123456789";
+    app.ExitInstance();
+    EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\ncom=12\r\npass=0123456789\r\n; keep me\r\n");
+}
+
+TEST_F(AppTest, RegisterIsLoadedAndWrittenAtExitWithBackup) {
+    const std::string original = RegisterOf({{"000005", 5}, {"000017", 17}, {"000009", 9}});
+    WriteFile(dir / "cardbook.kcd", original);
+    WriteFile(dir / "cardbook.kcd.old", "previous backup");
+    {
+        COrvaneApp app(dir.path());
+        ASSERT_TRUE(app.InitInstance());
+        EXPECT_EQ(app.m_mapCards.GetCount(), 3u);
+        EXPECT_EQ(app.m_nMaxNumber, 17u);
+        app.m_mapCards.SetAt("000018", MakeCard("000018", 18));
+        app.ExitInstance();
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd.old"), original));
+    EXPECT_TRUE(
+        SameBytes(ReadFile(dir / "cardbook.kcd"),
+                  RegisterOf({{"000005", 5}, {"000017", 17}, {"000009", 9}, {"000018", 18}})));
+    EXPECT_EQ(ListDir(dir.path()),
+              (std::vector<std::string>{"cardbook.kcd", "cardbook.kcd.old", "set.ini"}));
+}
+
+TEST_F(AppTest, AnEmptiedRegisterIsNotWritten) {
+    const std::string original = RegisterOf({{"000001", 1}});
+    WriteFile(dir / "cardbook.kcd", original);
+    {
+        COrvaneApp app(dir.path());
+        ASSERT_TRUE(app.InitInstance());
+        app.m_mapCards.RemoveKey("000001");
+        app.ExitInstance();
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), original));
+    EXPECT_FALSE(FileExists(dir / "cardbook.kcd.old"));
+}
+
+TEST_F(AppTest, DamagedRegisterIsReportedAndNeverOverwritten) {
+    const std::string damaged = OneCardFile().substr(0, 70);
+    WriteFile(dir / "cardbook.kcd", damaged);
+    WriteFile(dir / "cardbook.kcd.old", "good old backup");
+    {
+        // Nothing to save: the damaged file stays where it is.
+        COrvaneApp app(dir.path());
+        ASSERT_TRUE(app.InitInstance());
+        ASSERT_EQ(boxes.shown().size(), 1u);
+        const QString text = boxes.shown()[0].text;
+        EXPECT_TRUE(text.contains(QString::fromStdString(dir / "cardbook.kcd")))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("偏移"))) << text.toStdString();
+        EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("orvane"));
+        EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
+        EXPECT_TRUE(app.m_mapCards.IsEmpty());
+        app.ExitInstance();
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), damaged));
+    boxes.clear();
+    {
+        // New cards to save: the damaged file is first kept under a name of its own.
+        COrvaneApp app(dir.path());
+        ASSERT_TRUE(app.InitInstance());
+        app.m_mapCards.SetAt("000001", MakeCard("000001"));
+        app.ExitInstance();
+    }
+    std::string keptName;
+    for (const std::string& name : ListDir(dir.path())) {
+        if (name.rfind("cardbook.kcd.damaged-", 0) == 0) {
+            keptName = name;
+        }
+    }
+    ASSERT_FALSE(keptName.empty());
+    EXPECT_TRUE(SameBytes(ReadFile(dir / keptName), damaged));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), OneCardFile()));
+    EXPECT_EQ(ReadFile(dir / "cardbook.kcd.old"), "good old backup");
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_TRUE(boxes.shown()[1].text.contains(QString::fromStdString(keptName)));
+}
+
+int FailRename(const char*, const char*) {
+    errno = EIO;
+    return -1;
+}
+
+TEST_F(AppTest, FailedSaveAtExitIsReportedAndCanBeRetried) {
+    const std::string original = RegisterOf({{"000001", 1}});
+    WriteFile(dir / "cardbook.kcd", original);
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    app.m_mapCards.SetAt("000002", MakeCard("000002", 2));
+    {
+        ScopedIoOverride restore;
+        Io().rename = FailRename;
+        boxes.QueueAnswer(QMessageBox::Ok);
+        boxes.QueueAnswer(QMessageBox::No);
+        app.ExitInstance();
+    }
+    // The password's file is replaced the same way, so it fails too and says so.
+    ASSERT_EQ(boxes.shown().size(), 3u);
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QStringLiteral("卡片登记无法保存")));
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QString::fromStdString(dir / "cardbook.kcd")));
+    EXPECT_EQ(boxes.shown()[1].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(boxes.shown()[2].text.contains(QStringLiteral("系统密码")));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), original));
+    EXPECT_FALSE(FileExists(dir / "cardbook.kcd.old"));
+
+    // The operator fixes the problem and answers Yes: the second try saves.
+    boxes.clear();
+    COrvaneApp again(dir.path());
+    ASSERT_TRUE(again.InitInstance());
+    again.m_mapCards.SetAt("000002", MakeCard("000002", 2));
+    {
+        ScopedIoOverride restore;
+        static int failures;
+        failures = 1;
+        Io().rename = [](const char* a, const char* b) {
+            return failures-- > 0 ? FailRename(a, b) : ::rename(a, b);
+        };
+        boxes.QueueAnswer(QMessageBox::Ok);
+        boxes.QueueAnswer(QMessageBox::Yes);
+        again.ExitInstance();
+    }
+    EXPECT_EQ(boxes.shown().size(), 2u);
+    EXPECT_TRUE(
+        SameBytes(ReadFile(dir / "cardbook.kcd"), RegisterOf({{"000001", 1}, {"000002", 2}})));
+}
+
+TEST_F(AppTest, PasswordThatCannotBeWrittenIsReported) {
+    ::mkdir((dir / "set.ini").c_str(), 0755);
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    app.ExitInstance();
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QStringLiteral("系统密码")));
+}
+
+}  // namespace

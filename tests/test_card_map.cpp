@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "register/CardMap.h"
+
+namespace {
+
+std::vector<std::string> Keys(const CCardMap& map) {
+    std::vector<std::string> keys;
+    for (const CCardMap::CAssoc& entry : map) {
+        keys.push_back(entry.key);
+    }
+    return keys;
+}
+
+TEST(CardMap, HashAndBucket) {
+    struct Case {
+        std::string key;
+        uint32_t hash;
+        uint32_t bucket;
+    };
+    const Case cases[] = {
+        {"", 0, 0},
+        {"a", 97, 97},
+        {"000001", 1937201953u, 533},
+        {"000002", 1937201954u, 534},
+        {"123456", 1978821525u, 637},
+        {"999999", 2300427318u, 3632},
+        {"\xB0\xA1", 4294964561u, 10678},  // bytes above 0x7F count as negative
+    };
+    CCardMap map;
+    EXPECT_EQ(map.GetHashTableSize(), 12001u);
+    for (const Case& c : cases) {
+        EXPECT_EQ(CCardMap::HashKey(c.key), c.hash) << c.key;
+        EXPECT_EQ(map.BucketOf(c.key), c.bucket) << c.key;
+    }
+}
+
+TEST(CardMap, IterationRunsThroughBucketsThenChainsNewestFirst) {
+    CCardMap map;
+    // 000001, 001021 and 002041 share bucket 533; 000002 is in bucket 534.
+    for (const char* key : {"999999", "000002", "000001", "001021", "123456", "002041"}) {
+        map.SetAt(key, MakeCard(key));
+    }
+    EXPECT_EQ(Keys(map), (std::vector<std::string>{"002041", "001021", "000001", "000002", "123456",
+                                                   "999999"}));
+    EXPECT_EQ(map.GetCount(), 6u);
+}
+
+TEST(CardMap, ReplaceKeepsThePlaceAndRemoveUnlinks) {
+    CCardMap map;
+    for (const char* key : {"000001", "001021", "002041"}) {
+        map.SetAt(key, MakeCard(key));
+    }
+    map.SetAt("001021", MakeCard("001021", 7));
+    EXPECT_EQ(Keys(map), (std::vector<std::string>{"002041", "001021", "000001"}));
+    EXPECT_EQ(map.GetCount(), 3u);
+    EXPECT_EQ(map.Lookup("001021")->m_nNumber, 7);
+
+    EXPECT_TRUE(map.RemoveKey("001021"));
+    EXPECT_FALSE(map.RemoveKey("001021"));
+    EXPECT_EQ(map.Lookup("001021"), nullptr);
+    EXPECT_EQ(Keys(map), (std::vector<std::string>{"002041", "000001"}));
+    EXPECT_TRUE(map.RemoveKey("002041"));
+    EXPECT_TRUE(map.RemoveKey("000001"));
+    EXPECT_TRUE(map.IsEmpty());
+    EXPECT_TRUE(Keys(map).empty());
+}
+
+TEST(CardMap, KeysAreCStrings) {
+    CCardMap map;
+    map.SetAt(std::string("12\0"
+                          "34",
+                          5),
+              MakeCard("12"));
+    EXPECT_NE(map.Lookup("12"), nullptr);
+    EXPECT_EQ(Keys(map), std::vector<std::string>{"12"});
+}
+
+TEST(CardMap, MoveAndHashTableSize) {
+    CCardMap small(17);
+    EXPECT_EQ(small.GetHashTableSize(), 17u);
+    small.SetAt("000001", MakeCard("000001"));
+    EXPECT_FALSE(small.InitHashTable(12001));
+    CCardMap other = std::move(small);
+    EXPECT_EQ(other.GetCount(), 1u);
+    EXPECT_EQ(small.GetCount(), 0u);
+    small.SetAt("000002", MakeCard("000002"));  // a moved-from map is usable
+    EXPECT_EQ(small.GetCount(), 1u);
+    other = std::move(small);
+    EXPECT_EQ(Keys(other), std::vector<std::string>{"000002"});
+}
+
+}  // namespace

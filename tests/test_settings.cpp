@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "TestUtil.h"
+#include "app/ProfileFile.h"
+#include "app/Settings.h"
+
+namespace {
+
+TEST(Settings, ComAndPassRules) {
+    struct Case {
+        const char* file;
+        int com;
+        const char* pass;
+    };
+    const std::string v99(99, '7');
+    const std::string v120(120, '8');
+    const std::string longValue = "[set]\ncom=1\npass=" + v120 + "\n";
+    const Case cases[] = {
+        {"[set]\ncom=3\npass=1234567890\n", 3, "1234567890"},
+        {"[set]\ncom=12\n", 12, kDefaultSysPassword},
+        {"[set]\ncom=abc\npass=\n", 0, kDefaultSysPassword},
+        {"[set]\ncom=\n", 0, kDefaultSysPassword},
+        {"[set]\ncom=  -5x\npass=123456789012\n", -5, "123456789012"},
+        {"[set]\ncom=+7\n", 7, kDefaultSysPassword},
+        {"[SET]\nCOM=9\nPass=abc\n", 9, "abc"},
+        {"[ set ]\r\n  com = 4 \r\n pass = 55 66 \r\n", 4, "55 66"},
+        {"[set]\ncom=99999999999\n", INT_MAX, kDefaultSysPassword},
+        {"[set]\npass=\"0123456789\"\n", 0, "0123456789"},
+        {"[other]\ncom=5\npass=1\n", 0, kDefaultSysPassword},
+        {"; comment\ncom=5\n[set]\n;com=6\n", 0, kDefaultSysPassword},
+        {"[set]\ncom\npass\n", 0, kDefaultSysPassword},
+        {"[set]\ncom=1\n[x]\n[set]\npass=2\n", 1, "2"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteFile(dir / "set.ini", c.file);
+        const AppSettings s = ReadSettings(dir / "set.ini");
+        EXPECT_EQ(s.comPort, c.com) << c.file;
+        EXPECT_EQ(s.sysPassword, c.pass) << c.file;
+    }
+    TempDir dir;
+    WriteFile(dir / "set.ini", longValue);
+    EXPECT_EQ(ReadSettings(dir / "set.ini").sysPassword, v120.substr(0, 99));
+    WriteFile(dir / "set.ini", "[set]\npass=" + v99 + "\n");
+    EXPECT_EQ(ReadSettings(dir / "set.ini").sysPassword, v99);
+}
+
+TEST(Settings, MissingFileGivesDefaultsAndIsNotCreated) {
+    TempDir dir;
+    const AppSettings s = ReadSettings(dir / "set.ini");
+    EXPECT_EQ(s.comPort, 0);
+    EXPECT_EQ(s.sysPassword, kDefaultSysPassword);
+    EXPECT_FALSE(FileExists(dir / "set.ini"));
+}
+
+TEST(Settings, WritingPassKeepsTheRestOfTheFile) {
+    struct Case {
+        std::string before;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"", "[set]\r\npass=0000000001\r\n"},
+        {"[set]\r\ncom=3\r\npass=9\r\n", "[set]\r\ncom=3\r\npass=0000000001\r\n"},
+        {"; mine\n[set]\ncom=3\n\n[other]\nx=1\n",
+         "; mine\n[set]\ncom=3\npass=0000000001\n\n[other]\nx=1\n"},
+        {"[Set]\nPASS = old\ncom=1\n", "[Set]\nPASS=0000000001\ncom=1\n"},
+        {"[other]\nx=1", "[other]\nx=1\n[set]\npass=0000000001\n"},
+        {"[set]\ncom=1\n[x]\n[set]\npass=2\n", "[set]\ncom=1\n[x]\n[set]\npass=0000000001\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (!c.before.empty()) {
+            WriteFile(dir / "set.ini", c.before);
+        }
+        std::string error;
+        ASSERT_TRUE(WritePassword(dir / "set.ini", "0000000001", error)) << error;
+        EXPECT_EQ(ReadFile(dir / "set.ini"), c.after) << c.before;
+        EXPECT_EQ(ReadSettings(dir / "set.ini").sysPassword, "0000000001");
+        EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"set.ini"});
+    }
+}
+
+TEST(Settings, WritingComThenReadingBack) {
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WritePassword(dir / "set.ini", "5820463917", error));
+    ASSERT_TRUE(WriteComPort(dir / "set.ini", 12, error));
+    EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\ncom=12\r\n");
+    EXPECT_EQ(ReadSettings(dir / "set.ini").comPort, 12);
+}
+
+TEST(Settings, ComDeviceNames) {
+    const std::pair<int, const char*> cases[] = {
+        {0, "COM0"},          {1, "COM1"},          {3, "COM3"},          {9, "COM9"},
+        {10, "\\\\.\\COM10"}, {12, "\\\\.\\COM12"}, {99, "\\\\.\\COM99"}, {-1, "\\\\.\\COM-1"},
+    };
+    for (const auto& [port, name] : cases) {
+        EXPECT_EQ(ComDeviceName(port), name) << port;
+    }
+}
+
+TEST(Settings, ProfileIntIsAtoi) {
+    const std::pair<const char*, int> cases[] = {
+        {"", 0},
+        {"abc", 0},
+        {"12abc", 12},
+        {"  42", 42},
+        {"\t-3", -3},
+        {"+", 0},
+        {"- 3", 0},
+        {"-2147483648", INT_MIN},
+        {"-99999999999", INT_MIN},
+        {"007", 7},
+        {"2147483647", INT_MAX},
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(ProfileInt(text), value) << text;
+    }
+}
+
+TEST(Settings, ExecutableDirEndsWithSlash) {
+    const std::string dir = ExecutableDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.front(), '/');
+    EXPECT_EQ(dir.back(), '/');
+    EXPECT_TRUE(FileExists(dir));
+}
+
+}  // namespace

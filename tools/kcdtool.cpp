@@ -1,0 +1,97 @@
+// Command-line access to register files, through the program's own reader and writer.
+//   kcdtool check FILE     loads FILE; prints the number of cards or what is wrong and where
+//   kcdtool dump FILE      one tab-separated line per card, in the register's order
+//   kcdtool copy IN OUT    loads IN and writes OUT the way the program saves its register
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "app/CodePage.h"
+#include "register/CardMap.h"
+#include "register/RegisterFile.h"
+
+namespace {
+
+int Usage() {
+    std::fputs(
+        "用法: kcdtool check FILE\n"
+        "      kcdtool dump FILE\n"
+        "      kcdtool copy IN OUT\n",
+        stderr);
+    return 2;
+}
+
+// Loads `path`; on failure prints why and returns false.
+bool Load(const char* path, CCardMap& map) {
+    uint32_t maxNumber = 0;
+    std::string error;
+    switch (LoadRegisterFile(path, map, maxNumber, error)) {
+        case RegisterLoad::Loaded:
+        case RegisterLoad::EmptyFile:
+            return true;
+        case RegisterLoad::Missing:
+            std::fprintf(stderr, "%s: 文件不存在\n", path);
+            return false;
+        case RegisterLoad::Unreadable:
+        case RegisterLoad::Damaged:
+            std::fprintf(stderr, "%s: %s\n", path, error.c_str());
+            return false;
+    }
+    return false;
+}
+
+std::string DumpLine(const CCardMap::CAssoc& entry) {
+    std::string line = CodePageToEscapedUtf8(entry.key);
+    CCard::VisitFields(*entry.value, [&line](const char*, const auto& field) {
+        line += '\t';
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::string>) {
+            line += CodePageToEscapedUtf8(field);
+        } else {
+            line += std::to_string(static_cast<long long>(field));
+        }
+    });
+    line += '\n';
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc < 3) {
+        return Usage();
+    }
+    const std::string command = argv[1];
+    CCardMap map;
+    if (command == "check" && argc == 3) {
+        if (!Load(argv[2], map)) {
+            return 1;
+        }
+        std::printf("%s: %zu 张卡片\n", argv[2], map.GetCount());
+        return 0;
+    }
+    if (command == "dump" && argc == 3) {
+        if (!Load(argv[2], map)) {
+            return 1;
+        }
+        for (const CCardMap::CAssoc& entry : map) {
+            const std::string line = DumpLine(entry);
+            std::fwrite(line.data(), 1, line.size(), stdout);
+        }
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (command == "copy" && argc == 4) {
+        if (!Load(argv[2], map)) {
+            return 1;
+        }
+        std::string error;
+        if (!SaveRegisterFile(map, argv[3], std::string(), error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    return Usage();
+}
