@@ -6,7 +6,7 @@
 #include <cstring>
 
 PosixIo& Io() {
-    static PosixIo io{::write, ::fsync, ::rename, ::close};
+    static PosixIo io{::write, ::fsync, ::rename, ::close, ::link};
     return io;
 }
 

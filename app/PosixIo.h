@@ -11,6 +11,7 @@ struct PosixIo {
     int (*fsync)(int fd);
     int (*rename)(const char* from, const char* to);
     int (*close)(int fd);
+    int (*link)(const char* from, const char* to);
 };
 
 PosixIo& Io();

@@ -71,8 +71,35 @@ bool CopyInto(int from, int to, const std::string& fromPath, const std::string& 
     }
 }
 
-// Copies `path` over `backupPath` through a temporary file. A missing `path` is no error.
-bool MakeBackup(const std::string& path, const std::string& backupPath, std::string& error) {
+// Puts a second name on the file at `path` beside the backup. The file is replaced by rename
+// afterwards, never written in place, so its old content stays under that name. False where
+// the file system has no hard links (or `path` is not a plain file); then it is copied.
+bool LinkForBackup(const std::string& path, const std::string& backupPath, std::string& tempPath) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // A name that is free now; link() refuses to replace one taken meanwhile.
+        const int fd = CreateTempBeside(backupPath, tempPath);
+        if (fd < 0) {
+            return false;
+        }
+        ::close(fd);
+        ::unlink(tempPath.c_str());
+        if (Io().link(path.c_str(), tempPath.c_str()) == 0) {
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Copies `path` through a temporary file; returns the temporary file's name.
+bool CopyForBackup(const std::string& path, const std::string& backupPath, std::string& tempPath,
+                   std::string& error) {
     const int source = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0) {
         if (errno == ENOENT) {
@@ -83,7 +110,6 @@ bool MakeBackup(const std::string& path, const std::string& backupPath, std::str
     }
     struct stat st {};
     const mode_t mode = ::fstat(source, &st) == 0 ? (st.st_mode & 07777) : DefaultFileMode();
-    std::string tempPath;
     const int temp = CreateTempBeside(backupPath, tempPath);
     if (temp < 0) {
         error = Describe("无法创建备份文件", backupPath, errno);
@@ -101,6 +127,22 @@ bool MakeBackup(const std::string& path, const std::string& backupPath, std::str
     if (!SyncAndClose(temp, backupPath, error)) {
         ::unlink(tempPath.c_str());
         return false;
+    }
+    return true;
+}
+
+// Replaces the backup with the current content of `path` (a hard link where possible, else a
+// copy), never deleting the old backup first. A missing `path` is no error.
+bool MakeBackup(const std::string& path, const std::string& backupPath, std::string& error) {
+    std::string tempPath;
+    if (!LinkForBackup(path, backupPath, tempPath)) {
+        tempPath.clear();
+        if (!CopyForBackup(path, backupPath, tempPath, error)) {
+            return false;
+        }
+        if (tempPath.empty()) {
+            return true;  // no file yet
+        }
     }
     if (Io().rename(tempPath.c_str(), backupPath.c_str()) != 0) {
         error = Describe("无法替换备份文件", backupPath, errno);

@@ -9,9 +9,10 @@ using ContentWriter = std::function<bool(int fd, std::string& error)>;
 // Replaces `path` with the content written by `writeContent` so that, whatever fails, the
 // file is either the complete new content or exactly what it was before:
 //   1. the content goes to a temporary file in the same folder and is flushed to disk;
-//   2. when `backupPath` is not empty and `path` exists, `path` is copied to a temporary
-//      file beside the backup, flushed and renamed over the backup (the old backup is never
-//      deleted first);
+//   2. when `backupPath` is not empty and `path` exists, the current file is given a second,
+//      temporary name beside the backup (a hard link; a flushed copy where the file system
+//      has no links) that is renamed over the backup, so the old backup is never deleted
+//      first and the old content is not written twice;
 //   3. the temporary file is renamed over `path` and the folder is flushed.
 // A new file takes the usual permissions, an existing one keeps its own. On failure no
 // temporary file is left behind and `error` says what failed and where (Chinese text).

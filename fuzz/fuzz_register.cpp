@@ -1,5 +1,6 @@
 // libFuzzer target for the register reader: any byte string either loads or is refused with
-// an error, never reads out of bounds; what loads writes out and loads again to the same cards.
+// an error, never reads out of bounds; what loads writes out and loads again to the same keys
+// (records replaced by a later duplicate key are gone then, so the highest number may drop).
 
 #include <cstdint>
 #include <cstdlib>
@@ -26,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CArchive again(written.data(), written.size());
     CCardMap reloaded;
     uint32_t maxAgain = 0;
-    if (!ReadRegister(again, reloaded, maxAgain, error) ||
-        reloaded.GetCount() != map.GetCount() || maxAgain != maxNumber) {
+    if (!ReadRegister(again, reloaded, maxAgain, error) || reloaded.GetCount() != map.GetCount() ||
+        maxAgain > maxNumber) {
         std::abort();
     }
     for (const CCardMap::CAssoc& entry : map) {

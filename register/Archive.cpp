@@ -43,7 +43,7 @@ void CArchive::Fail(uint64_t offset, const std::string& what) {
 
 // ---- storing ----
 
-void CArchive::Put(const void* data, size_t size) {
+void CArchive::PutSlow(const void* data, size_t size) {
     if (m_pOut != nullptr) {
         m_pOut->append(static_cast<const char*>(data), size);
         m_nPos += size;
@@ -153,7 +153,7 @@ bool CArchive::Refill() {
     return m_nSize > 0;
 }
 
-bool CArchive::Get(void* data, size_t size) {
+bool CArchive::GetSlow(void* data, size_t size) {
     if (m_bFailed) {
         std::memset(data, 0, size);
         return false;
@@ -249,7 +249,6 @@ uint64_t CArchive::ReadLength(bool& wide) {
 }
 
 CArchive& CArchive::operator>>(std::string& s) {
-    s.clear();
     const uint64_t start = Offset();
     bool wide = false;
     const uint64_t chars = ReadLength(wide);
@@ -262,10 +261,17 @@ CArchive& CArchive::operator>>(std::string& s) {
                         std::to_string(Remaining()) + " 字节");
         return *this;
     }
-    std::string raw(static_cast<size_t>(bytes), '\0');
-    if (!Get(raw.data(), raw.size())) {
+    if (!wide) {
+        // Read in place: the string's own buffer is reused when it is large enough.
+        s.resize(static_cast<size_t>(bytes));
+        if (!Get(s.data(), s.size())) {
+            s.clear();
+        }
         return *this;
     }
-    s = wide ? Utf16leToCodePage(raw) : std::move(raw);
+    std::string raw(static_cast<size_t>(bytes), '\0');
+    if (Get(raw.data(), raw.size())) {
+        s = Utf16leToCodePage(raw);
+    }
     return *this;
 }

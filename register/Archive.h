@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,8 +64,25 @@ public:
 
 private:
     bool Refill();
-    void Put(const void* data, size_t size);
-    bool Get(void* data, size_t size);
+    // Copies through the buffer; the common case of a field that fits is inline.
+    void Put(const void* data, size_t size) {
+        if (m_pOut == nullptr && size <= m_buffer.size() - m_nPos) {
+            std::memcpy(m_buffer.data() + m_nPos, data, size);
+            m_nPos += size;
+            return;
+        }
+        PutSlow(data, size);
+    }
+    void PutSlow(const void* data, size_t size);
+    bool Get(void* data, size_t size) {
+        if (!m_bFailed && size <= m_nSize - m_nPos) {
+            std::memcpy(data, m_pData + m_nPos, size);
+            m_nPos += size;
+            return true;
+        }
+        return GetSlow(data, size);
+    }
+    bool GetSlow(void* data, size_t size);
     uint64_t ReadLength(bool& wide);
 
     bool m_bStoring;

@@ -57,6 +57,11 @@ int FailingFsync(int fd) {
 int FailingRename(const char* a, const char* b) {
     return Trip() ? -1 : ::rename(a, b);
 }
+// A file system without hard links: the backup is then copied.
+int NoLinks(const char*, const char*) {
+    errno = EPERM;
+    return -1;
+}
 int FailingClose(int fd) {
     if (Trip()) {
         ::close(fd);
@@ -100,6 +105,17 @@ TEST_F(SafeSave, SuccessCopiesTheOldFileToTheBackupAndKeepsItsMode) {
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"cardbook.kcd", "cardbook.kcd.old"}));
 }
 
+TEST_F(SafeSave, WithoutHardLinksTheBackupIsACopy) {
+    ScopedIoOverride restore;
+    Io().link = NoLinks;
+    const CCardMap map = MapOf(5, "new");
+    std::string error;
+    ASSERT_TRUE(Save(map, error)) << error;
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), Bytes(map)));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd.old"), oldRegister));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"cardbook.kcd", "cardbook.kcd.old"}));
+}
+
 TEST_F(SafeSave, FirstSaveWithoutARegisterLeavesTheBackupAlone) {
     ::unlink((dir / "cardbook.kcd").c_str());
     std::string error;
@@ -121,9 +137,31 @@ TEST_F(SafeSave, EveryInjectedFailureLeavesBothFilesUnchanged) {
     const Case cases[] = {
         {"first write of the register, disk full", [] { Io().write = FailingWrite; }, 1, ENOSPC},
         {"third write of the register", [] { Io().write = FailingWrite; }, 3, EIO},
-        {"write of the backup copy", [] { Io().write = FailingWrite; }, registerWrites + 1, ENOSPC},
+        {"write of the backup copy",
+         [] {
+             Io().link = NoLinks;
+             Io().write = FailingWrite;
+         },
+         registerWrites + 1, ENOSPC},
         {"fsync of the register", [] { Io().fsync = FailingFsync; }, 1, EIO},
-        {"fsync of the backup", [] { Io().fsync = FailingFsync; }, 2, EIO},
+        {"fsync of the backup copy",
+         [] {
+             Io().link = NoLinks;
+             Io().fsync = FailingFsync;
+         },
+         2, EIO},
+        {"close of the backup copy",
+         [] {
+             Io().link = NoLinks;
+             Io().close = FailingClose;
+         },
+         2, EIO},
+        {"rename of the backup copy",
+         [] {
+             Io().link = NoLinks;
+             Io().rename = FailingRename;
+         },
+         1, EIO},
         {"close of the register", [] { Io().close = FailingClose; }, 1, EIO},
         {"rename of the backup", [] { Io().rename = FailingRename; }, 1, EACCES},
     };

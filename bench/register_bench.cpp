@@ -1,0 +1,141 @@
+// Load and save of a register of many cards, against a plain copy of the same file.
+//   register_bench [CARDS] [RUNS]       medians of load, save and cp, and their ratio
+//   register_bench --peak FILE OUT      one load and one save; prints the peak resident memory
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "SampleCards.h"
+#include "register/CardMap.h"
+#include "register/RegisterFile.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+int Spawn(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Load(const std::string& path, CCardMap& map) {
+    uint32_t max = 0;
+    std::string error;
+    if (LoadRegisterFile(path, map, max, error) != RegisterLoad::Loaded) {
+        std::fprintf(stderr, "load failed: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Save(const CCardMap& map, const std::string& path, const std::string& backup) {
+    std::string error;
+    if (!SaveRegisterFile(map, path, backup, error)) {
+        std::fprintf(stderr, "save failed: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Peak(const std::string& file, const std::string& out) {
+    CCardMap map;
+    if (!Load(file, map) || !Save(map, out, out + ".old")) {
+        return 1;
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak resident memory of load + save: %.1f MiB (%zu cards)\n",
+                static_cast<double>(usage.ru_maxrss) / 1024.0, map.GetCount());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc == 4 && std::string(argv[1]) == "--peak") {
+        return Peak(argv[2], argv[3]);
+    }
+    const uint32_t cards = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 100000;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 7;
+
+    char dirTemplate[] = "/tmp/orvane-bench-XXXXXX";
+    const std::string dir = std::string(::mkdtemp(dirTemplate)) + "/";
+    const std::string file = dir + "cardbook.kcd";
+    {
+        CCardMap map;
+        FillSampleCards(map, cards);
+        if (!Save(map, file, "")) {
+            return 1;
+        }
+    }
+
+    std::vector<double> load, save, copy;
+    for (int i = 0; i < runs; ++i) {
+        auto t = Clock::now();
+        if (Spawn({"cp", file, dir + "copy.kcd"}) != 0) {
+            return 1;
+        }
+        copy.push_back(Seconds(t));
+
+        CCardMap map;
+        t = Clock::now();
+        if (!Load(file, map)) {
+            return 1;
+        }
+        load.push_back(Seconds(t));
+
+        t = Clock::now();
+        if (!Save(map, dir + "saved.kcd", dir + "saved.kcd.old")) {
+            return 1;
+        }
+        save.push_back(Seconds(t));
+    }
+    const long size = [&] {
+        FILE* f = std::fopen(file.c_str(), "rb");
+        std::fseek(f, 0, SEEK_END);
+        const long n = std::ftell(f);
+        std::fclose(f);
+        return n;
+    }();
+    const double l = Median(load), s = Median(save), c = Median(copy);
+    std::printf("register of %u cards, %.1f MiB, %d runs (medians)\n", cards,
+                static_cast<double>(size) / (1024.0 * 1024.0), runs);
+    std::printf("load %.1f ms, save %.1f ms (with backup and fsync), cp %.1f ms\n", l * 1e3,
+                s * 1e3, c * 1e3);
+    std::printf("(load + save) / cp = %.2f\n", (l + s) / c);
+
+    std::fflush(stdout);
+    const int rc = Spawn({"/proc/self/exe", "--peak", file, dir + "peak.kcd"});
+    Spawn({"rm", "-rf", dir});
+    return rc;
+}
