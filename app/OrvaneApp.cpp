@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <QApplication>
+#include <QScreen>
 
 #include "MainFrm.h"
 #include "MessageBox.h"
@@ -71,6 +72,8 @@ std::string COrvaneApp::SettingsPath() const {
 
 bool COrvaneApp::InitInstance() {
     m_pMainWnd = std::make_unique<CMainFrame>();
+    // The whole screen also where no window manager maximises (a bare X server).
+    m_pMainWnd->setGeometry(m_pMainWnd->screen()->availableGeometry());
     m_pMainWnd->showMaximized();
     m_pMainWnd->repaint();
 
