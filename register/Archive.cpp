@@ -83,50 +83,6 @@ void CArchive::WriteBytes(const void* data, size_t size) {
     Put(data, size);
 }
 
-CArchive& CArchive::operator<<(uint8_t v) {
-    Put(&v, 1);
-    return *this;
-}
-
-CArchive& CArchive::operator<<(uint16_t v) {
-    const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-    Put(b, 2);
-    return *this;
-}
-
-CArchive& CArchive::operator<<(uint32_t v) {
-    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
-    Put(b, 4);
-    return *this;
-}
-
-CArchive& CArchive::operator<<(int32_t v) {
-    return *this << static_cast<uint32_t>(v);
-}
-
-CArchive& CArchive::operator<<(const std::string& s) {
-    const size_t n = s.size();
-    if (n < 0xFF) {
-        *this << static_cast<uint8_t>(n);
-    } else if (n < 0xFFFE) {
-        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(n);
-    } else {
-        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(0xFFFF)
-              << static_cast<uint32_t>(n);
-    }
-    Put(s.data(), n);
-    return *this;
-}
-
-void CArchive::WriteCount(uint32_t count) {
-    if (count < 0xFFFF) {
-        *this << static_cast<uint16_t>(count);
-    } else {
-        *this << static_cast<uint16_t>(0xFFFF) << count;
-    }
-}
-
 // ---- loading ----
 
 bool CArchive::Refill() {
@@ -181,33 +137,6 @@ bool CArchive::GetSlow(void* data, size_t size) {
 
 bool CArchive::ReadBytes(void* data, size_t size) {
     return Get(data, size);
-}
-
-CArchive& CArchive::operator>>(uint8_t& v) {
-    Get(&v, 1);
-    return *this;
-}
-
-CArchive& CArchive::operator>>(uint16_t& v) {
-    uint8_t b[2];
-    Get(b, 2);
-    v = static_cast<uint16_t>(b[0] | (b[1] << 8));
-    return *this;
-}
-
-CArchive& CArchive::operator>>(uint32_t& v) {
-    uint8_t b[4];
-    Get(b, 4);
-    v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
-        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-    return *this;
-}
-
-CArchive& CArchive::operator>>(int32_t& v) {
-    uint32_t u = 0;
-    *this >> u;
-    v = static_cast<int32_t>(u);
-    return *this;
 }
 
 uint32_t CArchive::ReadCount() {

@@ -98,3 +98,76 @@ private:
     bool m_bFailed = false;
     std::string m_strError;
 };
+
+// The fixed-width fields are read and written inline: a register has millions of them.
+
+inline CArchive& CArchive::operator<<(uint8_t v) {
+    Put(&v, 1);
+    return *this;
+}
+
+inline CArchive& CArchive::operator<<(uint16_t v) {
+    const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+    Put(b, 2);
+    return *this;
+}
+
+inline CArchive& CArchive::operator<<(uint32_t v) {
+    const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                          static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    Put(b, 4);
+    return *this;
+}
+
+inline CArchive& CArchive::operator<<(int32_t v) {
+    return *this << static_cast<uint32_t>(v);
+}
+
+inline CArchive& CArchive::operator<<(const std::string& s) {
+    const size_t n = s.size();
+    if (n < 0xFF) {
+        *this << static_cast<uint8_t>(n);
+    } else if (n < 0xFFFE) {
+        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(n);
+    } else {
+        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(0xFFFF)
+              << static_cast<uint32_t>(n);
+    }
+    Put(s.data(), n);
+    return *this;
+}
+
+inline void CArchive::WriteCount(uint32_t count) {
+    if (count < 0xFFFF) {
+        *this << static_cast<uint16_t>(count);
+    } else {
+        *this << static_cast<uint16_t>(0xFFFF) << count;
+    }
+}
+
+inline CArchive& CArchive::operator>>(uint8_t& v) {
+    Get(&v, 1);
+    return *this;
+}
+
+inline CArchive& CArchive::operator>>(uint16_t& v) {
+    uint8_t b[2];
+    Get(b, 2);
+    v = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return *this;
+}
+
+inline CArchive& CArchive::operator>>(uint32_t& v) {
+    uint8_t b[4];
+    Get(b, 4);
+    v = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+        (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return *this;
+}
+
+inline CArchive& CArchive::operator>>(int32_t& v) {
+    uint32_t u = 0;
+    *this >> u;
+    v = static_cast<int32_t>(u);
+    return *this;
+}
