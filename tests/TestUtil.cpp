@@ -1,5 +1,8 @@
 #include "TestUtil.h"
 
+#include "register/Archive.h"
+#include "register/RegisterFile.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -141,6 +144,13 @@ ProcessResult RunProgram(const std::vector<std::string>& argv) {
     ::close(outPipe[0]);
     ::close(errPipe[0]);
     return result;
+}
+
+std::string RegisterBytes(const CCardMap& map) {
+    std::string out;
+    CArchive ar(&out);
+    WriteRegister(ar, map);
+    return out;
 }
 
 std::string OneCardFile() {

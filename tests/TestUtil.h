@@ -42,6 +42,10 @@ struct ProcessResult {
 };
 ProcessResult RunProgram(const std::vector<std::string>& argv);
 
+class CCardMap;
+// The register file of `map`, as the program writes it.
+std::string RegisterBytes(const CCardMap& map);
+
 // The 96-byte register file of the single default card "000001".
 std::string OneCardFile();
 

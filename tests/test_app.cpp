@@ -22,19 +22,12 @@
 
 namespace {
 
-std::string Write(const CCardMap& map) {
-    std::string out;
-    CArchive ar(&out);
-    WriteRegister(ar, map);
-    return out;
-}
-
 std::string RegisterOf(std::initializer_list<std::pair<const char*, int>> cards) {
     CCardMap map;
     for (const auto& [key, number] : cards) {
         map.SetAt(key, MakeCard(key, number));
     }
-    return Write(map);
+    return RegisterBytes(map);
 }
 
 class AppTest : public ::testing::Test {

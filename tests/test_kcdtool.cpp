@@ -7,13 +7,6 @@
 
 namespace {
 
-std::string Write(const CCardMap& map) {
-    std::string out;
-    CArchive ar(&out);
-    WriteRegister(ar, map);
-    return out;
-}
-
 ProcessResult Kcdtool(const std::vector<std::string>& args) {
     std::vector<std::string> argv{KCDTOOL};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -59,7 +52,7 @@ TEST(Kcdtool, DumpConvertsAndEscapesInRegisterOrder) {
     map.SetAt("000002", std::move(a));
     map.SetAt("000001", MakeCard("000001", -3));
     TempDir dir;
-    WriteFile(dir / "r.kcd", Write(map));
+    WriteFile(dir / "r.kcd", RegisterBytes(map));
     const ProcessResult r = Kcdtool({"dump", dir / "r.kcd"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string expected =
@@ -76,7 +69,7 @@ TEST(Kcdtool, CopyWritesWhatTheProgramWrites) {
     for (const char* key : {"000001", "001021", "777777"}) {
         map.SetAt(key, MakeCard(key));
     }
-    const std::string file = Write(map);
+    const std::string file = RegisterBytes(map);
     WriteFile(dir / "in.kcd", file);
     ProcessResult r = Kcdtool({"copy", dir / "in.kcd", dir / "out.kcd"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -85,7 +78,7 @@ TEST(Kcdtool, CopyWritesWhatTheProgramWrites) {
     uint32_t max = 0;
     std::string error;
     ASSERT_EQ(LoadRegisterFile(dir / "in.kcd", reloaded, max, error), RegisterLoad::Loaded);
-    EXPECT_TRUE(SameBytes(ReadFile(dir / "out.kcd"), Write(reloaded)));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "out.kcd"), RegisterBytes(reloaded)));
     EXPECT_NE(ReadFile(dir / "out.kcd"), file);
 
     WriteFile(dir / "one.kcd", OneCardFile());

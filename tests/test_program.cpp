@@ -60,10 +60,7 @@ std::string RegisterWith(const std::string& name) {
     auto card = MakeCard("000001");
     card->m_strName = name;
     map.SetAt("000001", std::move(card));
-    std::string out;
-    CArchive ar(&out);
-    WriteRegister(ar, map);
-    return out;
+    return RegisterBytes(map);
 }
 
 TEST(Program, TerminationSignalsRunTheNormalShutDown) {

@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string Write(const CCardMap& map) {
-    std::string out;
-    CArchive ar(&out);
-    WriteRegister(ar, map);
-    return out;
-}
-
 std::string SerializeCard(CCard& card) {
     std::string out;
     CArchive ar(&out);
@@ -73,7 +66,7 @@ const std::string kClassRef = FromHex("01 80");
 TEST(RegisterFile, OneDefaultCardIsTheKnown96Bytes) {
     CCardMap map;
     map.SetAt("000001", MakeCard("000001"));
-    const std::string file = Write(map);
+    const std::string file = RegisterBytes(map);
     EXPECT_EQ(file.size(), 96u);
     EXPECT_EQ(file, OneCardFile());
 
@@ -112,7 +105,7 @@ TEST(RegisterFile, SeveralCardsInIterationOrderWithClassReferences) {
     const std::string expected =
         FromHex("03 00") + Str("001021") + kClassIntro + SerializeCard(three) + Str("000001") +
         kClassRef + DefaultRecord("000001") + Str("000002") + kClassRef + SerializeCard(two);
-    EXPECT_TRUE(SameBytes(Write(map), expected));
+    EXPECT_TRUE(SameBytes(RegisterBytes(map), expected));
 }
 
 TEST(RegisterFile, StringLengthEncodings) {
@@ -135,7 +128,7 @@ TEST(RegisterFile, StringLengthEncodings) {
         auto card = MakeCard("000001");
         card->m_strRemark = std::string(c.length, 'r');
         map.SetAt("000001", std::move(card));
-        const std::string file = Write(map);
+        const std::string file = RegisterBytes(map);
         // The remark follows the fixed part of the default record.
         const std::string before = file.substr(0, 2 + 7 + kClassIntro.size()) +
                                    DefaultRecord("000001").substr(0, 4 + 1 + 7 + 1 + 9 + 1 + 9 + 5);
@@ -145,7 +138,7 @@ TEST(RegisterFile, StringLengthEncodings) {
         CCardMap loaded;
         ASSERT_TRUE(Read(file, loaded)) << c.length;
         EXPECT_EQ(loaded.Lookup("000001")->m_strRemark.size(), c.length);
-        EXPECT_TRUE(SameBytes(Write(loaded), file)) << c.length;
+        EXPECT_TRUE(SameBytes(RegisterBytes(loaded), file)) << c.length;
     }
 }
 
@@ -157,7 +150,7 @@ TEST(RegisterFile, EntryCountEscapeAt65535) {
             std::snprintf(key, sizeof key, "%06u", i);
             map.SetAt(key, MakeCard(key, static_cast<int32_t>(i)));
         }
-        const std::string file = Write(map);
+        const std::string file = RegisterBytes(map);
         const std::string head =
             count < 65535 ? U16(static_cast<uint16_t>(count)) : FromHex("FF FF") + U32(count);
         EXPECT_EQ(file.substr(0, head.size()), head) << count;
@@ -168,8 +161,8 @@ TEST(RegisterFile, EntryCountEscapeAt65535) {
         EXPECT_EQ(max, count - 1);
         // Keys sharing a bucket turn round with each load; a second load restores the order.
         CCardMap twice;
-        ASSERT_TRUE(Read(Write(loaded), twice));
-        EXPECT_TRUE(SameBytes(Write(twice), file)) << count;
+        ASSERT_TRUE(Read(RegisterBytes(loaded), twice));
+        EXPECT_TRUE(SameBytes(RegisterBytes(twice), file)) << count;
     }
 }
 
@@ -213,7 +206,7 @@ TEST(RegisterFile, WideStringsAreReadIntoTheCodePage) {
     // Written back, a wide string takes the narrow form.
     CCardMap loaded;
     ASSERT_TRUE(Read(FileWithName(FromHex("FF FE FF 02 20 5F 09 4E")), loaded));
-    EXPECT_TRUE(SameBytes(Write(loaded), FileWithName(Str(zhangSan))));
+    EXPECT_TRUE(SameBytes(RegisterBytes(loaded), FileWithName(Str(zhangSan))));
 }
 
 TEST(RegisterFile, KeysSharingABucketComeBackReversedOthersByteForByte) {
@@ -226,7 +219,7 @@ TEST(RegisterFile, KeysSharingABucketComeBackReversedOthersByteForByte) {
     const std::string reversed = FromHex("02 00") + Str("001021") + kClassIntro +
                                  DefaultRecord("001021") + Str("000001") + kClassRef +
                                  DefaultRecord("000001");
-    EXPECT_TRUE(SameBytes(Write(loaded), reversed));
+    EXPECT_TRUE(SameBytes(RegisterBytes(loaded), reversed));
 
     CCardMap many;
     for (int i = 0; i < 500; ++i) {
@@ -238,10 +231,10 @@ TEST(RegisterFile, KeysSharingABucketComeBackReversedOthersByteForByte) {
         card->m_nStatus = static_cast<uint8_t>(i % 3);
         many.SetAt(key, std::move(card));
     }
-    const std::string file = Write(many);
+    const std::string file = RegisterBytes(many);
     CCardMap again;
     ASSERT_TRUE(Read(file, again));
-    EXPECT_TRUE(SameBytes(Write(again), file));
+    EXPECT_TRUE(SameBytes(RegisterBytes(again), file));
 }
 
 TEST(RegisterFile, DuplicateKeysKeepTheLaterRecordInTheFirstPlace) {
@@ -277,7 +270,7 @@ TEST(RegisterFile, HighestSerialNumberComparedUnsigned) {
             const std::string key = "00000" + std::to_string(i);
             map.SetAt(key, MakeCard(key, c.numbers[i]));
         }
-        const std::string file = Write(map);
+        const std::string file = RegisterBytes(map);
         TempDir dir;
         WriteFile(dir / "cardbook.kcd", file);
         CCardMap loaded;
@@ -295,14 +288,14 @@ TEST(RegisterFile, OutOfTableBytesAreKept) {
     card->m_nSex = 2;
     CCardMap map;
     map.SetAt("000001", std::move(card));
-    const std::string file = Write(map);
+    const std::string file = RegisterBytes(map);
     CCardMap loaded;
     ASSERT_TRUE(Read(file, loaded));
     const CCard* back = loaded.Lookup("000001");
     EXPECT_EQ(back->m_nStatus, 7);
     EXPECT_EQ(back->m_nCardType, 200);
     EXPECT_EQ(back->m_nSex, 2);
-    EXPECT_TRUE(SameBytes(Write(loaded), file));
+    EXPECT_TRUE(SameBytes(RegisterBytes(loaded), file));
     EXPECT_EQ(CardStatusText(7), nullptr);
     EXPECT_EQ(CardTypeText(4), nullptr);
     EXPECT_EQ(CardSexText(2), nullptr);
@@ -383,7 +376,7 @@ std::string SmallRegister() {
     b->m_strRemark = std::string(300, 'x');
     map.SetAt("000007", std::move(a));
     map.SetAt("000008", std::move(b));
-    return Write(map);
+    return RegisterBytes(map);
 }
 
 TEST(RegisterFile, EveryTruncationFailsAndLeavesTheRegisterAsItWas) {
@@ -435,7 +428,7 @@ TEST(RegisterFile, LoadOutcomes) {
     WriteFile(dir / "zero.kcd", FromHex("00 00"));
     EXPECT_EQ(LoadRegisterFile(dir / "zero.kcd", map, max, error), RegisterLoad::Loaded);
     EXPECT_TRUE(map.IsEmpty());
-    EXPECT_TRUE(SameBytes(Write(map), FromHex("00 00")));
+    EXPECT_TRUE(SameBytes(RegisterBytes(map), FromHex("00 00")));
 
     WriteFile(dir / "one.kcd", OneCardFile());
     EXPECT_EQ(LoadRegisterFile(dir / "one.kcd", map, max, error), RegisterLoad::Loaded);
