@@ -1,0 +1,180 @@
+#include "ComPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+#include <algorithm>
+
+namespace {
+
+// Raw 57600 baud, 8 data bits, no parity, 1 stop bit, receiver on, modem lines local, no
+// hardware or software flow control.
+bool ConfigureLine(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) {
+        return false;
+    }
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, B57600);
+    ::cfsetospeed(&t, B57600);
+    t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    t.c_iflag &= ~(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+    return ::tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+void SetModemLines(int fd, bool on) {
+    // A pseudo-terminal has no modem lines; the call then fails and that is fine.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines);
+}
+
+}  // namespace
+
+CComPort::~CComPort() {
+    ClosePort();
+}
+
+bool CComPort::OpenPort(const std::string& devicePath) {
+    if (m_fd >= 0) {
+        return false;
+    }
+    const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd)) {
+        ::close(fd);
+        return false;
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    SetModemLines(fd, true);
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool CComPort::StartReader(Deliver deliver, std::function<void()> cancelDelivery) {
+    if (m_fd < 0 || m_pReaderThread.joinable()) {
+        return false;
+    }
+    m_deliver = std::move(deliver);
+    m_cancelDelivery = std::move(cancelDelivery);
+    m_bPortOpen = 1;
+    try {
+        m_pReaderThread = std::thread(&CComPort::ReaderThreadProc, this);
+    } catch (const std::system_error&) {
+        m_bPortOpen = 0;
+        return false;
+    }
+    return true;
+}
+
+bool CComPort::ClosePort() {
+    if (m_fd < 0) {
+        return true;
+    }
+    m_bPortOpen = 0;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    m_hGoAheadEvent.Set();
+    if (m_cancelDelivery) {
+        m_cancelDelivery();
+    }
+    if (m_pReaderThread.joinable()) {
+        m_pReaderThread.join();
+    }
+    SetModemLines(m_fd, false);
+    ::tcflush(m_fd, TCIOFLUSH);
+    ::close(m_fd);
+    ::close(m_wakeFd);
+    m_fd = -1;
+    m_wakeFd = -1;
+    return true;
+}
+
+size_t CComPort::ReadPort(uint8_t* buffer) {
+    int queued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &queued) != 0 || queued <= 0) {
+        return 0;
+    }
+    const size_t want = std::min<size_t>(static_cast<size_t>(queued), kMaxRead);
+    const ssize_t n = ::read(m_fd, buffer, want);
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+bool CComPort::WritePort(const uint8_t* bytes, size_t count) {
+    if (m_fd < 0) {
+        return false;
+    }
+    const ssize_t n = ::write(m_fd, bytes, count);
+    return n == static_cast<ssize_t>(count);
+}
+
+uint32_t CComPort::ReadBurst(uint8_t burst[kReplyBufferSize]) {
+    uint32_t count = 0;
+    while (m_bPortOpen) {
+        uint8_t chunk[kReplyBufferSize] = {};
+        const size_t n = ReadPort(chunk);
+        if (n == 0) {
+            break;
+        }
+        // Bytes beyond the 100th of one burst are read from the line and dropped.
+        const size_t keep = std::min<size_t>(n, kReplyBufferSize - count);
+        std::memcpy(burst + count, chunk, keep);
+        count += static_cast<uint32_t>(keep);
+    }
+    return count;
+}
+
+void CComPort::ReaderThreadProc() {
+    bool delivered = false;
+    bool lineGone = false;
+    while (m_bPortOpen) {
+        if (delivered) {
+            m_hGoAheadEvent.Wait();
+            delivered = false;
+            continue;
+        }
+        // Wait for bytes, or for ClosePort. A line that has hung up is no longer watched.
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
+        const int ready = ::poll(fds, lineGone ? 1 : 2, -1);
+        m_nWakeUps.fetch_add(1);
+        if (ready < 0 || fds[0].revents != 0) {
+            continue;
+        }
+        const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        uint8_t burst[kReplyBufferSize] = {};
+        m_reply.dwCount = 0;
+        const uint32_t count = (fds[1].revents & POLLIN) != 0 ? ReadBurst(burst) : 0;
+        if (count == 0) {
+            // The device side has gone (a closed pseudo-terminal, an unplugged adapter).
+            lineGone = hungUp;
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_csReply);
+            m_reply.dwCount = count;
+            std::memset(m_reply.data, 0, sizeof m_reply.data);
+            std::memcpy(m_reply.data, burst, count);
+        }
+        if (m_deliver && m_bPortOpen) {
+            m_deliver(m_reply);
+        }
+        delivered = true;
+    }
+}
