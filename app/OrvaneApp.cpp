@@ -13,6 +13,7 @@
 #include "Settings.h"
 #include "app/PosixIo.h"
 #include "register/RegisterFile.h"
+#include "serial/PortName.h"
 
 namespace {
 
@@ -56,7 +57,9 @@ COrvaneApp& theApp() {
     return *g_app;
 }
 
-COrvaneApp::COrvaneApp(std::string appDir) : m_strAppDir(std::move(appDir)) {
+COrvaneApp::COrvaneApp(std::string appDir)
+    : m_strAppDir(std::move(appDir)),
+      m_replyHandoff([this](const CardReply& reply) { OnCardReply(reply); }) {
     g_app = this;
 }
 
@@ -79,6 +82,7 @@ bool COrvaneApp::InitInstance() {
 
     m_nMaxNumber = 0;
     m_pCardWnd = nullptr;
+    m_hReplyWnd = nullptr;
     m_mapCards.InitHashTable(CCardMap::kRegisterHashSize);
 
     if (m_strAppDir.empty()) {
@@ -90,11 +94,41 @@ bool COrvaneApp::InitInstance() {
     m_nComPort = settings.comPort;
     m_strSysPassword = settings.sysPassword;
 
+    if (!OpenSerialLink()) {
+        return false;
+    }
     LoadRegister(RegisterPath());
     return true;
 }
 
+bool COrvaneApp::OpenSerialLink() {
+    if (!m_comPort.OpenPort(ResolveComDevice(m_strAppDir, m_nComPort))) {
+        Msg::Show(m_pMainWnd.get(), QStringLiteral("打开连接失败,请检查端口设置."));
+        return true;  // the program runs on without a serial link
+    }
+    const bool started =
+        m_comPort.StartReader([this](CardReply& reply) { m_replyHandoff.Deliver(reply); },
+                              [this] { m_replyHandoff.Cancel(); });
+    if (!started) {
+        Msg::Show(m_pMainWnd.get(), QStringLiteral("创建线程失败!"));
+    }
+    return started;
+}
+
+void COrvaneApp::OnCardReply(const CardReply& reply) {
+    if (auto* receiver = dynamic_cast<CReplyReceiver*>(m_hReplyWnd.data())) {
+        receiver->OnCardReply(reply);
+    }
+}
+
+bool COrvaneApp::WriteFrame(const Frame& frame) {
+    m_comPort.GoAhead().Set();
+    return m_comPort.WritePort(frame.data(), frame.size());
+}
+
 int COrvaneApp::ExitInstance() {
+    // Closing the port releases the reader thread from every wait and joins it.
+    m_comPort.ClosePort();
     if (!m_mapCards.IsEmpty()) {
         while (!SaveRegister(RegisterPath()) &&
                Msg::Ask(nullptr,

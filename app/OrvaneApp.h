@@ -8,8 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "ReplyHandoff.h"
 #include "TextCheck.h"
+#include "protocol/Frame.h"
 #include "register/CardMap.h"
+#include "serial/ComPort.h"
 
 class CMainFrame;
 
@@ -42,6 +45,10 @@ public:
     // operator and leaves the file and the backup as they were.
     bool SaveRegister(const std::string& path);
 
+    // Signals the go-ahead event and writes the frame; false when there is no serial link
+    // (callers do not examine it: a missing link fails without notice).
+    bool WriteFrame(const Frame& frame);
+
     std::string RegisterPath() const { return m_strAppDir + kRegisterFileName; }
     std::string BackupPath() const { return RegisterPath() + kBackupSuffix; }
     std::string SettingsPath() const;
@@ -50,12 +57,19 @@ public:
     std::string m_strAppDir;
     int m_nComPort = 0;
     std::string m_strSysPassword;
+    CComPort m_comPort;
+    // The receiver slot: the window that gets device replies (a CReplyReceiver), or none.
+    QPointer<QWidget> m_hReplyWnd;
     CCardMap m_mapCards;
     uint32_t m_nMaxNumber = 0;
     QPointer<QWidget> m_pCardWnd;
 
 private:
     bool KeepDamagedRegister();
+    bool OpenSerialLink();
+    void OnCardReply(const CardReply& reply);
+
+    CReplyHandoff m_replyHandoff;
 
     std::unique_ptr<CMainFrame> m_pMainWnd;
     // Set when the register file at start-up existed but could not be read: it is moved

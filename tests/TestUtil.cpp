@@ -146,6 +146,34 @@ ProcessResult RunProgram(const std::vector<std::string>& argv) {
     return result;
 }
 
+PseudoTerminal::PseudoTerminal() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
+        ::fcntl(master, F_SETFL, O_NONBLOCK);  // a device that never blocks the test
+        slave = ::ptsname(master);
+    }
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    if (master >= 0) {
+        ::close(master);
+    }
+}
+
+void PseudoTerminal::Send(const std::vector<uint8_t>& bytes) const {
+    ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string PseudoTerminal::Received() const {
+    std::string all;
+    char buffer[256];
+    ssize_t n;
+    while ((n = ::read(master, buffer, sizeof buffer)) > 0) {
+        all.append(buffer, static_cast<size_t>(n));
+    }
+    return all;
+}
+
 std::string RegisterBytes(const CCardMap& map) {
     std::string out;
     CArchive ar(&out);

@@ -46,6 +46,21 @@ class CCardMap;
 // The register file of `map`, as the program writes it.
 std::string RegisterBytes(const CCardMap& map);
 
+// A pseudo-terminal pair: the test plays the device on the (non-blocking) master side, the
+// program opens the slave side.
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    void Send(const std::vector<uint8_t>& bytes) const;
+    // What has arrived from the program so far.
+    std::string Received() const;
+    int master = -1;
+    std::string slave;
+};
+
 // The 96-byte register file of the single default card "000001".
 std::string OneCardFile();
 

@@ -10,6 +10,10 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QtTest/QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "TestUtil.h"
 #include "app/MainFrm.h"
@@ -17,6 +21,7 @@
 #include "app/OrvaneApp.h"
 #include "app/OrvaneView.h"
 #include "app/PosixIo.h"
+#include "protocol/Frame.h"
 #include "register/Archive.h"
 #include "register/RegisterFile.h"
 
@@ -30,9 +35,15 @@ std::string RegisterOf(std::initializer_list<std::pair<const char*, int>> cards)
     return RegisterBytes(map);
 }
 
+// A program folder whose port 0 ("COM0") is linked to a pseudo-terminal playing the device.
 class AppTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        ASSERT_FALSE(device.slave.empty());
+        ASSERT_EQ(::symlink(device.slave.c_str(), (dir / "COM0").c_str()), 0);
+    }
     TempDir dir;
+    PseudoTerminal device;
     Msg::Recorder boxes;
 };
 
@@ -116,7 +127,7 @@ TEST_F(AppTest, FreshFolderStartsWithDefaultsAndExitCreatesOnlyThePassword) {
         EXPECT_EQ(app.ExitInstance(), 0);
     }
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
-    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"set.ini"});
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"COM0", "set.ini"}));
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -148,7 +159,7 @@ TEST_F(AppTest, RegisterIsLoadedAndWrittenAtExitWithBackup) {
         SameBytes(ReadFile(dir / "cardbook.kcd"),
                   RegisterOf({{"000005", 5}, {"000017", 17}, {"000009", 9}, {"000018", 18}})));
     EXPECT_EQ(ListDir(dir.path()),
-              (std::vector<std::string>{"cardbook.kcd", "cardbook.kcd.old", "set.ini"}));
+              (std::vector<std::string>{"COM0", "cardbook.kcd", "cardbook.kcd.old", "set.ini"}));
 }
 
 TEST_F(AppTest, AnEmptiedRegisterIsNotWritten) {
@@ -260,6 +271,88 @@ TEST_F(AppTest, PasswordThatCannotBeWrittenIsReported) {
     app.ExitInstance();
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.contains(QStringLiteral("系统密码")));
+}
+
+// A window in the receiver slot, handling replies the way the card windows do.
+class TestReceiver : public QWidget, public CReplyReceiver {
+public:
+    void OnCardReply(const CardReply& reply) override {
+        CardReply copy;
+        {
+            std::lock_guard<std::mutex> lock(theApp().m_comPort.ReplyLock());
+            copy = reply;
+        }
+        theApp().m_comPort.GoAhead().Set();
+        replies.push_back(copy);
+    }
+    std::vector<CardReply> replies;
+};
+
+TEST_F(AppTest, RepliesReachTheReceiverAndFramesReachTheDevice) {
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    EXPECT_TRUE(boxes.shown().empty());
+    ASSERT_TRUE(app.m_comPort.IsOpen());
+    TestReceiver receiver;
+    app.m_hReplyWnd = &receiver;
+
+    EXPECT_TRUE(app.WriteFrame(BuildReadCardFrame("5820463917")));
+    device.Send({0xAA, 0x03, 0xA2, 0x00, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 1; }, 10000));
+    EXPECT_EQ(receiver.replies[0].dwCount, 5u);
+    EXPECT_EQ(receiver.replies[0].data[2], 0xA2);
+    device.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 2; }, 10000));
+
+    // A closed receiver gets nothing, and the program still closes at once.
+    app.m_hReplyWnd = nullptr;
+    device.Send({0xAA, 0x03, 0xA3, 0x01, 0x55});
+    QTest::qWait(100);
+    EXPECT_EQ(receiver.replies.size(), 2u);
+    app.ExitInstance();
+    EXPECT_FALSE(app.m_comPort.IsOpen());
+}
+
+TEST_F(AppTest, FramesAreWrittenToTheDevice) {
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    const Frame frame = BuildReadSettingsFrame();
+    EXPECT_TRUE(app.WriteFrame(frame));
+    std::string received;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            received += device.Received();
+            return received.size() >= frame.size();
+        },
+        10000));
+    EXPECT_EQ(received, std::string(frame.begin(), frame.end()));
+    app.ExitInstance();
+}
+
+TEST_F(AppTest, ShutDownWhileAReplyWaitsForTheWindowDoesNotHang) {
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    TestReceiver receiver;
+    app.m_hReplyWnd = &receiver;
+    // The reply is queued for the user-interface thread, which goes straight to shut-down.
+    device.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ::usleep(200 * 1000);
+    app.ExitInstance();
+    QTest::qWait(50);  // a notification still queued must do nothing now
+    EXPECT_TRUE(receiver.replies.empty());
+}
+
+TEST_F(AppTest, MissingDeviceIsReportedAndTheProgramRunsOn) {
+    ::unlink((dir / "COM0").c_str());
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("打开连接失败,请检查端口设置."));
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
+    EXPECT_FALSE(app.m_comPort.IsOpen());
+    EXPECT_FALSE(app.WriteFrame(BuildReadSettingsFrame()));
+    EXPECT_TRUE(app.MainFrame()->isVisible());
+    app.ExitInstance();
 }
 
 }  // namespace

@@ -16,32 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include "TestUtil.h"
 #include "serial/ComPort.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-class PseudoTerminal {
-public:
-    PseudoTerminal() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::fcntl(master, F_SETFL, O_NONBLOCK);  // a device that never blocks the test
-        if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) {
-            slave = ::ptsname(master);
-        }
-    }
-    ~PseudoTerminal() {
-        if (master >= 0) {
-            ::close(master);
-        }
-    }
-    void Send(const std::vector<uint8_t>& bytes) const {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    int master = -1;
-    std::string slave;
-};
 
 // Records every delivered reply; optionally hands back the go-ahead like a window does.
 class Receiver {
@@ -260,6 +240,27 @@ TEST(ComPort, HangUpOfTheDeviceDoesNotSpin) {
     std::this_thread::sleep_for(300ms);
     EXPECT_LE(port.WakeUps(), 2u);
     EXPECT_TRUE(port.ClosePort());
+}
+
+}  // namespace
+
+#include <sys/stat.h>
+
+#include "serial/PortName.h"
+
+namespace {
+
+TEST(PortName, EntryBesideTheProgramFirstThenTtyS) {
+    TempDir dir;
+    ASSERT_EQ(::symlink("/dev/ttyUSB0", (dir / "COM3").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/ttyACM0", (dir / "COM12").c_str()), 0);
+    const std::pair<int, std::string> cases[] = {
+        {3, dir / "COM3"},   {12, dir / "COM12"}, {1, "/dev/ttyS0"},   {4, "/dev/ttyS3"},
+        {99, "/dev/ttyS98"}, {0, dir / "COM0"},   {-1, dir / "COM-1"},
+    };
+    for (const auto& [port, device] : cases) {
+        EXPECT_EQ(ResolveComDevice(dir.path(), port), device) << port;
+    }
 }
 
 }  // namespace

@@ -36,7 +36,10 @@ bool CatchesSignal(pid_t pid, int sig) {
 }
 
 // Runs the program in `dir` until it can take `sig`, sends it and returns the exit status.
-int RunAndStop(const TempDir& dir, int sig) {
+// `port` names the entry through which the program finds its device (a pseudo-terminal).
+int RunAndStop(const TempDir& dir, int sig, const std::string& port) {
+    PseudoTerminal device;
+    ::symlink(device.slave.c_str(), (dir / port).c_str());
     const std::string exe = dir / "orvane";
     WriteFile(exe, ReadFile(ORVANE_EXE));
     ::chmod(exe.c_str(), 0755);
@@ -69,7 +72,7 @@ TEST(Program, TerminationSignalsRunTheNormalShutDown) {
         const std::string original = RegisterWith("a");
         WriteFile(dir / "cardbook.kcd", original);
         WriteFile(dir / "set.ini", "[set]\ncom=3\n");
-        EXPECT_EQ(RunAndStop(dir, sig), 0) << sig;
+        EXPECT_EQ(RunAndStop(dir, sig, "COM3"), 0) << sig;
         // The register was written (with its backup) and the password added.
         EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), original));
         EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd.old"), original));
@@ -79,8 +82,8 @@ TEST(Program, TerminationSignalsRunTheNormalShutDown) {
 
 TEST(Program, FreshFolder) {
     TempDir dir;
-    EXPECT_EQ(RunAndStop(dir, SIGTERM), 0);
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"orvane", "set.ini"}));
+    EXPECT_EQ(RunAndStop(dir, SIGTERM, "COM0"), 0);
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"COM0", "orvane", "set.ini"}));
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
 }
 
