@@ -1,0 +1,181 @@
+// The card-reader emulator answers every command like a device, over a real pseudo-terminal
+// opened through the program's own serial link.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "TestUtil.h"
+#include "protocol/Frame.h"
+#include "protocol/Reply.h"
+#include "serial/ComPort.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kPassword = "5820463917";
+
+class Emulator {
+public:
+    explicit Emulator(const std::string& link) {
+        int in[2];
+        int out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::string exe = CARDEMU;
+        std::string linkArg = link;
+        char* argv[] = {exe.data(), linkArg.data(), nullptr};
+        ::posix_spawn(&m_pid, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        m_control = in[1];
+        char ready[6] = {};
+        m_ready = ::read(out[0], ready, 5) == 5 && std::string(ready) == "ready";
+        ::close(out[0]);
+    }
+    ~Emulator() {
+        Control("quit");
+        ::close(m_control);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    void Control(const std::string& line) {
+        const std::string text = line + "\n";
+        [[maybe_unused]] const ssize_t n = ::write(m_control, text.data(), text.size());
+        std::this_thread::sleep_for(50ms);  // let it take the line before the next frame
+    }
+    bool ready() const { return m_ready; }
+
+private:
+    pid_t m_pid = -1;
+    int m_control = -1;
+    bool m_ready = false;
+};
+
+class EmulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(emulator.ready());
+        ASSERT_TRUE(port.OpenPort(dir / "COM1"));
+        ASSERT_TRUE(port.StartReader(
+            [this](CardReply& reply) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_replies.push_back(std::string(reply.data, reply.data + reply.dwCount));
+                m_cv.notify_all();
+                port.GoAhead().Set();
+            },
+            nullptr));
+    }
+    // Sends a frame and returns the next reply ("" when none comes within the deadline).
+    std::string Exchange(const Frame& frame, std::chrono::milliseconds wait = 5000ms) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const size_t before = m_replies.size();
+        port.GoAhead().Set();
+        port.WritePort(frame.data(), frame.size());
+        if (!m_cv.wait_for(lock, wait, [&] { return m_replies.size() > before; })) {
+            return "";
+        }
+        return m_replies[before];
+    }
+    size_t Replies() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_replies.size();
+    }
+
+    TempDir dir;
+    Emulator emulator{dir / "COM1"};
+    CComPort port;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<std::string> m_replies;
+};
+
+std::string Ok(uint8_t cmd) {
+    return std::string{'\xAA', 3, static_cast<char>(cmd), 1, 0x55};
+}
+std::string Fail(uint8_t cmd) {
+    return std::string{'\xAA', 3, static_cast<char>(cmd), 0, 0x55};
+}
+
+TEST_F(EmulatorTest, UserCardIssueReadExtend) {
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), Fail(CMD_READ_CARD));  // blank card
+    EXPECT_EQ(
+        Exchange(BuildIssueCardFrame("000123", {2026, 12, 31}, kPassword, "1000000000000011")),
+        Ok(CMD_ISSUE_CARD));
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)),
+              FromHex("AA 10 A2 00 01 23 26 12 31 10 00 00 00 00 00 00 11 55"));
+    EXPECT_EQ(Exchange(BuildExtendFrame({2028, 6, 30}, kPassword)), Ok(CMD_EXTEND));
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)),
+              FromHex("AA 10 A2 00 01 23 28 06 30 10 00 00 00 00 00 00 11 55"));
+    // A wrong system password is refused.
+    EXPECT_EQ(Exchange(BuildExtendFrame({2030, 1, 1}, "0000000000")), Fail(CMD_EXTEND));
+    EXPECT_EQ(Exchange(BuildIssueCardFrame("000124", {2026, 1, 1}, "0000000000", "")),
+              Fail(CMD_ISSUE_CARD));
+}
+
+TEST_F(EmulatorTest, ManagementCardHoldsTheLastSetting) {
+    EXPECT_EQ(Exchange(BuildReadSettingsFrame()), Fail(CMD_READ_SETTINGS));
+    EXPECT_EQ(Exchange(BuildSetTimeFrame({{2026, 3, 9}, 14, 5}, kPassword)), Ok(CMD_SET_TIME));
+    EXPECT_EQ(Exchange(BuildReadSettingsFrame()), FromHex("AA 08 A8 A4 26 03 09 14 05 55"));
+    EXPECT_EQ(Exchange(BuildSetPasswordFrame("0123456789")), Ok(CMD_SET_PASSWORD));
+    EXPECT_EQ(Exchange(BuildReadSettingsFrame()), FromHex("AA 08 A8 A5 01 23 45 67 89 55"));
+    EXPECT_EQ(Exchange(BuildReportLostFrame("000123", kPassword)), Ok(CMD_REPORT_LOST));
+    EXPECT_EQ(Exchange(BuildReadSettingsFrame()), FromHex("AA 06 A8 A6 00 01 23 55"));
+    EXPECT_EQ(Exchange(BuildUnlockFrame("654321", kPassword)), Ok(CMD_UNLOCK));
+    EXPECT_EQ(Exchange(BuildReadSettingsFrame()), FromHex("AA 06 A8 A7 65 43 21 55"));
+    EXPECT_EQ(Exchange(BuildClearSettingsFrame()), Ok(CMD_CLEAR_SETTINGS));
+    EXPECT_EQ(Exchange(BuildReadSettingsFrame()), Fail(CMD_READ_SETTINGS));
+    EXPECT_EQ(Exchange(BuildReportLostFrame("000123", "1111111111")), Fail(CMD_REPORT_LOST));
+}
+
+TEST_F(EmulatorTest, ControlLinesAndFaults) {
+    emulator.Control("remove");
+    EXPECT_EQ(Exchange(BuildSetTimeFrame({{2026, 3, 9}, 14, 5}, kPassword)), Fail(CMD_SET_TIME));
+    emulator.Control("place user 000777 271231 0000000000000001");
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)),
+              FromHex("AA 10 A2 00 07 77 27 12 31 00 00 00 00 00 00 00 01 55"));
+
+    emulator.Control("fault fail");
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), Fail(CMD_READ_CARD));
+    emulator.Control("fault silent");
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword), 300ms), "");
+    emulator.Control("fault garbage");
+    const std::string garbage = Exchange(BuildReadCardFrame(kPassword));
+    uint8_t buffer[kReplyBufferSize] = {};
+    std::memcpy(buffer, garbage.data(), garbage.size());
+    EXPECT_NE(CheckReply(buffer, static_cast<uint32_t>(garbage.size())).format, ReplyFormat::Valid);
+    emulator.Control("fault long");
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)).size(), 100u);  // 150 sent, 100 kept
+    emulator.Control("fault split");
+    const size_t before = Replies();
+    const std::string first = Exchange(BuildReadCardFrame(kPassword));
+    EXPECT_EQ(first, FromHex("AA 10 A2 00 07 77 27 12 31"));
+    for (int i = 0; i < 100 && Replies() < before + 2; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(Replies(), before + 2);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EXPECT_EQ(m_replies.back(), FromHex("00 00 00 00 00 00 00 01 55"));
+}
+
+}  // namespace
