@@ -5,6 +5,8 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -229,6 +231,34 @@ TEST(ComPort, OpenFailuresAndUnopenedPort) {
     EXPECT_FALSE(port.OpenPort("/nonexistent/COM1"));
     EXPECT_FALSE(port.OpenPort("/dev/null"));  // not a terminal: cannot be configured
     EXPECT_FALSE(port.StartReader(nullptr, nullptr));
+}
+
+TEST(ComPort, ReaderThreadThatCannotBeCreatedIsReported) {
+    // A real refusal: an unprivileged process allowed no further threads (in a child).
+    PseudoTerminal pty;
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        CComPort port;
+        if (!port.OpenPort(pty.slave)) {
+            ::_exit(3);
+        }
+        const rlimit none{1, 1};
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(4);
+        }
+        ::setrlimit(RLIMIT_NPROC, &none);
+        const bool started = port.StartReader([](CardReply&) {}, nullptr);
+        const bool stillWorks = !port.IsOpen() && port.ClosePort();
+        ::_exit(!started && stillWorks ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 4) {
+        GTEST_SKIP() << "cannot switch to an unprivileged user here";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ComPort, HangUpOfTheDeviceDoesNotSpin) {
