@@ -10,6 +10,7 @@
 
 #include "LockKeys.h"
 #include "OrvaneView.h"
+#include "PortSetDlg.h"
 #include "ToolbarIcons.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
@@ -58,9 +59,10 @@ void CMainFrame::OnCreate() {
     portSet->setIcon(PortSettingsIcon());
     about->setIcon(AboutIcon());
     // The windows behind these commands are not part of the program yet.
-    for (QAction* pending : {userCard, manageCard, portSet, about}) {
+    for (QAction* pending : {userCard, manageCard}) {
         pending->setEnabled(false);
     }
+    connect(portSet, &QAction::triggered, this, &CMainFrame::OnPortSet);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* settings = menuBar()->addMenu(QStringLiteral("设置"));
@@ -100,6 +102,11 @@ void CMainFrame::OnCreate() {
     qApp->installEventFilter(this);
 
     setCentralWidget(new COrvaneView(this));
+}
+
+void CMainFrame::OnPortSet() {
+    CPortSetDlg dialog(this);
+    dialog.exec();
 }
 
 void CMainFrame::UpdateIndicators() {

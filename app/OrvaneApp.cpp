@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include <QAction>
 #include <QApplication>
 #include <QScreen>
 
+#include "AboutDlg.h"
 #include "MainFrm.h"
 #include "MessageBox.h"
 #include "Settings.h"
@@ -78,6 +80,8 @@ bool COrvaneApp::InitInstance() {
     // The whole screen also where no window manager maximises (a bare X server).
     m_pMainWnd->setGeometry(m_pMainWnd->screen()->availableGeometry());
     m_pMainWnd->showMaximized();
+    QObject::connect(m_pMainWnd->Command(ID_APP_ABOUT), &QAction::triggered, m_pMainWnd.get(),
+                     [this] { OnAppAbout(); });
     m_pMainWnd->repaint();
 
     m_nMaxNumber = 0;
@@ -99,6 +103,11 @@ bool COrvaneApp::InitInstance() {
     }
     LoadRegister(RegisterPath());
     return true;
+}
+
+void COrvaneApp::OnAppAbout() {
+    CAboutDlg dialog(m_pMainWnd.get());
+    dialog.exec();
 }
 
 bool COrvaneApp::OpenSerialLink() {

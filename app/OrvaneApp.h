@@ -67,6 +67,7 @@ public:
 private:
     bool KeepDamagedRegister();
     bool OpenSerialLink();
+    void OnAppAbout();
     void OnCardReply(const CardReply& reply);
 
     CReplyHandoff m_replyHandoff;

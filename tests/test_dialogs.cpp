@@ -1,0 +1,191 @@
+// The port, password and About dialogs, driven as an operator would.
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+#include <sys/stat.h>
+
+#include "TestUtil.h"
+#include "app/AboutDlg.h"
+#include "app/CardWindow.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "app/PasswordDlg.h"
+#include "app/PortSetDlg.h"
+#include "app/Settings.h"
+
+namespace {
+
+QPushButton* Button(QWidget* dialog, const QString& text) {
+    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == text) {
+            return b;
+        }
+    }
+    return nullptr;
+}
+
+// With ORVANE_SCREENSHOT_DIR set, each dialog is saved there as the operator sees it.
+void Screenshot(QWidget* widget, const char* name) {
+    const QByteArray dir = qgetenv("ORVANE_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) {
+        widget->grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    }
+}
+
+class DialogTest : public ::testing::Test {
+protected:
+    DialogTest() : app(dir.path()) { app.m_strAppDir = dir.path(); }
+    TempDir dir;
+    Msg::Recorder boxes;
+    COrvaneApp app;
+};
+
+// Types like an operator; characters without a key of their own (Chinese) come as input
+// method text.
+void TypeInto(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClicks(edit, QString(c));
+        } else {
+            edit->insert(QString(c));
+        }
+    }
+}
+
+TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
+    struct Case {
+        const char* typed;
+        bool accepted;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"1", true, "设置串口号,需要重启程序"},
+        {"99", true, "设置串口号,需要重启程序"},
+        {" 7 ", true, "设置串口号,需要重启程序"},
+        {"0", false, "请输入一个介于 1 和 99 之间的整数。"},
+        {"100", false, "请输入一个介于 1 和 99 之间的整数。"},
+        {"-3", false, "请输入一个介于 1 和 99 之间的整数。"},
+        {"abc", false, "请输入一个整数。"},
+        {"", false, "请输入一个整数。"},
+        {"1.5", false, "请输入一个整数。"},
+    };
+    for (const Case& c : cases) {
+        ::unlink((dir / "set.ini").c_str());
+        boxes.clear();
+        CPortSetDlg dialog;
+        dialog.show();
+        auto* edit = dialog.findChild<QLineEdit*>("edit1064");
+        TypeInto(edit, QString::fromUtf8(c.typed));
+        QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+        ASSERT_EQ(boxes.shown().size(), 1u) << c.typed;
+        EXPECT_EQ(boxes.shown()[0].text, QString::fromUtf8(c.message)) << c.typed;
+        EXPECT_EQ(dialog.isVisible(), !c.accepted) << c.typed;
+        if (c.accepted) {
+            EXPECT_EQ(ReadSettings(dir / "set.ini").comPort,
+                      QString::fromUtf8(c.typed).trimmed().toInt());
+        } else {
+            EXPECT_FALSE(FileExists(dir / "set.ini")) << c.typed;
+        }
+    }
+    EXPECT_EQ(app.m_nComPort, 0);  // the running program keeps its port
+}
+
+TEST_F(DialogTest, PortDialogShowsThePortInUseAndCancelWritesNothing) {
+    app.m_nComPort = 12;
+    CPortSetDlg dialog;
+    dialog.show();
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1064")->text(), QStringLiteral("12"));
+    Screenshot(&dialog, "port");
+    auto* label = dialog.findChild<QLabel*>();
+    EXPECT_EQ(label->buddy(), dialog.findChild<QLineEdit*>("edit1064"));
+    QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_TRUE(boxes.shown().empty());
+    EXPECT_FALSE(FileExists(dir / "set.ini"));
+}
+
+TEST_F(DialogTest, PortThatCannotBeWrittenIsReportedAndTheDialogStays) {
+    ::mkdir((dir / "set.ini").c_str(), 0755);
+    CPortSetDlg dialog;
+    dialog.show();
+    TypeInto(dialog.findChild<QLineEdit*>("edit1064"), QStringLiteral("3"));
+    QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("串口号无法写入设置文件")));
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+class FakeCardWindow : public QWidget, public CCardWindow {};
+
+TEST_F(DialogTest, PasswordRules) {
+    struct Case {
+        QString typed;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {QStringLiteral("0000000001"), true},  {QStringLiteral("123456789"), false},
+        {QStringLiteral("12345 6789"), false}, {QStringLiteral("12345a6789"), false},
+        {QStringLiteral("1234567张"), false},  {QStringLiteral(""), false},
+    };
+    for (const Case& c : cases) {
+        app.m_strSysPassword = "5820463917";
+        FakeCardWindow window;
+        window.m_strPassword = "1111111111";
+        app.m_pCardWnd = &window;
+        boxes.clear();
+        CPasswordDlg dialog;
+        dialog.show();
+        auto* edit = dialog.findChild<QLineEdit*>("edit1065");
+        EXPECT_EQ(edit->text(), QStringLiteral("5820463917"));
+        TypeInto(edit, c.typed);
+        QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+        const std::string typed = c.typed.toStdString();
+        if (c.accepted) {
+            EXPECT_TRUE(boxes.shown().empty()) << typed;
+            EXPECT_FALSE(dialog.isVisible());
+            EXPECT_EQ(app.m_strSysPassword, typed);
+            EXPECT_EQ(window.m_strPassword, typed);
+        } else {
+            ASSERT_EQ(boxes.shown().size(), 1u) << typed;
+            EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("输入10个数字!"));
+            EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::NoIcon);
+            EXPECT_TRUE(dialog.isVisible()) << typed;
+            EXPECT_EQ(edit->text(), c.typed);
+            EXPECT_EQ(app.m_strSysPassword, "5820463917");
+            EXPECT_EQ(window.m_strPassword, "1111111111");
+        }
+    }
+}
+
+TEST_F(DialogTest, PasswordDialogOpensWithTheCurrentPasswordAndCancelChangesNothing) {
+    app.m_strSysPassword = "0123456789";
+    CPasswordDlg dialog;
+    dialog.m_strPassword = "9999999999";  // replaced when the dialog opens
+    dialog.show();
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->text(), QStringLiteral("0123456789"));
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->maxLength(), 10);
+    Screenshot(&dialog, "password");
+    TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("5555555555"));
+    QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
+    EXPECT_EQ(app.m_strSysPassword, "0123456789");
+}
+
+TEST_F(DialogTest, AboutBox) {
+    CAboutDlg dialog;
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("关于 tessmark"));
+    Screenshot(&dialog, "about");
+    EXPECT_EQ(dialog.findChild<QLabel*>("version")->text(), QStringLiteral("tessmark 1.0 版"));
+    EXPECT_TRUE(dialog.findChild<QLabel*>("notice")->text().contains('\n'));
+    QTest::mouseClick(Button(&dialog, QStringLiteral("确定")), Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+}  // namespace
