@@ -12,6 +12,7 @@
 #include "OrvaneView.h"
 #include "PortSetDlg.h"
 #include "ToolbarIcons.h"
+#include "ui/ManageCardDlg.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setObjectName("mainFrame");
@@ -58,10 +59,9 @@ void CMainFrame::OnCreate() {
     manageCard->setIcon(ManageCardIcon());
     portSet->setIcon(PortSettingsIcon());
     about->setIcon(AboutIcon());
-    // The windows behind these commands are not part of the program yet.
-    for (QAction* pending : {userCard, manageCard}) {
-        pending->setEnabled(false);
-    }
+    // The user-card window is not part of the program yet.
+    userCard->setEnabled(false);
+    connect(manageCard, &QAction::triggered, this, &CMainFrame::OnManageCard);
     connect(portSet, &QAction::triggered, this, &CMainFrame::OnPortSet);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
@@ -102,6 +102,11 @@ void CMainFrame::OnCreate() {
     qApp->installEventFilter(this);
 
     setCentralWidget(new COrvaneView(this));
+}
+
+void CMainFrame::OnManageCard() {
+    CManageCardDlg dialog(this);
+    dialog.exec();
 }
 
 void CMainFrame::OnPortSet() {

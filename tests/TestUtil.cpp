@@ -174,6 +174,47 @@ std::string PseudoTerminal::Received() const {
     return all;
 }
 
+CardEmulator::CardEmulator(const std::string& exe, const std::string& link,
+                           const std::string& logPath) {
+    int in[2];
+    int out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::string program = exe;
+    std::string linkArg = link;
+    char* argv[] = {program.data(), linkArg.data(), nullptr};
+    pid_t pid = -1;
+    ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    m_pid = pid;
+    ::close(in[0]);
+    ::close(out[1]);
+    m_control = in[1];
+    char ready[6] = {};
+    m_ready = ::read(out[0], ready, 5) == 5 && std::string(ready) == "ready";
+    ::close(out[0]);
+}
+
+CardEmulator::~CardEmulator() {
+    Control("quit");
+    ::close(m_control);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+}
+
+void CardEmulator::Control(const std::string& line) {
+    const std::string text = line + "\n";
+    [[maybe_unused]] const ssize_t n = ::write(m_control, text.data(), text.size());
+    ::usleep(50 * 1000);  // let it take the line before the next frame
+}
+
 std::string RegisterBytes(const CCardMap& map) {
     std::string out;
     CArchive ar(&out);

@@ -61,6 +61,25 @@ public:
     std::string slave;
 };
 
+// The card-reader emulator as a child process, linked as `link`; its log (every frame it
+// receives, in hexadecimal) goes to `logPath`, or nowhere.
+class CardEmulator {
+public:
+    CardEmulator(const std::string& exe, const std::string& link,
+                 const std::string& logPath = "/dev/null");
+    ~CardEmulator();
+    CardEmulator(const CardEmulator&) = delete;
+    CardEmulator& operator=(const CardEmulator&) = delete;
+    // Sends a control line and gives the emulator a moment to take it.
+    void Control(const std::string& line);
+    bool ready() const { return m_ready; }
+
+private:
+    int m_pid = -1;
+    int m_control = -1;
+    bool m_ready = false;
+};
+
 // The 96-byte register file of the single default card "000001".
 std::string OneCardFile();
 

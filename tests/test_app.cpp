@@ -65,7 +65,7 @@ TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
         const char* text;
         bool enabled;
     } expected[] = {
-        {"用户卡", false}, {"管理卡", false}, {"端口设置", true}, {"", true}, {"退出(&X)", true}};
+        {"用户卡", false}, {"管理卡", true}, {"端口设置", true}, {"", true}, {"退出(&X)", true}};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(entries[i]->text(), QString::fromUtf8(expected[i].text)) << i;
         EXPECT_EQ(entries[i]->isEnabled(), expected[i].enabled) << i;

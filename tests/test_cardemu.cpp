@@ -20,57 +20,11 @@
 #include "protocol/Reply.h"
 #include "serial/ComPort.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
 
 const std::string kPassword = "5820463917";
-
-class Emulator {
-public:
-    explicit Emulator(const std::string& link) {
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::string exe = CARDEMU;
-        std::string linkArg = link;
-        char* argv[] = {exe.data(), linkArg.data(), nullptr};
-        ::posix_spawn(&m_pid, exe.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_control = in[1];
-        char ready[6] = {};
-        m_ready = ::read(out[0], ready, 5) == 5 && std::string(ready) == "ready";
-        ::close(out[0]);
-    }
-    ~Emulator() {
-        Control("quit");
-        ::close(m_control);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-    }
-    void Control(const std::string& line) {
-        const std::string text = line + "\n";
-        [[maybe_unused]] const ssize_t n = ::write(m_control, text.data(), text.size());
-        std::this_thread::sleep_for(50ms);  // let it take the line before the next frame
-    }
-    bool ready() const { return m_ready; }
-
-private:
-    pid_t m_pid = -1;
-    int m_control = -1;
-    bool m_ready = false;
-};
 
 class EmulatorTest : public ::testing::Test {
 protected:
@@ -103,7 +57,7 @@ protected:
     }
 
     TempDir dir;
-    Emulator emulator{dir / "COM1"};
+    CardEmulator emulator{CARDEMU, dir / "COM1"};
     CComPort port;
     std::mutex m_mutex;
     std::condition_variable m_cv;

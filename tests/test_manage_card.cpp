@@ -1,0 +1,264 @@
+// The management-card dialog end to end against the card-reader emulator on a
+// pseudo-terminal, driven as an operator would.
+
+#include <gtest/gtest.h>
+
+#include <QButtonGroup>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest/QTest>
+
+#include <cstring>
+#include <sstream>
+
+#include "TestUtil.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "ui/ManageCardDlg.h"
+
+namespace {
+
+const char* kPassword = "5820463917";
+
+QPushButton* Button(QWidget* dialog, const QString& text) {
+    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == text) {
+            return b;
+        }
+    }
+    return nullptr;
+}
+
+class ManageCardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(emulator.ready());
+        ASSERT_TRUE(app.InitInstance());
+        ASSERT_TRUE(app.m_comPort.IsOpen());
+        ASSERT_TRUE(boxes.shown().empty());
+        dialog = std::make_unique<CManageCardDlg>();
+        dialog->show();
+    }
+    void TearDown() override {
+        dialog.reset();
+        app.ExitInstance();
+    }
+    void Choose(int index) {
+        const int ids[] = {1070, 1071, 1061, 1062, 1064};
+        QTest::mouseClick(
+            dialog->findChild<QRadioButton*>(QStringLiteral("radio%1").arg(ids[index])),
+            Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    void TypeCardNo(const QString& text) {
+        auto* edit = dialog->findChild<QLineEdit*>("edit1014");
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+    void Click(const char* text) {
+        QTest::mouseClick(Button(dialog.get(), QString::fromUtf8(text)), Qt::LeftButton);
+    }
+    // Waits for the n-th message box and returns its text.
+    QString Message(size_t n) {
+        if (!QTest::qWaitFor([&] { return boxes.shown().size() >= n; }, 10000)) {
+            return QStringLiteral("(no message)");
+        }
+        return boxes.shown()[n - 1].text;
+    }
+    // The frames the emulator received, in hexadecimal, one per entry.
+    std::vector<std::string> Received() {
+        std::vector<std::string> frames;
+        std::istringstream log(ReadFile(dir / "emu.log"));
+        std::string line;
+        const std::string tag = "cardemu: received ";
+        while (std::getline(log, line)) {
+            if (line.rfind(tag, 0) == 0) {
+                std::string hex = line.substr(tag.size());
+                while (!hex.empty() && hex.back() == ' ') {
+                    hex.pop_back();
+                }
+                frames.push_back(hex);
+            }
+        }
+        return frames;
+    }
+
+    TempDir dir;
+    CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
+    Msg::Recorder boxes;
+    COrvaneApp app{dir.path()};
+    std::unique_ptr<CManageCardDlg> dialog;
+};
+
+TEST_F(ManageCardTest, OpeningStateAndEnableRules) {
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral(" 管理卡"));
+    const QByteArray shots = qgetenv("ORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        dialog->grab().save(QString::fromUtf8(shots) + "/manage-card.png");
+    }
+    EXPECT_EQ(app.m_hReplyWnd.data(), dialog.get());
+    EXPECT_EQ(app.m_pCardWnd.data(), dialog.get());
+    EXPECT_EQ(dialog->m_nCommand, 0);
+    EXPECT_TRUE(dialog->findChild<QRadioButton*>("radio1070")->isChecked());
+    EXPECT_TRUE(dialog->m_strPassword.empty());
+    EXPECT_EQ(dialog->m_timeClock.time().msec(), 0);
+    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
+    auto* password = dialog->findChild<QPushButton*>("button118");
+    auto* cardNo = dialog->findChild<QLineEdit*>("edit1014");
+    struct Row {
+        int choice;
+        bool picker, password, cardNo;
+    };
+    const Row rows[] = {{1, false, true, false},
+                        {2, false, false, true},
+                        {3, false, false, true},
+                        {4, false, false, false},
+                        {0, true, false, false}};
+    for (const Row& r : rows) {
+        Choose(r.choice);
+        EXPECT_EQ(dialog->m_nCommand, r.choice);
+        EXPECT_EQ(picker->isEnabled(), r.picker) << r.choice;
+        EXPECT_EQ(password->isEnabled(), r.password) << r.choice;
+        EXPECT_EQ(cardNo->isEnabled(), r.cardNo) << r.choice;
+    }
+}
+
+TEST_F(ManageCardTest, ChecksComeBeforeAnythingIsSent) {
+    Click("制卡");  // 校时 without a password
+    EXPECT_EQ(Message(1), QStringLiteral("密码输入10个数字!"));
+    Choose(2);  // 挂失 with an empty card number: the card number is checked first
+    Click("制卡");
+    EXPECT_EQ(Message(2), QStringLiteral("卡号输入6个数字!"));
+    TypeCardNo(QStringLiteral("12345"));
+    Click("制卡");
+    EXPECT_EQ(Message(3), QStringLiteral("卡号输入6个数字!"));
+    QTest::qWait(100);
+    EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(ManageCardTest, EachCommandsBytesAndReplies) {
+    dialog->m_strPassword = kPassword;
+    dialog->findChild<QDateTimeEdit*>("picker1069")
+        ->setDateTime(QDateTime(QDate(2026, 3, 9), QTime(14, 5, 30)));
+    Click("制卡");
+    EXPECT_EQ(Message(1), QStringLiteral("校时成功!"));
+    Click("读卡");
+    EXPECT_EQ(Message(2), QStringLiteral("读设定信息校时成功!"));
+    Choose(1);
+    Click("制卡");
+    EXPECT_EQ(Message(3), QStringLiteral("设定密码成功!"));
+    Choose(4);
+    Click("制卡");
+    EXPECT_EQ(Message(4), QStringLiteral("清除设定信息成功!"));
+    Click("读卡");
+    EXPECT_EQ(Message(5), QStringLiteral("读设定信息失败!"));
+    const std::vector<std::string> expected = {
+        "AA 0C A4 26 03 09 14 05 58 20 46 39 17 55",  // seconds are not sent
+        "AA 07 A8 00 00 00 00 00 55",
+        "AA 07 A5 58 20 46 39 17 55",
+        "AA 07 A9 00 00 00 00 00 55",
+        "AA 07 A8 00 00 00 00 00 55",
+    };
+    EXPECT_EQ(Received(), expected);
+    // The clock read back came into the picker.
+    EXPECT_EQ(dialog->m_timeClock, QDateTime(QDate(2026, 3, 9), QTime(14, 5, 0)));
+}
+
+TEST_F(ManageCardTest, ReportLostAndUnlockChangeTheRegisteredCard) {
+    auto card = MakeCard("000123");
+    card->m_nStatus = CARD_ISSUED;
+    app.m_mapCards.SetAt("000123", std::move(card));
+    app.m_mapCards.SetAt("999999", MakeCard("999999"));
+    dialog->m_strPassword = kPassword;
+    Choose(2);
+    TypeCardNo(QStringLiteral("000123"));
+    Click("制卡");
+    // Typed after sending, before the reply: the reply acts on the number that was sent.
+    dialog->findChild<QLineEdit*>("edit1014")->setText(QStringLiteral("999999"));
+    EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
+    EXPECT_EQ(app.m_mapCards.Lookup("000123")->m_nStatus, CARD_LOST);
+    EXPECT_EQ(app.m_mapCards.Lookup("999999")->m_nStatus, CARD_NOT_ISSUED);
+
+    Click("读卡");  // the management card holds the lost card's number
+    EXPECT_EQ(Message(2), QStringLiteral("读设定信息挂失卡号成功!"));
+    EXPECT_EQ(dialog->findChild<QLineEdit*>("edit1014")->text(), QStringLiteral("000123"));
+    Choose(3);
+    Click("制卡");
+    EXPECT_EQ(Message(3), QStringLiteral("解挂成功!"));
+    EXPECT_EQ(app.m_mapCards.Lookup("000123")->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(Received().back(), "AA 0A A7 00 01 23 58 20 46 39 17 55");
+
+    TypeCardNo(QStringLiteral("555555"));  // not registered: success all the same
+    Click("制卡");
+    EXPECT_EQ(Message(4), QStringLiteral("解挂成功!"));
+    EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
+}
+
+TEST_F(ManageCardTest, PasswordReadBackFromACardPassesTheCheck) {
+    dialog->m_strPassword = "0123456789";
+    Choose(1);
+    Click("制卡");  // the emulator takes any new password onto the management card
+    EXPECT_EQ(Message(1), QStringLiteral("设定密码成功!"));
+    dialog->m_strPassword.clear();
+    Click("读卡");
+    EXPECT_EQ(Message(2), QStringLiteral("读设定信息密码成功!"));
+    EXPECT_EQ(dialog->m_strPassword, "0123456789");
+}
+
+TEST_F(ManageCardTest, FaultsFromTheDevice) {
+    dialog->m_strPassword = kPassword;
+    emulator.Control("fault garbage");
+    Click("制卡");
+    EXPECT_EQ(Message(1), QStringLiteral("接收数据格式帧头错误!"));
+    emulator.Control("fault fail");
+    Click("制卡");
+    EXPECT_EQ(Message(2), QStringLiteral("校时失败!"));
+    emulator.Control("fault split");
+    Click("制卡");
+    EXPECT_EQ(Message(3), QStringLiteral("接收数据格式帧头错误!"));
+    EXPECT_EQ(Message(4), QStringLiteral("接收数据格式帧头错误!"));  // the second piece too
+    emulator.Control("fault silent");
+    Click("制卡");
+    QTest::qWait(300);
+    EXPECT_EQ(boxes.shown().size(), 4u);
+}
+
+TEST_F(ManageCardTest, RepliesToEveryCommandCode) {
+    struct Case {
+        std::string bytes;
+        const char* message;  // nullptr: ignored
+    };
+    const Case cases[] = {
+        {FromHex("AA 03 A1 01 55"), "发卡成功!"},
+        {FromHex("AA 03 A1 00 55"), "发卡失败!"},
+        {FromHex("AA 03 A2 00 55"), "读取超时!"},
+        {FromHex("AA 10 A2 00 45 67 26 12 31 00 00 00 00 00 00 00 00 55"), "读卡成功!"},
+        {FromHex("AA 03 A3 01 55"), "延期设定成功!"},
+        {FromHex("AA 03 A3 00 55"), "延期设定失败!"},
+        {FromHex("AA 03 A4 02 55"), nullptr},
+        {FromHex("AA 04 A4 01 00 55"), "校时失败!"},
+        {FromHex("AA 06 A8 A7 00 12 34 55"), "读设定信息解挂卡号成功!"},
+        {FromHex("AA 06 A8 B0 00 12 34 55"), nullptr},
+        {FromHex("AA 03 A9 00 55"), "清除设定信息失败!"},
+        {FromHex("AA 03 B1 01 55"), nullptr},
+        {FromHex("AA 03 A9 01 56"), "接收数据格式帧尾错误!"},
+    };
+    for (const Case& c : cases) {
+        boxes.clear();
+        CardReply reply;
+        reply.dwCount = static_cast<uint32_t>(c.bytes.size());
+        std::memcpy(reply.data, c.bytes.data(), c.bytes.size());
+        dialog->OnCardReply(reply);
+        if (c.message == nullptr) {
+            EXPECT_TRUE(boxes.shown().empty());
+        } else {
+            ASSERT_EQ(boxes.shown().size(), 1u) << c.message;
+            EXPECT_EQ(boxes.shown()[0].text, QString::fromUtf8(c.message));
+        }
+    }
+    EXPECT_EQ(dialog->m_strCardNo, "001234");  // from the unlock setting read back
+}
+
+}  // namespace

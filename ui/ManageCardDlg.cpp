@@ -1,0 +1,251 @@
+#include "ManageCardDlg.h"
+
+#include <QButtonGroup>
+#include <QDateTimeEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <cstring>
+#include <mutex>
+
+#include "app/CodePageText.h"
+#include "app/DialogLayout.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "app/PasswordDlg.h"
+#include "protocol/Reply.h"
+
+namespace {
+
+enum Command { kSetTime = 0, kSetPassword = 1, kReportLost = 2, kUnlock = 3, kClear = 4 };
+
+QDateTime WholeSeconds(const QDateTime& t) {
+    return QDateTime::fromSecsSinceEpoch(t.toSecsSinceEpoch());
+}
+
+void Say(QWidget* parent, const char* utf8) {
+    Msg::Show(parent, QString::fromUtf8(utf8));
+}
+
+}  // namespace
+
+CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral(" 管理卡"));
+    setFont(DialogFont());
+    const CDialogUnits du(font());
+    setFixedSize(du.ToPixels(0, 0, 398, 227).size());
+
+    auto* group = new QGroupBox(QStringLiteral("命令"), this);
+    du.Place(group, 14, 12, 370, 44);
+    m_pCommands = new QButtonGroup(this);
+    const char* const texts[5] = {"校时", "密码", "挂失", "解挂", "格式化管理卡"};
+    const int ids[5] = {1070, 1071, 1061, 1062, 1064};
+    for (int i = 0; i < 5; ++i) {
+        m_radios[i] = new QRadioButton(QString::fromUtf8(texts[i]), this);
+        m_radios[i]->setObjectName(QStringLiteral("radio%1").arg(ids[i]));
+        du.Place(m_radios[i], 30 + i * 66, 30, i == 4 ? 80 : 50, 12);
+        m_pCommands->addButton(m_radios[i], i);
+    }
+    connect(m_pCommands, &QButtonGroup::idClicked, this, &CManageCardDlg::OnCommandChosen);
+
+    auto* clockLabel = new QLabel(QStringLiteral("时间:"), this);
+    clockLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    du.Place(clockLabel, 14, 74, 44, 12);
+    m_pClock = new QDateTimeEdit(this);
+    m_pClock->setObjectName("picker1069");
+    m_pClock->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    du.Place(m_pClock, 62, 72, 110, 14);
+    clockLabel->setBuddy(m_pClock);
+    m_pClock->setAccessibleName(QStringLiteral("时间:"));
+
+    m_pPasswordButton = new QPushButton(QStringLiteral("密码"), this);
+    m_pPasswordButton->setObjectName("button118");
+    du.Place(m_pPasswordButton, 196, 72, 50, 14);
+    connect(m_pPasswordButton, &QPushButton::clicked, this, &CManageCardDlg::OnPasswordButton);
+
+    auto* cardLabel = new QLabel(QStringLiteral("卡号:"), this);
+    cardLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    du.Place(cardLabel, 14, 104, 44, 12);
+    m_pCardNo = new QLineEdit(this);
+    m_pCardNo->setObjectName("edit1014");
+    m_pCardNo->setMaxLength(6);
+    du.Place(m_pCardNo, 62, 102, 80, 14);
+    cardLabel->setBuddy(m_pCardNo);
+    m_pCardNo->setAccessibleName(QStringLiteral("卡号:"));
+
+    auto* make = new QPushButton(QStringLiteral("制卡"), this);
+    du.Place(make, 90, 190, 60, 16);
+    connect(make, &QPushButton::clicked, this, &CManageCardDlg::OnMakeCard);
+    auto* read = new QPushButton(QStringLiteral("读卡"), this);
+    du.Place(read, 170, 190, 60, 16);
+    connect(read, &QPushButton::clicked, this, &CManageCardDlg::OnReadSettings);
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setDefault(true);
+    du.Place(ok, 250, 190, 60, 16);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    OnInitDialog();
+}
+
+void CManageCardDlg::OnInitDialog() {
+    m_timeClock = WholeSeconds(QDateTime::currentDateTime());
+    m_nCommand = kSetTime;
+    theApp().m_hReplyWnd = this;
+    theApp().m_pCardWnd = this;
+    EnableFor(kSetTime);
+    UpdateData(false);
+}
+
+void CManageCardDlg::UpdateData(bool save) {
+    if (save) {
+        m_timeClock = WholeSeconds(m_pClock->dateTime());
+        m_nCommand = m_pCommands->checkedId();
+        m_strCardNo = ToCodePage(m_pCardNo->text(), 6);
+    } else {
+        m_pClock->setDateTime(m_timeClock);
+        if (QAbstractButton* chosen = m_pCommands->button(m_nCommand)) {
+            chosen->setChecked(true);
+        }
+        m_pCardNo->setText(FromCodePage(m_strCardNo));
+    }
+}
+
+void CManageCardDlg::EnableFor(int command) {
+    m_pClock->setEnabled(command == kSetTime);
+    m_pPasswordButton->setEnabled(command == kSetPassword);
+    m_pCardNo->setEnabled(command == kReportLost || command == kUnlock);
+}
+
+void CManageCardDlg::OnCommandChosen(int command) {
+    UpdateData(true);
+    EnableFor(command);
+    UpdateData(false);
+}
+
+void CManageCardDlg::OnPasswordButton() {
+    CPasswordDlg dialog(this);
+    dialog.m_strPassword = m_strPassword;
+    dialog.m_nTarget = 1;
+    dialog.exec();
+}
+
+void CManageCardDlg::OnMakeCard() {
+    UpdateData(true);
+    COrvaneApp& app = theApp();
+    const bool needsCard = m_nCommand == kReportLost || m_nCommand == kUnlock;
+    const bool needsPassword = m_nCommand >= kSetTime && m_nCommand <= kUnlock;
+    if (needsCard && !app.IsDigits(m_strCardNo, 6)) {
+        Say(this, "卡号输入6个数字!");
+        m_pCardNo->setFocus();
+        return;
+    }
+    if (needsPassword && !app.IsDigits(m_strPassword, 10)) {
+        Say(this, "密码输入10个数字!");
+        return;
+    }
+    Frame frame;
+    switch (m_nCommand) {
+        case kSetTime: {
+            const QDateTime local = m_timeClock.toLocalTime();
+            const CFrameClock clock{{local.date().year(), local.date().month(), local.date().day()},
+                                    local.time().hour(),
+                                    local.time().minute()};
+            frame = BuildSetTimeFrame(clock, m_strPassword);
+            break;
+        }
+        case kSetPassword:
+            frame = BuildSetPasswordFrame(m_strPassword);
+            break;
+        case kReportLost:
+            frame = BuildReportLostFrame(m_strCardNo, m_strPassword);
+            break;
+        case kUnlock:
+            frame = BuildUnlockFrame(m_strCardNo, m_strPassword);
+            break;
+        case kClear:
+            frame = BuildClearSettingsFrame();
+            break;
+        default:
+            return;
+    }
+    app.WriteFrame(frame);
+}
+
+void CManageCardDlg::OnReadSettings() {
+    theApp().WriteFrame(BuildReadSettingsFrame());
+}
+
+void CManageCardDlg::OnCardReply(const CardReply& reply) {
+    COrvaneApp& app = theApp();
+    uint8_t data[kReplyBufferSize];
+    uint32_t count;
+    {
+        std::lock_guard<std::mutex> lock(app.m_comPort.ReplyLock());
+        std::memcpy(data, reply.data, sizeof data);
+        count = reply.dwCount;
+    }
+    app.m_comPort.GoAhead().Set();
+
+    const CReplyCheck check = CheckReply(data, count);
+    if (check.format == ReplyFormat::HeaderError) {
+        Say(this, kHeaderErrorText);
+        return;
+    }
+    if (check.format == ReplyFormat::TrailerError) {
+        Say(this, kTrailerErrorText);
+        return;
+    }
+    const ReplyKind kind = ClassifyReply(check);
+    if (kind == ReplyKind::Ignored) {
+        return;
+    }
+    if (kind == ReplyKind::Failure || kind == ReplyKind::TimeOut) {
+        Say(this, ReplyFailureText(check.command));
+        return;
+    }
+    switch (check.command) {
+        case CMD_ISSUE_CARD:
+            Say(this, "发卡成功!");
+            return;
+        case CMD_READ_CARD:
+            std::memset(m_cardData, 0, sizeof m_cardData);
+            std::memcpy(m_cardData, data + 3, 3);
+            m_strCardNo = DecodeDigits(m_cardData, 3);
+            UpdateData(false);
+            Say(this, "读卡成功!");
+            return;
+        case CMD_REPORT_LOST:
+        case CMD_UNLOCK:
+            if (CCard* card = app.m_mapCards.Lookup(m_strCardNo)) {
+                card->m_nStatus = check.command == CMD_REPORT_LOST ? CARD_LOST : CARD_ISSUED;
+            }
+            Say(this, ReplySuccessText(check.command));
+            return;
+        case CMD_READ_SETTINGS:
+            switch (check.result) {
+                case CMD_SET_TIME: {
+                    const CFrameClock clock = DecodeClock(data + 4);
+                    m_timeClock =
+                        QDateTime(QDate(clock.date.year, clock.date.month, clock.date.day),
+                                  QTime(clock.hour, clock.minute, 0));
+                    UpdateData(false);
+                    break;
+                }
+                case CMD_SET_PASSWORD:
+                    m_strPassword = DecodeDigits(data + 4, 5);
+                    break;
+                default:
+                    m_strCardNo = DecodeDigits(data + 4, 3);
+                    UpdateData(false);
+                    break;
+            }
+            Say(this, SettingsSuccessText(check.result));
+            return;
+        default:
+            Say(this, ReplySuccessText(check.command));
+            return;
+    }
+}

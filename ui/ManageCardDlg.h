@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDateTime>
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+
+#include "app/CardWindow.h"
+#include "app/ReplyHandoff.h"
+
+class QButtonGroup;
+class QDateTimeEdit;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// " 管理卡": makes management cards (clock, system password, lost card, unlocked card,
+// clearing) and reads back the setting a management card holds.
+class CManageCardDlg : public QDialog, public CCardWindow, public CReplyReceiver {
+    Q_OBJECT
+public:
+    explicit CManageCardDlg(QWidget* parent = nullptr);
+
+    uint8_t m_cardData[19] = {};
+    QDateTime m_timeClock;  // whole seconds, local time
+    int m_nCommand = -1;    // index of the chosen radio button
+    std::string m_strCardNo;
+
+    void UpdateData(bool save);
+
+    void OnPasswordButton();
+    void OnMakeCard();
+    void OnReadSettings();
+    void OnCardReply(const CardReply& reply) override;
+
+private:
+    void OnInitDialog();
+    void OnCommandChosen(int command);
+    void EnableFor(int command);
+
+    QRadioButton* m_radios[5] = {};
+    QButtonGroup* m_pCommands = nullptr;
+    QDateTimeEdit* m_pClock = nullptr;
+    QPushButton* m_pPasswordButton = nullptr;
+    QLineEdit* m_pCardNo = nullptr;
+};
