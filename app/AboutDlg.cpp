@@ -7,10 +7,7 @@
 #include "ToolbarIcons.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("关于 tessmark"));
-    setFont(DialogFont());
-    const CDialogUnits du(font());
-    setFixedSize(du.ToPixels(0, 0, 235, 55).size());
+    const CDialogUnits du = SetUpDialog(this, QStringLiteral("关于 tessmark"), 235, 55);
 
     auto* icon = new QLabel(this);
     const QRect iconRect = du.ToPixels(11, 17, 20, 20);

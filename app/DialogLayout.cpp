@@ -1,6 +1,9 @@
 #include "DialogLayout.h"
 
+#include <QDialog>
 #include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
 #include <QWidget>
 
 QFont DialogFont() {
@@ -24,4 +27,32 @@ QRect CDialogUnits::ToPixels(int x, int y, int width, int height) const {
 
 void CDialogUnits::Place(QWidget* widget, int x, int y, int width, int height) const {
     widget->setGeometry(ToPixels(x, y, width, height));
+}
+
+CDialogUnits SetUpDialog(QDialog* dialog, const QString& title, int width, int height) {
+    dialog->setWindowTitle(title);
+    dialog->setFont(DialogFont());
+    const CDialogUnits du(dialog->font());
+    dialog->setFixedSize(du.ToPixels(0, 0, width, height).size());
+    return du;
+}
+
+QLabel* AddLabelFor(QWidget* control, const CDialogUnits& du, const QString& text, int x, int y,
+                    int width, int height) {
+    auto* label = new QLabel(text, control->parentWidget());
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    du.Place(label, x, y, width, height);
+    label->setBuddy(control);
+    control->setAccessibleName(text);
+    return label;
+}
+
+void AddOkCancel(QDialog* dialog, const CDialogUnits& du) {
+    auto* ok = new QPushButton(QStringLiteral("确认"), dialog);
+    ok->setDefault(true);
+    du.Place(ok, 39, 79, 50, 14);
+    auto* cancel = new QPushButton(QStringLiteral("取消"), dialog);
+    du.Place(cancel, 104, 79, 50, 14);
+    QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
 }

@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QRect>
 
+class QDialog;
+class QLabel;
 class QWidget;
 
 // The dialogs are laid out in dialog units of their font, the way the original resources
@@ -21,3 +23,14 @@ private:
 
 // "宋体" at 9 points, falling back to a face with Chinese glyphs where it is not installed.
 QFont DialogFont();
+
+// Title, dialog font and fixed size in dialog units; returns the units for placing controls.
+CDialogUnits SetUpDialog(QDialog* dialog, const QString& title, int width, int height);
+
+// A right-aligned label at the rectangle, naming `control` for screen readers (as buddy and
+// accessible name).
+QLabel* AddLabelFor(QWidget* control, const CDialogUnits& du, const QString& text, int x, int y,
+                    int width, int height);
+
+// The "确认" (default) and "取消" buttons of the small dialogs, at 39,79 and 104,79.
+void AddOkCancel(QDialog* dialog, const CDialogUnits& du);

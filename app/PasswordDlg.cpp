@@ -1,8 +1,6 @@
 #include "PasswordDlg.h"
 
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "CardWindow.h"
 #include "CodePageText.h"
@@ -17,28 +15,13 @@ constexpr int kMaxBytes = 10;
 }  // namespace
 
 CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("密码"));
-    setFont(DialogFont());
-    const CDialogUnits du(font());
-    setFixedSize(du.ToPixels(0, 0, 187, 100).size());
-
-    auto* label = new QLabel(QStringLiteral("密码:"), this);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    du.Place(label, 6, 36, 59, 9);
+    const CDialogUnits du = SetUpDialog(this, QStringLiteral("密码"), 187, 100);
     m_pEdit = new QLineEdit(this);
     m_pEdit->setObjectName("edit1065");
     m_pEdit->setMaxLength(kMaxBytes);
     du.Place(m_pEdit, 65, 34, 88, 14);
-    label->setBuddy(m_pEdit);
-    m_pEdit->setAccessibleName(QStringLiteral("密码:"));
-
-    auto* ok = new QPushButton(QStringLiteral("确认"), this);
-    ok->setDefault(true);
-    du.Place(ok, 39, 79, 50, 14);
-    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
-    du.Place(cancel, 104, 79, 50, 14);
-    connect(ok, &QPushButton::clicked, this, &CPasswordDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CPasswordDlg::reject);
+    AddLabelFor(m_pEdit, du, QStringLiteral("密码:"), 6, 36, 59, 9);
+    AddOkCancel(this, du);
     OnInitDialog();
 }
 

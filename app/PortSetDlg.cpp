@@ -1,8 +1,6 @@
 #include "PortSetDlg.h"
 
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 
 #include "DialogLayout.h"
 #include "MessageBox.h"
@@ -10,27 +8,12 @@
 #include "Settings.h"
 
 CPortSetDlg::CPortSetDlg(QWidget* parent) : QDialog(parent), m_nCom(theApp().m_nComPort) {
-    setWindowTitle(QStringLiteral("端口设置"));
-    setFont(DialogFont());
-    const CDialogUnits du(font());
-    setFixedSize(du.ToPixels(0, 0, 187, 100).size());
-
-    auto* label = new QLabel(QStringLiteral("COM:"), this);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    du.Place(label, 42, 35, 32, 9);
+    const CDialogUnits du = SetUpDialog(this, QStringLiteral("端口设置"), 187, 100);
     m_pEdit = new QLineEdit(this);
     m_pEdit->setObjectName("edit1064");
     du.Place(m_pEdit, 74, 32, 60, 14);
-    label->setBuddy(m_pEdit);
-    m_pEdit->setAccessibleName(QStringLiteral("COM:"));
-
-    auto* ok = new QPushButton(QStringLiteral("确认"), this);
-    ok->setDefault(true);
-    du.Place(ok, 39, 79, 50, 14);
-    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
-    du.Place(cancel, 104, 79, 50, 14);
-    connect(ok, &QPushButton::clicked, this, &CPortSetDlg::accept);
-    connect(cancel, &QPushButton::clicked, this, &CPortSetDlg::reject);
+    AddLabelFor(m_pEdit, du, QStringLiteral("COM:"), 42, 35, 32, 9);
+    AddOkCancel(this, du);
     UpdateData(false);
 }
 

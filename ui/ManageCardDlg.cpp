@@ -3,7 +3,6 @@
 #include <QButtonGroup>
 #include <QDateTimeEdit>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -33,10 +32,7 @@ void Say(QWidget* parent, const char* utf8) {
 }  // namespace
 
 CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral(" 管理卡"));
-    setFont(DialogFont());
-    const CDialogUnits du(font());
-    setFixedSize(du.ToPixels(0, 0, 398, 227).size());
+    const CDialogUnits du = SetUpDialog(this, QStringLiteral(" 管理卡"), 398, 227);
 
     auto* group = new QGroupBox(QStringLiteral("命令"), this);
     du.Place(group, 14, 12, 370, 44);
@@ -51,30 +47,22 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
     }
     connect(m_pCommands, &QButtonGroup::idClicked, this, &CManageCardDlg::OnCommandChosen);
 
-    auto* clockLabel = new QLabel(QStringLiteral("时间:"), this);
-    clockLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    du.Place(clockLabel, 14, 74, 44, 12);
     m_pClock = new QDateTimeEdit(this);
     m_pClock->setObjectName("picker1069");
     m_pClock->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     du.Place(m_pClock, 62, 72, 110, 14);
-    clockLabel->setBuddy(m_pClock);
-    m_pClock->setAccessibleName(QStringLiteral("时间:"));
+    AddLabelFor(m_pClock, du, QStringLiteral("时间:"), 14, 74, 44, 12);
 
     m_pPasswordButton = new QPushButton(QStringLiteral("密码"), this);
     m_pPasswordButton->setObjectName("button118");
     du.Place(m_pPasswordButton, 196, 72, 50, 14);
     connect(m_pPasswordButton, &QPushButton::clicked, this, &CManageCardDlg::OnPasswordButton);
 
-    auto* cardLabel = new QLabel(QStringLiteral("卡号:"), this);
-    cardLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    du.Place(cardLabel, 14, 104, 44, 12);
     m_pCardNo = new QLineEdit(this);
     m_pCardNo->setObjectName("edit1014");
     m_pCardNo->setMaxLength(6);
     du.Place(m_pCardNo, 62, 102, 80, 14);
-    cardLabel->setBuddy(m_pCardNo);
-    m_pCardNo->setAccessibleName(QStringLiteral("卡号:"));
+    AddLabelFor(m_pCardNo, du, QStringLiteral("卡号:"), 14, 104, 44, 12);
 
     auto* make = new QPushButton(QStringLiteral("制卡"), this);
     du.Place(make, 90, 190, 60, 16);
