@@ -4,13 +4,25 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+
 #include <QWidget>
+#include <algorithm>
+#include <cstdlib>
 
 QFont DialogFont() {
     QFont font(QStringLiteral("宋体"), 9);
     font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
                       QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Micro Hei"),
                       QStringLiteral("Noto Sans CJK SC")});
+    return font;
+}
+
+QFont SongFont(int height, int width) {
+    QFont font = DialogFont();
+    font.setPixelSize(std::max(1, std::abs(height)));
+    if (width > 0) {
+        font.setStretch(std::clamp(width * 200 / std::max(1, std::abs(height)), 1, 4000));
+    }
     return font;
 }
 

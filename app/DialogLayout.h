@@ -23,6 +23,8 @@ private:
 
 // "宋体" at 9 points, falling back to a face with Chinese glyphs where it is not installed.
 QFont DialogFont();
+// The same face at a height in pixels and an average width (0: the face's own).
+QFont SongFont(int height, int width);
 
 // Title, dialog font and fixed size in dialog units; returns the units for placing controls.
 CDialogUnits SetUpDialog(QDialog* dialog, const QString& title, int width, int height);

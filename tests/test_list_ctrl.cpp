@@ -1,0 +1,188 @@
+// The coloured card list and its gradient header.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QImage>
+#include <QtTest/QTest>
+
+#include "ui/HeaderCtrlCl.h"
+#include "ui/ListCtrlCl.h"
+
+namespace {
+
+// The configuration of the user-card window.
+void ConfigureLikeTheCardWindow(CListCtrlCl& list) {
+    list.SetColumnBackColor(0, QColor(10, 150, 20));
+    list.SetColumnBackColor(2, QColor(30, 100, 90));
+    list.SetBkColor(QColor(50, 10, 10));
+    list.SetRowHeight(25);
+    list.SetHeaderHeightScale(1.5f);
+    list.SetHeaderFont(16, 0);
+    list.SetHeaderForeColor(QColor(255, 200, 100));
+    list.SetForeColor(QColor(0, 255, 255));
+    list.SetHeaderGradient(100, 255, 100, 8);
+    list.SetTextFont(15, 0);
+    list.SetColumnForeColor(2, QColor(255, 255, 100));
+}
+
+TEST(ListCtrl, ColourLookupsFirstEntryWins) {
+    CListCtrlCl list;
+    ConfigureLikeTheCardWindow(list);
+    list.SetColumnBackColor(0, QColor(1, 2, 3));  // stored, never found
+    list.SetCellBackColor(4, 1, QColor(9, 9, 9));
+    list.SetCellForeColor(4, 2, QColor(8, 8, 8));
+    const QColor highlight = list.palette().color(QPalette::Active, QPalette::Highlight);
+    struct Case {
+        int row, column;
+        bool selected;
+        QColor back, fore;
+    };
+    const Case cases[] = {
+        {0, 0, false, QColor(10, 150, 20), QColor(0, 255, 255)},
+        {0, 1, false, QColor(50, 10, 10), QColor(0, 255, 255)},
+        {0, 2, false, QColor(30, 100, 90), QColor(255, 255, 100)},
+        {0, 7, false, QColor(50, 10, 10), QColor(0, 255, 255)},
+        {4, 1, false, QColor(9, 9, 9), QColor(0, 255, 255)},  // cell over list
+        {4, 2, false, QColor(30, 100, 90), QColor(8, 8, 8)},  // cell text over column
+        {3, 0, true, highlight, QColor(0, 255, 255)},         // selection keeps text colours
+        {3, 2, true, highlight, QColor(255, 255, 100)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(list.CellBackground(c.row, c.column, c.selected), c.back)
+            << c.row << "," << c.column;
+        EXPECT_EQ(list.CellForeground(c.row, c.column), c.fore) << c.row << "," << c.column;
+    }
+    EXPECT_EQ(list.m_lstColumnBack.size(), 3u);
+}
+
+TEST(ListCtrl, HeaderRules) {
+    const std::tuple<int, float, int> heights[] = {
+        {20, 1.5f, 30}, {21, 1.5f, 31}, {20, 1.0f, 20}, {23, 1.0f, 23}, {25, 1.5f, 37}};
+    for (const auto& [standard, factor, expected] : heights) {
+        EXPECT_EQ(CHeaderCtrlCl::ScaledHeight(standard, factor), expected) << standard;
+    }
+    struct Gradient {
+        int r, g, b, step, y;
+        QColor expected;
+    };
+    const Gradient gradients[] = {
+        {100, 255, 100, 8, 0, QColor(100, 255, 100)},
+        {100, 255, 100, 8, 1, QColor(92, 247, 92)},
+        {100, 255, 100, 8, 13, QColor(0, 151, 0)},  // 100 - 104 stops at 0
+        {100, 255, 100, 8, 40, QColor(0, 0, 0)},
+        {300, 0, 0, 8, 0, QColor(44, 0, 0)},  // only the low byte of 300
+    };
+    for (const Gradient& g : gradients) {
+        EXPECT_EQ(CHeaderCtrlCl::GradientColor(g.r, g.g, g.b, g.step, g.y), g.expected) << g.y;
+    }
+    EXPECT_EQ(CHeaderCtrlCl::AlignmentOf('0'), Qt::AlignLeft);
+    EXPECT_EQ(CHeaderCtrlCl::AlignmentOf('1'), Qt::AlignHCenter);
+    EXPECT_EQ(CHeaderCtrlCl::AlignmentOf('2'), Qt::AlignRight);
+    EXPECT_EQ(CHeaderCtrlCl::AlignmentOf('x'), Qt::AlignHCenter);
+    EXPECT_EQ(CHeaderCtrlCl::AlignmentOf(QChar()), Qt::AlignHCenter);
+}
+
+TEST(ListCtrl, ColumnsRowsAndOperations) {
+    CListCtrlCl list;
+    QAbstractItemModelTester tester(list.Model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    EXPECT_EQ(list.InsertColumn(0, QStringLiteral("编号"), 0, 50), 0);
+    EXPECT_EQ(list.InsertColumn(1, QStringLiteral("状态"), 1, 60), 1);
+    EXPECT_EQ(list.InsertColumn(2, QStringLiteral("卡号"), 2, 70), 2);
+    EXPECT_EQ(list.InsertColumn(3, QStringLiteral("其他"), 7, 80), 3);
+    EXPECT_EQ(list.m_ctlHeader.m_strAlign, QStringLiteral("0211"));
+    EXPECT_EQ(list.m_ctlHeader.m_astrTitle.size(), 4);
+    EXPECT_EQ(list.columnWidth(2), 70);
+    EXPECT_EQ(list.m_ctlHeader.sectionResizeMode(0), QHeaderView::Fixed);
+
+    EXPECT_EQ(list.InsertItem(0, QStringLiteral("1")), 0);
+    EXPECT_EQ(list.InsertItem(5, QStringLiteral("2")), 1);  // past the end: appended
+    EXPECT_EQ(list.InsertItem(0, QStringLiteral("0")), 0);
+    EXPECT_TRUE(list.SetItemText(1, 2, QStringLiteral("000001")));
+    EXPECT_FALSE(list.SetItemText(1, 9, QStringLiteral("x")));
+    EXPECT_EQ(list.GetItemText(1, 2), QStringLiteral("000001"));
+    EXPECT_EQ(list.GetItemText(0, 0), QStringLiteral("0"));
+    EXPECT_EQ(list.GetItemText(9, 0), QString());
+    EXPECT_EQ(list.GetItemCount(), 3);
+    EXPECT_EQ(list.GetSelectionMark(), -1);
+    list.selectRow(2);
+    EXPECT_EQ(list.GetSelectionMark(), 2);
+    EXPECT_TRUE(list.DeleteItem(0));
+    EXPECT_FALSE(list.DeleteItem(5));
+    EXPECT_EQ(list.GetItemText(0, 2), QStringLiteral("000001"));
+    list.DeleteAllItems();
+    EXPECT_EQ(list.GetItemCount(), 0);
+
+    list.SetRowHeight(0);  // keeps the list's own row height
+    list.InsertItem(0, QStringLiteral("a"));
+    const int own = list.rowHeight(0);
+    EXPECT_GT(own, 0);
+    list.SetRowHeight(25);
+    list.InsertItem(1, QStringLiteral("b"));
+    EXPECT_EQ(list.rowHeight(1), 25);
+}
+
+TEST(ListCtrl, PaintsTheConfiguredColours) {
+    CListCtrlCl list;
+    ConfigureLikeTheCardWindow(list);
+    for (int c = 0; c < 3; ++c) {
+        list.InsertColumn(c, QStringLiteral("列%1").arg(c), 2, 80);
+    }
+    for (int r = 0; r < 3; ++r) {
+        list.InsertItem(r, QString());
+    }
+    list.resize(400, 200);
+    list.show();
+    list.selectRow(1);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    list.SetItemText(0, 1, QStringLiteral("张三"));
+    list.SetItemText(1, 1, QStringLiteral("李四"));
+    const QByteArray shots = qgetenv("ORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        list.grab().save(QString::fromUtf8(shots) + "/list.png");
+    }
+    const QImage cells = list.viewport()->grab().toImage();
+    const auto pixel = [&](int row, int column) {  // a corner of the cell, away from text
+        const QRect r = list.visualRect(list.Model()->index(row, column));
+        return cells.pixelColor(r.left() + 4, r.top() + 3);
+    };
+    EXPECT_EQ(pixel(0, 0), QColor(10, 150, 20));
+    EXPECT_EQ(pixel(0, 1), QColor(50, 10, 10));
+    EXPECT_EQ(pixel(0, 2), QColor(30, 100, 90));
+    const QColor highlight = list.palette().color(QPalette::Active, QPalette::Highlight);
+    EXPECT_EQ(pixel(1, 0), highlight);
+    EXPECT_EQ(pixel(1, 2), highlight);
+    EXPECT_EQ(list.rowHeight(0), 25);
+
+    const QImage header = list.horizontalHeader()->viewport()->grab().toImage();
+    EXPECT_EQ(header.pixelColor(3, 0), QColor(100, 255, 100));
+    EXPECT_EQ(header.pixelColor(3, 1), QColor(92, 247, 92));
+    EXPECT_NE(header.pixelColor(80, 1),
+              QColor(92, 247, 92));  // each item's first column: unpainted
+    // Right of the last column the gradient starts again.
+    EXPECT_EQ(header.pixelColor(3 * 80 + 10, 1), QColor(92, 247, 92));
+    EXPECT_EQ(list.horizontalHeader()->height(),
+              CHeaderCtrlCl::ScaledHeight(list.horizontalHeader()->QHeaderView::sizeHint().height(),
+                                          1.5f));
+}
+
+TEST(ListCtrl, AHundredThousandRows) {
+    CListCtrlCl list;
+    for (int c = 0; c < 12; ++c) {
+        list.InsertColumn(c, QString::number(c), 2, 60);
+    }
+    for (int r = 0; r < 100000; ++r) {
+        list.InsertItem(r, QString::number(r));
+    }
+    list.SetItemText(99999, 11, QStringLiteral("last"));
+    EXPECT_EQ(list.GetItemCount(), 100000);
+    EXPECT_EQ(list.GetItemText(99999, 11), QStringLiteral("last"));
+    list.resize(800, 600);
+    list.show();
+    list.scrollToBottom();
+    EXPECT_FALSE(list.viewport()->grab().isNull());
+}
+
+}  // namespace
