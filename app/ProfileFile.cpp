@@ -1,5 +1,7 @@
 #include "ProfileFile.h"
 
+#include <unistd.h>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <fstream>
@@ -147,7 +149,11 @@ std::string GetProfileString(const std::string& path, std::string_view section,
 bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
                         std::string_view value, std::string& error) {
     Profile profile;
-    ReadProfile(path, profile);
+    if (!ReadProfile(path, profile) && ::access(path.c_str(), F_OK) == 0) {
+        // Replacing a file that cannot be read would lose what else it holds.
+        error = "无法读取设置文件 " + path + ":" + ErrnoText(errno);
+        return false;
+    }
     const std::string entry = std::string(key) + "=" + std::string(value);
 
     const long found = FindEntry(profile, section, key);
