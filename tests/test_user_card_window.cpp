@@ -1,0 +1,125 @@
+// The user-card window's layout, opening state, card list and mode switching.
+
+#include <gtest/gtest.h>
+
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QtTest/QTest>
+
+#include "TestUtil.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+class UserCardWindowTest : public ::testing::Test {
+protected:
+    UserCardWindowTest() { app.m_strAppDir = dir.path(); }
+    void Add(const char* key, int number, uint8_t status = 0) {
+        auto card = MakeCard(key, number);
+        card->m_nStatus = status;
+        app.m_mapCards.SetAt(key, std::move(card));
+        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
+    }
+    TempDir dir;
+    Msg::Recorder boxes;
+    COrvaneApp app{dir.path()};
+};
+
+TEST_F(UserCardWindowTest, EmptyRegisterOpensEmpty) {
+    CUserCardDlg window;
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("发卡"));
+    EXPECT_EQ(window.m_list.GetItemCount(), 0);
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1002))->text(), QStringLiteral("1"));
+    EXPECT_EQ(window.m_list.Model()->columnCount(), 12);
+    EXPECT_EQ(window.m_list.m_ctlHeader.m_strAlign, QStringLiteral("111111111111"));
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST_F(UserCardWindowTest, ListInCardNumberOrderThenTheOtherKeys) {
+    Add("000007", 2);
+    Add("000003", 5, CARD_LOST);
+    Add("000000", 3);
+    Add("ABC", 4, 7);  // a key brought in by an import, a status without text
+    CUserCardDlg window;
+    ASSERT_EQ(window.m_list.GetItemCount(), 4);
+    EXPECT_EQ(window.m_list.GetItemText(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(window.m_list.GetItemText(1, 2), QStringLiteral("000007"));
+    const QString last2 = window.m_list.GetItemText(2, 2) + window.m_list.GetItemText(3, 2);
+    EXPECT_TRUE(last2 == QStringLiteral("000000ABC") || last2 == QStringLiteral("ABC000000"));
+    EXPECT_EQ(window.m_list.GetItemText(0, 0), QStringLiteral("5"));
+    EXPECT_EQ(window.m_list.GetItemText(0, 1), QStringLiteral("挂失"));
+    EXPECT_EQ(window.m_list.GetItemText(0, 3), QStringLiteral("免费卡"));
+    EXPECT_EQ(window.m_list.GetItemText(0, 4), QStringLiteral("00000000"));
+    EXPECT_EQ(window.m_list.GetItemText(0, 5), QStringLiteral("00000000"));
+    for (int row = 2; row < 4; ++row) {
+        if (window.m_list.GetItemText(row, 2) == QStringLiteral("ABC")) {
+            EXPECT_EQ(window.m_list.GetItemText(row, 1), QStringLiteral("7"));
+        }
+    }
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1002))->text(), QStringLiteral("6"));
+}
+
+TEST_F(UserCardWindowTest, OpeningStateAndModes) {
+    auto window = std::make_unique<CUserCardDlg>();
+    window->show();
+    EXPECT_EQ(app.m_hReplyWnd.data(), window.get());
+    EXPECT_EQ(app.m_pCardWnd.data(), window.get());
+    EXPECT_EQ(window->m_nMode, 0);
+    EXPECT_TRUE(static_cast<QRadioButton*>(window->Control(1059))->isChecked());
+    const auto enabled = [&](int id) { return window->Control(id)->isEnabled(); };
+    for (const int id : {105, 106, 107, 109, 110, 1000, 113, 111, 112, 114, 119, 120, 1053}) {
+        EXPECT_TRUE(enabled(id)) << id;
+    }
+    for (const int id : {108, 118, 1013, 1014, 1064, 1068, 1003, 1028, 1029, 115, 116, 1069, 1055,
+                         1061, 1062, 1063, 1002, 1066}) {
+        EXPECT_FALSE(enabled(id)) << id;
+    }
+    EXPECT_FALSE(window->Control(117)->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->Control(1054)->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->Control(1047)->isVisibleTo(window.get()));
+    const QDate today = QDate::currentDate();
+    for (const int id : {1052, 1069, 1070, 1071}) {
+        EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(id))->date(), today) << id;
+    }
+    EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(1068))->date(), QDate(2099, 12, 31));
+    EXPECT_EQ(window->m_dateValid, QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30)));
+
+    QTest::mouseClick(window->Control(1060), Qt::LeftButton, {}, QPoint(4, 4));
+    EXPECT_EQ(window->m_nMode, 1);
+    for (const int id : {115, 116, 1069, 1055, 1061}) {
+        EXPECT_TRUE(enabled(id)) << id;
+    }
+    for (const int id : {105, 106, 107, 108, 109, 110, 1000, 1013}) {
+        EXPECT_FALSE(enabled(id)) << id;
+    }
+    QTest::mouseClick(window->Control(1059), Qt::LeftButton, {}, QPoint(4, 4));
+    EXPECT_EQ(window->m_nMode, 0);
+    EXPECT_TRUE(enabled(105));
+    EXPECT_FALSE(enabled(108));   // 保存 stays disabled
+    EXPECT_FALSE(enabled(1013));  // and so do the record fields
+    EXPECT_FALSE(enabled(115));
+
+    const QByteArray shots = qgetenv("ORVANE_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+        window->resize(1280, 760);
+        window->grab().save(QString::fromUtf8(shots) + "/user-card.png");
+    }
+    window.reset();
+    EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
+}
+
+TEST_F(UserCardWindowTest, TooLongMoneyTextStopsTheExchange) {
+    CUserCardDlg window;
+    static_cast<QLineEdit*>(window.Control(1049))->setMaxLength(100);
+    static_cast<QLineEdit*>(window.Control(1049))
+        ->setText(QStringLiteral("一二三四五六"));  // 12 bytes
+    EXPECT_FALSE(window.UpdateData(true));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("请填入不多于10个的字符。"));
+    EXPECT_TRUE(window.m_strPaid.empty());
+}
+
+}  // namespace

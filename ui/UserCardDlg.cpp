@@ -1,0 +1,445 @@
+#include "UserCardDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "app/CodePageText.h"
+#include "app/DialogLayout.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "register/Card.h"
+
+namespace {
+
+// Resource ids of the port check boxes, ports 1 ... 16.
+constexpr int kPortIds[17] = {0,    1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
+                              1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028};
+
+struct ColumnDef {
+    const char* title;
+    int width;
+};
+constexpr ColumnDef kColumns[12] = {
+    {"编号", 100},   {"卡片状态", 80},  {"卡号", 150}, {"卡类", 100},
+    {"有效期", 100}, {"登记日期", 100}, {"姓名", 100}, {"联系电话", 100},
+    {"门牌号", 100}, {"证件号码", 180}, {"地址", 200}, {"备注", 120},
+};
+
+QDateTime Now() {
+    return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+}
+
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// The table's text for a status or type byte, or its number where the table has none.
+QString EnumText(const char* text, uint8_t value) {
+    return text != nullptr ? Utf8(text) : QString::number(value);
+}
+
+}  // namespace
+
+CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
+    const CDialogUnits du = SetUpDialog(this, QStringLiteral("发卡"), 800, 447);
+    setMinimumSize(size());
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setSizeGripEnabled(true);
+
+    const auto place = [&](int id, QWidget* w, int x, int y, int width, int height) {
+        du.Place(w, x, y, width, height);
+        AddControl(id, w);
+        return w;
+    };
+    const auto button = [&](int id, const char* text, int x, int y, int w, int h) {
+        return static_cast<QPushButton*>(place(id, new QPushButton(Utf8(text), this), x, y, w, h));
+    };
+    const auto edit = [&](int id, int x, int y, int w, int h, const char* label) {
+        auto* e = new QLineEdit(this);
+        place(id, e, x, y, w, h);
+        AddLabelFor(e, du, Utf8(label), x - 62, y + 3, 59, 9);
+        return e;
+    };
+    const auto combo = [&](int id, int x, int y, int w, const char* label,
+                           std::initializer_list<const char*> items, bool editable) {
+        auto* c = new QComboBox(this);
+        c->setEditable(editable);
+        for (const char* item : items) {
+            c->addItem(Utf8(item));
+        }
+        place(id, c, x, y, w, 14);
+        AddLabelFor(c, du, Utf8(label), x - 62, y + 3, 59, 9);
+        return c;
+    };
+    const auto picker = [&](int id, int x, int y, int w, int h, const char* label) {
+        auto* d = new QDateTimeEdit(this);
+        d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        d->setCalendarPopup(true);
+        place(id, d, x, y, w, h);
+        if (label != nullptr) {
+            AddLabelFor(d, du, Utf8(label), x - 62, y + 4, 59, 9);
+        }
+        return d;
+    };
+
+    // Mode and the issuing and extension groups.
+    m_pIssueMode = static_cast<QRadioButton*>(
+        place(1059, new QRadioButton(Utf8("发卡"), this), 102, 11, 32, 10));
+    m_pExtendMode = static_cast<QRadioButton*>(
+        place(1060, new QRadioButton(Utf8("延期退卡"), this), 194, 11, 48, 10));
+    connect(m_pIssueMode, &QRadioButton::clicked, this, &CUserCardDlg::OnRadioIssue);
+    connect(m_pExtendMode, &QRadioButton::clicked, this, &CUserCardDlg::OnRadioExtend);
+    du.Place(new QGroupBox(this), 6, 22, 346, 45);
+    button(105, "新增", 13, 30, 50, 14);
+    button(106, "编辑/修改", 70, 30, 50, 14);
+    button(107, "删除", 126, 30, 50, 14);
+    button(108, "保存", 183, 30, 50, 14);
+    button(109, "取消", 240, 30, 50, 14);
+    button(110, "发行卡片", 297, 30, 50, 14);
+    place(1000, new QCheckBox(Utf8("新增卡号自动生成"), this), 37, 52, 114, 10);
+    button(113, "新增相同信息卡", 260, 49, 87, 14);
+    m_pExtendGroup = new QGroupBox(this);
+    du.Place(m_pExtendGroup, 6, 65, 346, 45);
+    button(115, "读卡", 42, 74, 50, 14);
+    button(116, "延期", 98, 74, 50, 14);
+    button(117, "退卡", 154, 74, 50, 14)->hide();
+    place(1054, new QCheckBox(Utf8("无卡延期"), this), 224, 74, 126, 10)->hide();
+    auto* extendDate = picker(1069, 74, 92, 88, 15, nullptr);
+    auto* extendLabel = AddLabelFor(extendDate, du, Utf8("延期日期:"), 14, 96, 59, 9);
+    AddControl(1061, extendLabel);
+    auto* fee = new QLineEdit(this);
+    place(1055, fee, 225, 92, 88, 14);
+    AddControl(1062, AddLabelFor(fee, du, Utf8("缴费:"), 165, 96, 59, 9));
+    auto* yuan = new QLabel(Utf8("元"), this);
+    place(1063, yuan, 318, 96, 33, 9);
+
+    // The record form.
+    edit(1002, 79, 113, 88, 14, "编号:")->setEnabled(false);
+    edit(1013, 263, 113, 88, 14, "姓名:");
+    edit(1014, 79, 129, 88, 14, "卡号:");
+    auto* sex = combo(1047, 263, 129, 88, "性别:", {"男", "女"}, false);
+    sex->hide();
+    for (QLabel* l : findChildren<QLabel*>()) {
+        if (l->buddy() == sex) {
+            l->hide();
+        }
+    }
+    combo(1064, 79, 145, 88, "卡类型:", {"免费卡", "月卡", "年卡", "临时卡"}, false);
+    edit(1015, 263, 145, 88, 14, "联系电话:");
+    edit(1016, 263, 161, 88, 14, "证件号码:");
+    picker(1068, 79, 175, 88, 15, "有效期:");
+    picker(1052, 263, 176, 88, 15, "登记日期:");
+    edit(1049, 79, 193, 88, 14, "缴费金额:");
+    edit(1017, 263, 193, 88, 14, "门牌号:");
+    edit(1050, 79, 210, 88, 14, "月收费标准:");
+    edit(1051, 79, 226, 88, 14, "年收费标准:");
+    combo(1066, 263, 226, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, false)->setEnabled(false);
+    edit(1018, 79, 242, 272, 14, "地址:");
+    edit(1019, 79, 258, 272, 14, "备注:");
+    du.Place(new QGroupBox(this), 80, 271, 271, 85);
+    auto* rightsLabel = new QLabel(Utf8("权限:"), this);
+    du.Place(rightsLabel, 20, 281, 40, 9);
+    const int columnsX[4] = {92, 156, 219, 282};
+    const int rowsY[4] = {285, 302, 319, 336};
+    for (int port = 1; port <= 16; ++port) {
+        const int row = (port - 1) / 4;
+        const int column = (port - 1) % 4;
+        const int x = port == 7 ? 220 : columnsX[column];
+        place(kPortIds[port], new QCheckBox(QStringLiteral("%1号口").arg(port), this), x,
+              rowsY[row], port <= 9 ? 36 : 40, 10);
+    }
+    place(1029, new QCheckBox(Utf8("全选"), this), 34, 308, 32, 10);
+    button(118, "密码", 23, 339, 32, 14);
+
+    // The query panel.
+    picker(1070, 416, 13, 83, 15, "登记日期:");
+    auto* to = picker(1071, 556, 13, 83, 15, nullptr);
+    AddLabelFor(to, du, Utf8("至"), 522, 17, 10, 9);
+    m_cbQueryStatus = combo(1067, 416, 31, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, true);
+    edit(1020, 556, 31, 88, 14, "姓名:");
+    edit(1021, 416, 48, 88, 14, "卡号:");
+    edit(1022, 556, 48, 88, 14, "门牌号:");
+    edit(1030, 416, 65, 88, 14, "联系电话:");
+    button(111, "查询", 657, 31, 42, 14);
+    button(112, "显示全部", 712, 31, 42, 14);
+    button(119, "导出", 657, 48, 42, 14);
+    button(114, "导入", 712, 48, 42, 14);
+    button(120, "导出EXCEL", 657, 65, 42, 14);
+    m_list.setParent(this);
+    place(1053, &m_list, 397, 83, 204, 102);
+    m_list.setAccessibleName(QStringLiteral("卡片列表"));
+
+    OnInitDialog();
+}
+
+CUserCardDlg::~CUserCardDlg() {
+    // Replies arriving after the window has gone reach no window.
+    if (theApp().m_hReplyWnd == this) {
+        theApp().m_hReplyWnd = nullptr;
+    }
+    m_list.setParent(nullptr);
+}
+
+void CUserCardDlg::AddControl(int id, QWidget* widget) {
+    widget->setObjectName(QStringLiteral("id%1").arg(id));
+    m_controls.emplace_back(id, widget);
+}
+
+QWidget* CUserCardDlg::Control(int id) const {
+    for (const auto& [controlId, widget] : m_controls) {
+        if (controlId == id) {
+            return widget;
+        }
+    }
+    return nullptr;
+}
+
+void CUserCardDlg::OnInitDialog() {
+    setWindowState(windowState() | Qt::WindowMaximized);
+    m_list.SetColumnBackColor(0, QColor(10, 150, 20));
+    m_list.SetColumnBackColor(2, QColor(30, 100, 90));
+    m_list.SetBkColor(QColor(50, 10, 10));
+    m_list.SetRowHeight(25);
+    m_list.SetHeaderHeightScale(1.5f);
+    m_list.SetHeaderFont(16, 0);
+    m_list.SetHeaderForeColor(QColor(255, 200, 100));
+    m_list.SetForeColor(QColor(0, 255, 255));
+    m_list.SetHeaderGradient(100, 255, 100, 8);
+    m_list.SetTextFont(15, 0);
+    m_list.SetColumnForeColor(2, QColor(255, 255, 100));
+    for (int c = 0; c < 12; ++c) {
+        m_list.InsertColumn(c, Utf8(kColumns[c].title), 2, kColumns[c].width);
+    }
+    FillList();
+    UpdateData(false);
+    m_nMode = 0;
+    theApp().m_hReplyWnd = this;
+    theApp().m_pCardWnd = this;
+    m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
+    m_dateReg = Now();
+    m_dateExtend = Now();
+    m_dateQueryTo = Now();
+    m_dateQueryFrom = Now();
+    m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
+    m_bNew = false;
+    m_bEdit = false;
+    DisableRecordFields();
+    std::memset(m_byReply, 0, sizeof m_byReply);
+    UpdateData(false);
+    OnRadioIssue();
+    OnRadioExtend();
+}
+
+void CUserCardDlg::FillList() {
+    const CCardMap& cards = theApp().m_mapCards;
+    const size_t total = cards.GetCount();
+    char key[16];
+    for (int n = 1; n <= 999999 && static_cast<size_t>(m_list.GetItemCount()) < total; ++n) {
+        std::snprintf(key, sizeof key, "%06d", n);
+        if (const CCard* card = cards.Lookup(key)) {
+            FillCardRow(m_list.InsertItem(m_list.GetItemCount(), QStringLiteral(" ")), *card);
+        }
+    }
+    // Keys outside 000001 ... 999999 (000000, imported keys) follow in the register's order.
+    if (static_cast<size_t>(m_list.GetItemCount()) < total) {
+        for (const CCardMap::CAssoc& entry : cards) {
+            const std::string& k = entry.key;
+            const bool searched = k.size() == 6 && k != "000000" &&
+                                  k.find_first_not_of("0123456789") == std::string::npos;
+            if (!searched) {
+                FillCardRow(m_list.InsertItem(m_list.GetItemCount(), QStringLiteral(" ")),
+                            *entry.value);
+            }
+        }
+    }
+}
+
+void CUserCardDlg::FillCardRow(int row, const CCard& card) {
+    const QString cells[12] = {
+        QString::number(card.m_nNumber),
+        EnumText(CardStatusText(card.m_nStatus), card.m_nStatus),
+        FromCodePage(card.m_strCardNo),
+        EnumText(CardTypeText(card.m_nCardType), card.m_nCardType),
+        FromCodePage(card.m_strValidDate),
+        FromCodePage(card.m_strRegDate),
+        FromCodePage(card.m_strName),
+        FromCodePage(card.m_strPhone),
+        FromCodePage(card.m_strHouseNo),
+        FromCodePage(card.m_strIdNo),
+        FromCodePage(card.m_strAddress),
+        FromCodePage(card.m_strRemark),
+    };
+    for (int c = 0; c < 12; ++c) {
+        m_list.SetItemText(row, c, cells[c]);
+    }
+}
+
+bool CUserCardDlg::UpdateData(bool save) {
+    const auto text = [this](int id) -> QLineEdit* { return static_cast<QLineEdit*>(Control(id)); };
+    const auto check = [this](int id) -> QCheckBox* {
+        return static_cast<QCheckBox*>(Control(id));
+    };
+    const auto comboAt = [this](int id) -> QComboBox* {
+        return static_cast<QComboBox*>(Control(id));
+    };
+    const auto dateAt = [this](int id) -> QDateTimeEdit* {
+        return static_cast<QDateTimeEdit*>(Control(id));
+    };
+    // A text field with an optional byte limit; false stops the exchange.
+    const auto exchangeText = [&](int id, std::string& member, int limit) {
+        QLineEdit* e = text(id);
+        if (!save) {
+            if (limit > 0) {
+                e->setMaxLength(limit);
+            }
+            e->setText(FromCodePage(member));
+            return true;
+        }
+        const std::string bytes = ToCodePage(e->text());
+        if (limit > 0 && bytes.size() > static_cast<size_t>(limit)) {
+            Msg::Show(this, QStringLiteral("请填入不多于%1个的字符。").arg(limit),
+                      QMessageBox::Information);
+            e->setFocus();
+            return false;
+        }
+        member = bytes;
+        return true;
+    };
+    const auto exchangeCheck = [&](int id, bool& member) {
+        if (save) {
+            member = check(id)->isChecked();
+        } else {
+            check(id)->setChecked(member);
+        }
+    };
+    const auto exchangeCombo = [&](int id, int& member) {
+        if (save) {
+            member = comboAt(id)->currentIndex();
+        } else {
+            comboAt(id)->setCurrentIndex(member);
+        }
+    };
+    const auto exchangeDate = [&](int id, QDateTime& member) {
+        if (save) {
+            member = QDateTime::fromSecsSinceEpoch(dateAt(id)->dateTime().toSecsSinceEpoch());
+        } else {
+            dateAt(id)->setDateTime(member);
+        }
+    };
+
+    if (save) {
+        m_nMode = m_pExtendMode->isChecked() ? 1 : (m_pIssueMode->isChecked() ? 0 : -1);
+    } else {
+        m_pIssueMode->setChecked(m_nMode == 0);
+        m_pExtendMode->setChecked(m_nMode == 1);
+    }
+    if (!exchangeText(1014, m_strCardNo, 6)) {
+        return false;
+    }
+    const int portOrder[16] = {1, 10, 11, 12, 13, 14, 15, 16, 2, 3, 4, 5, 6, 7, 8, 9};
+    for (const int port : portOrder) {
+        exchangeCheck(kPortIds[port], m_bPort[port]);
+    }
+    exchangeCheck(1029, m_bAllPorts);
+    exchangeDate(1068, m_dateValid);
+    exchangeCombo(1047, m_nSex);
+    exchangeCombo(1066, m_nStatus);
+    if (save) {
+        m_nNumber = text(1002)->text().trimmed().toInt();
+    } else {
+        text(1002)->setText(QString::number(m_nNumber));
+    }
+    exchangeCombo(1064, m_nCardType);
+    const std::pair<int, std::string*> plain[] = {{1013, &m_strName},    {1019, &m_strRemark},
+                                                  {1016, &m_strIdNo},    {1015, &m_strPhone},
+                                                  {1018, &m_strAddress}, {1017, &m_strHouseNo}};
+    for (const auto& [id, member] : plain) {
+        exchangeText(id, *member, 0);
+    }
+    exchangeDate(1052, m_dateReg);
+    const std::pair<int, std::string*> money[] = {
+        {1049, &m_strPaid}, {1050, &m_strMonthFee}, {1051, &m_strYearFee}, {1055, &m_strExtendFee}};
+    for (const auto& [id, member] : money) {
+        if (!exchangeText(id, *member, 10)) {
+            return false;
+        }
+    }
+    exchangeCheck(1000, m_bAutoNumber);
+    exchangeDate(1069, m_dateExtend);
+    exchangeDate(1071, m_dateQueryTo);
+    exchangeDate(1070, m_dateQueryFrom);
+    exchangeCombo(1067, m_nQueryStatus);
+    const std::pair<int, std::string*> query[] = {{1022, &m_strQueryHouseNo},
+                                                  {1021, &m_strQueryCardNo},
+                                                  {1020, &m_strQueryName},
+                                                  {1030, &m_strQueryPhone}};
+    for (const auto& [id, member] : query) {
+        exchangeText(id, *member, 0);
+    }
+    return true;
+}
+
+void CUserCardDlg::SetRecordFieldsEnabled(bool enabled) {
+    const int ids[] = {1013, 1014, 1047, 1064, 1015, 1016, 1068, 1052, 1049, 1017, 1050,
+                       1051, 1018, 1019, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
+                       1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 118,  108};
+    for (const int id : ids) {
+        Control(id)->setEnabled(enabled);
+    }
+}
+
+void CUserCardDlg::EnableRecordFields() {
+    SetRecordFieldsEnabled(true);
+}
+
+void CUserCardDlg::DisableRecordFields() {
+    SetRecordFieldsEnabled(false);
+}
+
+void CUserCardDlg::OnRadioIssue() {
+    UpdateData(true);
+    if (m_nMode == 0) {
+        for (const int id : {105, 106, 107, 109, 110, 1000}) {
+            Control(id)->setEnabled(true);
+        }
+        for (const int id : {1061, 1062, 1063, 115, 116, 117, 1054, 1069, 1055}) {
+            Control(id)->setEnabled(false);
+        }
+    }
+    UpdateData(false);
+}
+
+void CUserCardDlg::OnRadioExtend() {
+    UpdateData(true);
+    if (m_nMode == 1) {
+        for (const int id : {105, 106, 107, 109, 110, 1000, 108}) {
+            Control(id)->setEnabled(false);
+        }
+        for (const int id : {1061, 1062, 1063, 115, 116, 117, 1054, 1069, 1055}) {
+            Control(id)->setEnabled(true);
+        }
+        DisableRecordFields();
+    }
+    UpdateData(false);
+}
+
+void CUserCardDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // The list fills the window right of the extension group and below the query panel.
+    const QRect group = m_pExtendGroup->geometry();
+    const int queryBottom = Control(1030)->geometry().bottom();
+    const int x = group.right() + 10;
+    const int y = std::max(group.top() + 10, queryBottom + 6);
+    m_list.setGeometry(x, y, std::max(50, width() - x - 10), std::max(50, height() - y - 10));
+}

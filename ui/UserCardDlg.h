@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QDateTime>
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+
+#include "ListCtrlCl.h"
+#include "app/CardWindow.h"
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QDateTimeEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class CCard;
+
+// "发卡": the operator's main working window: the form of one card, the editing and device
+// buttons, the query panel and the list of all cards.
+class CUserCardDlg : public QDialog, public CCardWindow {
+    Q_OBJECT
+public:
+    explicit CUserCardDlg(QWidget* parent = nullptr);
+    ~CUserCardDlg() override;
+
+    uint8_t m_byReply[19] = {};
+    bool m_bNew = false;
+    bool m_bEdit = false;
+    QComboBox* m_cbQueryStatus = nullptr;
+    CListCtrlCl m_list;
+    int m_nMode = -1;
+    std::string m_strCardNo;
+    bool m_bPort[17] = {};  // m_bPort[1] ... m_bPort[16]
+    bool m_bAllPorts = false;
+    QDateTime m_dateValid;
+    int m_nSex = 0;
+    int m_nStatus = 0;
+    int m_nNumber = 0;
+    int m_nCardType = 0;
+    std::string m_strName;
+    std::string m_strRemark;
+    std::string m_strIdNo;
+    std::string m_strPhone;
+    std::string m_strAddress;
+    std::string m_strHouseNo;
+    QDateTime m_dateReg;
+    std::string m_strPaid;
+    std::string m_strMonthFee;
+    std::string m_strYearFee;
+    std::string m_strExtendFee;
+    bool m_bAutoNumber = false;
+    QDateTime m_dateExtend;
+    QDateTime m_dateQueryTo;
+    QDateTime m_dateQueryFrom;
+    int m_nQueryStatus = -1;
+    std::string m_strQueryHouseNo;
+    std::string m_strQueryCardNo;
+    std::string m_strQueryName;
+    std::string m_strQueryPhone;
+
+    // Copies the controls into the members (false when a text is too long: the exchange
+    // stops at that field) or the members into the controls.
+    bool UpdateData(bool save);
+
+    void FillCardRow(int row, const CCard& card);
+    void EnableRecordFields();
+    void DisableRecordFields();
+    void OnRadioIssue();
+    void OnRadioExtend();
+
+    // The control of a resource id, for the tests and the operations.
+    QWidget* Control(int id) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void FillList();
+    void SetRecordFieldsEnabled(bool enabled);
+    void AddControl(int id, QWidget* widget);
+
+    std::vector<std::pair<int, QWidget*>> m_controls;
+    QRadioButton* m_pIssueMode = nullptr;
+    QRadioButton* m_pExtendMode = nullptr;
+    QGroupBox* m_pExtendGroup = nullptr;
+};
