@@ -9,27 +9,13 @@
 
 #include "ui/HeaderCtrlCl.h"
 #include "ui/ListCtrlCl.h"
+#include "ui/UserCardDlg.h"
 
 namespace {
 
-// The configuration of the user-card window.
-void ConfigureLikeTheCardWindow(CListCtrlCl& list) {
-    list.SetColumnBackColor(0, QColor(10, 150, 20));
-    list.SetColumnBackColor(2, QColor(30, 100, 90));
-    list.SetBkColor(QColor(50, 10, 10));
-    list.SetRowHeight(25);
-    list.SetHeaderHeightScale(1.5f);
-    list.SetHeaderFont(16, 0);
-    list.SetHeaderForeColor(QColor(255, 200, 100));
-    list.SetForeColor(QColor(0, 255, 255));
-    list.SetHeaderGradient(100, 255, 100, 8);
-    list.SetTextFont(15, 0);
-    list.SetColumnForeColor(2, QColor(255, 255, 100));
-}
-
 TEST(ListCtrl, ColourLookupsFirstEntryWins) {
     CListCtrlCl list;
-    ConfigureLikeTheCardWindow(list);
+    ApplyCardListStyle(list);                     // as the user-card window does
     list.SetColumnBackColor(0, QColor(1, 2, 3));  // stored, never found
     list.SetCellBackColor(4, 1, QColor(9, 9, 9));
     list.SetCellForeColor(4, 2, QColor(8, 8, 8));
@@ -126,7 +112,7 @@ TEST(ListCtrl, ColumnsRowsAndOperations) {
 
 TEST(ListCtrl, PaintsTheConfiguredColours) {
     CListCtrlCl list;
-    ConfigureLikeTheCardWindow(list);
+    ApplyCardListStyle(list);  // as the user-card window does
     for (int c = 0; c < 3; ++c) {
         list.InsertColumn(c, QStringLiteral("列%1").arg(c), 2, 80);
     }

@@ -51,6 +51,20 @@ QString EnumText(const char* text, uint8_t value) {
 
 }  // namespace
 
+void ApplyCardListStyle(CListCtrlCl& list) {
+    list.SetColumnBackColor(0, QColor(10, 150, 20));
+    list.SetColumnBackColor(2, QColor(30, 100, 90));
+    list.SetBkColor(QColor(50, 10, 10));
+    list.SetRowHeight(25);
+    list.SetHeaderHeightScale(1.5f);
+    list.SetHeaderFont(16, 0);
+    list.SetHeaderForeColor(QColor(255, 200, 100));
+    list.SetForeColor(QColor(0, 255, 255));
+    list.SetHeaderGradient(100, 255, 100, 8);
+    list.SetTextFont(15, 0);
+    list.SetColumnForeColor(2, QColor(255, 255, 100));
+}
+
 CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("发卡"), 800, 447);
     setMinimumSize(size());
@@ -207,17 +221,7 @@ QWidget* CUserCardDlg::Control(int id) const {
 
 void CUserCardDlg::OnInitDialog() {
     setWindowState(windowState() | Qt::WindowMaximized);
-    m_list.SetColumnBackColor(0, QColor(10, 150, 20));
-    m_list.SetColumnBackColor(2, QColor(30, 100, 90));
-    m_list.SetBkColor(QColor(50, 10, 10));
-    m_list.SetRowHeight(25);
-    m_list.SetHeaderHeightScale(1.5f);
-    m_list.SetHeaderFont(16, 0);
-    m_list.SetHeaderForeColor(QColor(255, 200, 100));
-    m_list.SetForeColor(QColor(0, 255, 255));
-    m_list.SetHeaderGradient(100, 255, 100, 8);
-    m_list.SetTextFont(15, 0);
-    m_list.SetColumnForeColor(2, QColor(255, 255, 100));
+    ApplyCardListStyle(m_list);
     for (int c = 0; c < 12; ++c) {
         m_list.InsertColumn(c, Utf8(kColumns[c].title), 2, kColumns[c].width);
     }

@@ -20,6 +20,9 @@ class QPushButton;
 class QRadioButton;
 class CCard;
 
+// The card list's colours, fonts, row height and header, applied before its columns.
+void ApplyCardListStyle(CListCtrlCl& list);
+
 // "发卡": the operator's main working window: the form of one card, the editing and device
 // buttons, the query panel and the list of all cards.
 class CUserCardDlg : public QDialog, public CCardWindow {
