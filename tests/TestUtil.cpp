@@ -215,6 +215,26 @@ void CardEmulator::Control(const std::string& line) {
     ::usleep(50 * 1000);  // let it take the line before the next frame
 }
 
+int RunAsNobody(const std::function<int()>& body, const std::function<int()>& asRoot) {
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        const int prepared = asRoot ? asRoot() : 0;
+        if (prepared != 0) {
+            ::_exit(prepared);
+        }
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(kCannotSwitchUser);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string RegisterBytes(const CCardMap& map) {
     std::string out;
     CArchive ar(&out);

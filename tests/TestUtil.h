@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,12 @@ private:
     int m_control = -1;
     bool m_ready = false;
 };
+
+// Runs `body` in a child process as user "nobody" (root bypasses permissions and limits),
+// after `asRoot` there; returns the child's exit code, kCannotSwitchUser when the switch is
+// refused, -1 when the child did not exit normally.
+constexpr int kCannotSwitchUser = 99;
+int RunAsNobody(const std::function<int()>& body, const std::function<int()>& asRoot = nullptr);
 
 // The 96-byte register file of the single default card "000001".
 std::string OneCardFile();

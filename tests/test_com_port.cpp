@@ -236,29 +236,20 @@ TEST(ComPort, OpenFailuresAndUnopenedPort) {
 TEST(ComPort, ReaderThreadThatCannotBeCreatedIsReported) {
     // A real refusal: an unprivileged process allowed no further threads (in a child).
     PseudoTerminal pty;
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        CComPort port;
-        if (!port.OpenPort(pty.slave)) {
-            ::_exit(3);
-        }
-        const rlimit none{1, 1};
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(4);
-        }
-        ::setrlimit(RLIMIT_NPROC, &none);
-        const bool started = port.StartReader([](CardReply&) {}, nullptr);
-        const bool stillWorks = !port.IsOpen() && port.ClosePort();
-        ::_exit(!started && stillWorks ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 4) {
+    CComPort port;
+    const int result = RunAsNobody(
+        [&] {
+            const rlimit none{1, 1};
+            ::setrlimit(RLIMIT_NPROC, &none);
+            const bool started = port.StartReader([](CardReply&) {}, nullptr);
+            const bool stillWorks = !port.IsOpen() && port.ClosePort();
+            return !started && stillWorks ? 0 : 1;
+        },
+        [&] { return port.OpenPort(pty.slave) ? 0 : 3; });
+    if (result == kCannotSwitchUser) {
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     }
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(result, 0);
 }
 
 TEST(ComPort, HangUpOfTheDeviceDoesNotSpin) {

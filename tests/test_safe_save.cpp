@@ -203,24 +203,18 @@ TEST_F(SafeSave, ShortWritesAreCompleted) {
 TEST_F(SafeSave, ReadOnlyFolderForAnOrdinaryUser) {
     // Root writes anywhere, so the save runs in a child process as user "nobody".
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(3);
-        }
+    const int result = RunAsNobody([&] {
         std::string error;
         const CCardMap map = MapOf(2, "new");
-        const bool saved = Save(map, error);
-        ::_exit(saved ? 1 : (error.find("没有访问权限") != std::string::npos ? 0 : 2));
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 3) {
+        if (Save(map, error)) {
+            return 1;
+        }
+        return error.find("没有访问权限") != std::string::npos ? 0 : 2;
+    });
+    if (result == kCannotSwitchUser) {
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     }
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: saved into a read-only folder, 2: wrong message";
+    EXPECT_EQ(result, 0) << "1: saved into a read-only folder, 2: wrong message";
     ExpectUnchanged("read-only folder");
 }
 

@@ -89,23 +89,15 @@ TEST(Settings, AFileThatCannotBeReadIsNotReplaced) {
     TempDir dir;
     WriteFile(dir / "set.ini", "[set]\ncom=4\n; the operator's notes\n");
     ASSERT_EQ(::chmod((dir / "set.ini").c_str(), 0200), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {  // root reads anything, so the write runs as user "nobody"
-        ::chmod(dir.path().c_str(), 0777);
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(3);
-        }
+    ::chmod(dir.path().c_str(), 0777);
+    const int result = RunAsNobody([&] {  // root reads anything
         std::string error;
-        ::_exit(WritePassword(dir / "set.ini", "0000000001", error) ? 1 : 0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 3) {
+        return WritePassword(dir / "set.ini", "0000000001", error) ? 1 : 0;
+    });
+    if (result == kCannotSwitchUser) {
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     }
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(result, 0);
     ::chmod((dir / "set.ini").c_str(), 0644);
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\ncom=4\n; the operator's notes\n");
 }
