@@ -13,6 +13,7 @@
 #include "PortSetDlg.h"
 #include "ToolbarIcons.h"
 #include "ui/ManageCardDlg.h"
+#include "ui/UserCardDlg.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setObjectName("mainFrame");
@@ -59,8 +60,7 @@ void CMainFrame::OnCreate() {
     manageCard->setIcon(ManageCardIcon());
     portSet->setIcon(PortSettingsIcon());
     about->setIcon(AboutIcon());
-    // The user-card window is not part of the program yet.
-    userCard->setEnabled(false);
+    connect(userCard, &QAction::triggered, this, &CMainFrame::OnUserCard);
     connect(manageCard, &QAction::triggered, this, &CMainFrame::OnManageCard);
     connect(portSet, &QAction::triggered, this, &CMainFrame::OnPortSet);
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -102,6 +102,12 @@ void CMainFrame::OnCreate() {
     qApp->installEventFilter(this);
 
     setCentralWidget(new COrvaneView(this));
+}
+
+void CMainFrame::OnUserCard() {
+    // Opened without a parent: the operator's main working window, maximised on its own.
+    CUserCardDlg window;
+    window.exec();
 }
 
 void CMainFrame::OnManageCard() {

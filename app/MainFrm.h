@@ -32,6 +32,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void OnUserCard();
     void OnManageCard();
     void OnPortSet();
     void PreCreateWindow();

@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "app/AboutDlg.h"
 #include "app/CardWindow.h"
@@ -20,23 +21,6 @@
 
 namespace {
 
-QPushButton* Button(QWidget* dialog, const QString& text) {
-    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
-        if (b->text() == text) {
-            return b;
-        }
-    }
-    return nullptr;
-}
-
-// With ORVANE_SCREENSHOT_DIR set, each dialog is saved there as the operator sees it.
-void Screenshot(QWidget* widget, const char* name) {
-    const QByteArray dir = qgetenv("ORVANE_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) {
-        widget->grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
-    }
-}
-
 class DialogTest : public ::testing::Test {
 protected:
     DialogTest() : app(dir.path()) { app.m_strAppDir = dir.path(); }
@@ -44,20 +28,6 @@ protected:
     Msg::Recorder boxes;
     COrvaneApp app;
 };
-
-// Types like an operator; characters without a key of their own (Chinese) come as input
-// method text.
-void TypeInto(QLineEdit* edit, const QString& text) {
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Delete);
-    for (const QChar c : text) {
-        if (c.unicode() < 0x80) {
-            QTest::keyClicks(edit, QString(c));
-        } else {
-            edit->insert(QString(c));
-        }
-    }
-}
 
 TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
     struct Case {

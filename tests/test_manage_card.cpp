@@ -13,6 +13,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -21,15 +22,6 @@
 namespace {
 
 const char* kPassword = "5820463917";
-
-QPushButton* Button(QWidget* dialog, const QString& text) {
-    for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
-        if (b->text() == text) {
-            return b;
-        }
-    }
-    return nullptr;
-}
 
 class ManageCardTest : public ::testing::Test {
 protected:

@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QtTest/QTest>
 
+#include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -102,11 +103,8 @@ TEST_F(UserCardWindowTest, OpeningStateAndModes) {
     EXPECT_FALSE(enabled(1013));  // and so do the record fields
     EXPECT_FALSE(enabled(115));
 
-    const QByteArray shots = qgetenv("ORVANE_SCREENSHOT_DIR");
-    if (!shots.isEmpty()) {
-        window->resize(1280, 760);
-        window->grab().save(QString::fromUtf8(shots) + "/user-card.png");
-    }
+    window->resize(1280, 760);
+    Screenshot(window.get(), "user-card");
     window.reset();
     EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
 }

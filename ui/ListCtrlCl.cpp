@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -305,4 +306,15 @@ int CListCtrlCl::GetItemCount() const {
 int CListCtrlCl::GetSelectionMark() const {
     const QModelIndex current = currentIndex();
     return current.isValid() ? current.row() : -1;
+}
+
+void CListCtrlCl::SetSelectionMark(int row) {
+    selectionModel()->setCurrentIndex(m_pModel->index(row, 0), QItemSelectionModel::NoUpdate);
+}
+
+void CListCtrlCl::mouseReleaseEvent(QMouseEvent* event) {
+    QTableView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        emit Clicked();
+    }
 }

@@ -87,7 +87,16 @@ public:
     void DeleteAllItems();
     int GetItemCount() const;
     int GetSelectionMark() const;
+    // Moves the selection mark (the current row) without changing which rows are selected.
+    void SetSelectionMark(int row);
     CListModel* Model() const { return m_pModel; }
+
+signals:
+    // A left click in the list, on a row or beside the rows.
+    void Clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     CListModel* m_pModel;

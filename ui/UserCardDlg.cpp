@@ -19,6 +19,7 @@
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "register/Card.h"
+#include "register/CardFields.h"
 
 namespace {
 
@@ -194,7 +195,28 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
     place(1053, &m_list, 397, 83, 204, 102);
     m_list.setAccessibleName(QStringLiteral("卡片列表"));
 
+    ConnectCommands();
     OnInitDialog();
+}
+
+void CUserCardDlg::ConnectCommands() {
+    const auto onClick = [this](int id, void (CUserCardDlg::*operation)()) {
+        connect(static_cast<QAbstractButton*>(Control(id)), &QAbstractButton::clicked, this,
+                operation);
+    };
+    onClick(105, &CUserCardDlg::OnNew);
+    onClick(106, &CUserCardDlg::OnEdit);
+    onClick(107, &CUserCardDlg::OnDelete);
+    connect(static_cast<QAbstractButton*>(Control(108)), &QAbstractButton::clicked, this,
+            [this] { OnSave(); });
+    onClick(109, &CUserCardDlg::OnCancelEdit);
+    onClick(113, &CUserCardDlg::OnNewSameInfo);
+    onClick(118, &CUserCardDlg::OnPassword);
+    onClick(1029, &CUserCardDlg::OnSelectAll);
+    for (int port = 1; port <= 16; ++port) {
+        onClick(kPortIds[port], &CUserCardDlg::OnPortCheck);
+    }
+    connect(&m_list, &CListCtrlCl::Clicked, this, &CUserCardDlg::OnListClick);
 }
 
 CUserCardDlg::~CUserCardDlg() {
@@ -248,10 +270,8 @@ void CUserCardDlg::OnInitDialog() {
 void CUserCardDlg::FillList() {
     const CCardMap& cards = theApp().m_mapCards;
     const size_t total = cards.GetCount();
-    char key[16];
     for (int n = 1; n <= 999999 && static_cast<size_t>(m_list.GetItemCount()) < total; ++n) {
-        std::snprintf(key, sizeof key, "%06d", n);
-        if (const CCard* card = cards.Lookup(key)) {
+        if (const CCard* card = cards.Lookup(CardNoText(n))) {
             FillCardRow(m_list.InsertItem(m_list.GetItemCount(), QStringLiteral(" ")), *card);
         }
     }
@@ -270,6 +290,14 @@ void CUserCardDlg::FillList() {
 }
 
 void CUserCardDlg::FillCardRow(int row, const CCard& card) {
+    SetRowCells(row, card, 0);
+}
+
+void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
+    SetRowCells(row, card, 1);
+}
+
+void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
     const QString cells[12] = {
         QString::number(card.m_nNumber),
         EnumText(CardStatusText(card.m_nStatus), card.m_nStatus),
@@ -284,7 +312,7 @@ void CUserCardDlg::FillCardRow(int row, const CCard& card) {
         FromCodePage(card.m_strAddress),
         FromCodePage(card.m_strRemark),
     };
-    for (int c = 0; c < 12; ++c) {
+    for (int c = firstColumn; c < 12; ++c) {
         m_list.SetItemText(row, c, cells[c]);
     }
 }
@@ -327,18 +355,31 @@ bool CUserCardDlg::UpdateData(bool save) {
             check(id)->setChecked(member);
         }
     };
-    const auto exchangeCombo = [&](int id, int& member) {
-        if (save) {
-            member = comboAt(id)->currentIndex();
-        } else {
+    // A record combo showing no entry (a stored byte outside its table) keeps the byte.
+    const auto exchangeCombo = [&](int id, int& member, bool keepUnlisted) {
+        if (!save) {
             comboAt(id)->setCurrentIndex(member);
+        } else if (comboAt(id)->currentIndex() >= 0 || !keepUnlisted) {
+            member = comboAt(id)->currentIndex();
         }
     };
-    const auto exchangeDate = [&](int id, QDateTime& member) {
+    // A record date that is not a real day shows its stored text and reads back as invalid
+    // until the operator picks a date.
+    const auto exchangeDate = [&](int id, QDateTime& member, const std::string* storedText) {
+        QDateTimeEdit* picker = dateAt(id);
         if (save) {
-            member = QDateTime::fromSecsSinceEpoch(dateAt(id)->dateTime().toSecsSinceEpoch());
+            const bool showsText = !picker->specialValueText().isEmpty() &&
+                                   picker->dateTime() == picker->minimumDateTime();
+            member = showsText
+                         ? QDateTime()
+                         : QDateTime::fromSecsSinceEpoch(picker->dateTime().toSecsSinceEpoch());
+        } else if (member.isValid() || storedText == nullptr) {
+            picker->setSpecialValueText(QString());
+            picker->setDateTime(member);
         } else {
-            dateAt(id)->setDateTime(member);
+            const QString text = FromCodePage(*storedText);
+            picker->setSpecialValueText(text.isEmpty() ? QStringLiteral(" ") : text);
+            picker->setDateTime(picker->minimumDateTime());
         }
     };
 
@@ -356,22 +397,22 @@ bool CUserCardDlg::UpdateData(bool save) {
         exchangeCheck(kPortIds[port], m_bPort[port]);
     }
     exchangeCheck(1029, m_bAllPorts);
-    exchangeDate(1068, m_dateValid);
-    exchangeCombo(1047, m_nSex);
-    exchangeCombo(1066, m_nStatus);
+    exchangeDate(1068, m_dateValid, &m_strLoadedValidDate);
+    exchangeCombo(1047, m_nSex, true);
+    exchangeCombo(1066, m_nStatus, true);
     if (save) {
         m_nNumber = text(1002)->text().trimmed().toInt();
     } else {
         text(1002)->setText(QString::number(m_nNumber));
     }
-    exchangeCombo(1064, m_nCardType);
+    exchangeCombo(1064, m_nCardType, true);
     const std::pair<int, std::string*> plain[] = {{1013, &m_strName},    {1019, &m_strRemark},
                                                   {1016, &m_strIdNo},    {1015, &m_strPhone},
                                                   {1018, &m_strAddress}, {1017, &m_strHouseNo}};
     for (const auto& [id, member] : plain) {
         exchangeText(id, *member, 0);
     }
-    exchangeDate(1052, m_dateReg);
+    exchangeDate(1052, m_dateReg, &m_strLoadedRegDate);
     const std::pair<int, std::string*> money[] = {
         {1049, &m_strPaid}, {1050, &m_strMonthFee}, {1051, &m_strYearFee}, {1055, &m_strExtendFee}};
     for (const auto& [id, member] : money) {
@@ -380,10 +421,10 @@ bool CUserCardDlg::UpdateData(bool save) {
         }
     }
     exchangeCheck(1000, m_bAutoNumber);
-    exchangeDate(1069, m_dateExtend);
-    exchangeDate(1071, m_dateQueryTo);
-    exchangeDate(1070, m_dateQueryFrom);
-    exchangeCombo(1067, m_nQueryStatus);
+    exchangeDate(1069, m_dateExtend, nullptr);
+    exchangeDate(1071, m_dateQueryTo, nullptr);
+    exchangeDate(1070, m_dateQueryFrom, nullptr);
+    exchangeCombo(1067, m_nQueryStatus, false);
     const std::pair<int, std::string*> query[] = {{1022, &m_strQueryHouseNo},
                                                   {1021, &m_strQueryCardNo},
                                                   {1020, &m_strQueryName},

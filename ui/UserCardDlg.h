@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "ListCtrlCl.h"
@@ -70,11 +71,32 @@ public:
     // stops at that field) or the members into the controls.
     bool UpdateData(bool save);
 
+    // Writes the twelve cells of a row; a rewrite leaves column 0 as it is.
     void FillCardRow(int row, const CCard& card);
+    void RewriteCardRow(int row, const CCard& card);
     void EnableRecordFields();
     void DisableRecordFields();
     void OnRadioIssue();
     void OnRadioExtend();
+
+    // Editing the register through the form (UserCardEditing.cpp).
+    void OnNew();
+    void OnEdit();
+    void OnDelete();
+    // False when a pending card was not saved (a check failed or the operator said No).
+    bool OnSave();
+    // True when the form was stored.
+    bool SaveForm();
+    void OnCancelEdit();
+    void OnNewSameInfo();
+    void OnPassword();
+    void OnSelectAll();
+    void OnPortCheck();
+    void OnListClick();
+    void StoreIssuedCard();
+    void ShowNextCard();
+    void ClearForm();
+    std::optional<std::string> FindFreeCardNo() const;
 
     // The control of a resource id, for the tests and the operations.
     QWidget* Control(int id) const;
@@ -84,8 +106,25 @@ protected:
 
 private:
     void OnInitDialog();
+    void ConnectCommands();
+    // Steps shared by the editing operations.
+    void LoadCard(const CCard& card);
+    void LoadCardOfRow(int row);
+    void CopyFormTo(CCard& card) const;
+    // Copies the form into `existing`, or into a new card with the next serial number that
+    // joins the register; then updates the list.
+    void StoreForm(CCard* existing);
+    void ShowStoredCard(const CCard& card, bool isNew);
+    int RowOfCard(const std::string& cardNo) const;
+
+    // The date texts of the card last loaded: written back while its picker still shows a
+    // date that the record did not hold as a real day.
+    std::string m_strLoadedValidDate;
+    std::string m_strLoadedRegDate;
+
     void FillList();
     void SetRecordFieldsEnabled(bool enabled);
+    void SetRowCells(int row, const CCard& card, int firstColumn);
     void AddControl(int id, QWidget* widget);
 
     std::vector<std::pair<int, QWidget*>> m_controls;

@@ -1,0 +1,33 @@
+#include "GuiTestUtil.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest/QTest>
+
+QPushButton* Button(QWidget* parent, const QString& text) {
+    for (QPushButton* b : parent->findChildren<QPushButton*>()) {
+        if (b->text() == text) {
+            return b;
+        }
+    }
+    return nullptr;
+}
+
+void TypeInto(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClicks(edit, QString(c));
+        } else {
+            edit->insert(QString(c));
+        }
+    }
+}
+
+void Screenshot(QWidget* widget, const char* name) {
+    const QByteArray dir = qgetenv("ORVANE_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) {
+        widget->grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
+    }
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// The push button of `parent` that shows `text`, or nullptr.
+QPushButton* Button(QWidget* parent, const QString& text);
+
+// Replaces the edit's text as an operator types it; characters without a key of their own
+// (Chinese) come as input-method text.
+void TypeInto(QLineEdit* edit, const QString& text);
+
+// With ORVANE_SCREENSHOT_DIR set, saves the widget there as `name`.png.
+void Screenshot(QWidget* widget, const char* name);

@@ -1,0 +1,675 @@
+// Entering, changing, deleting and copying card records in the user-card window, driven with
+// mouse clicks and typing under the offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include <functional>
+
+#include <unistd.h>
+
+#include "GuiTestUtil.h"
+#include "TestUtil.h"
+#include "app/CodePageText.h"
+#include "app/MainFrm.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "app/PasswordDlg.h"
+#include "register/Card.h"
+#include "register/CardFields.h"
+#include "register/RegisterFile.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+const char* kPassword = "5820463917";
+constexpr int kPortIds[17] = {0,    1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
+                              1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028};
+
+class EditingTest : public ::testing::Test {
+protected:
+    CCard& Add(const char* key, int number, uint8_t status = CARD_NOT_ISSUED) {
+        auto card = MakeCard(key, number);
+        card->m_nStatus = status;
+        card->m_strPassword = "1111111111";
+        card->m_strValidDate = "20301231";
+        card->m_strRegDate = "20240105";
+        CCard* stored = app.m_mapCards.SetAt(key, std::move(card));
+        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
+        return *stored;
+    }
+    void Open() {
+        window = std::make_unique<CUserCardDlg>();
+        window->show();
+        window->showNormal();
+        window->resize(1280, 800);
+    }
+
+    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(window->Control(id)); }
+    QCheckBox* Check(int id) const { return static_cast<QCheckBox*>(window->Control(id)); }
+    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
+    QString Text(int id) const { return Edit(id)->text(); }
+    bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
+    void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
+    void Click(int id) const {
+        QWidget* w = window->Control(id);
+        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+    }
+    void ClickRow(int row) const {
+        CListCtrlCl& list = window->m_list;
+        const QModelIndex index = list.Model()->index(row, 2);
+        list.scrollTo(index);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
+    }
+    // "密码": the dialog opens over the window and the operator types the password.
+    void EnterPassword(const QString& password) const {
+        bool typed = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            TypeInto(dialog->findChild<QLineEdit*>("edit1065"), password);
+            QTest::mouseClick(Button(dialog, QStringLiteral("确认")), Qt::LeftButton);
+            typed = true;
+        });
+        Click(118);
+        EXPECT_TRUE(typed);
+    }
+    QString Row(int row, int column) const { return window->m_list.GetItemText(row, column); }
+    int Rows() const { return window->m_list.GetItemCount(); }
+    QStringList Messages() const {
+        QStringList texts;
+        for (const Msg::Shown& box : boxes.shown()) {
+            texts << box.text;
+        }
+        return texts;
+    }
+    const CCard* Card(const char* key) const { return app.m_mapCards.Lookup(key); }
+    // "新增", then the card number (unless empty), the holder's name and the password.
+    void NewCard(const QString& cardNo, const QString& name) const {
+        Click(105);
+        if (!cardNo.isEmpty()) {
+            Type(1014, cardNo);
+        }
+        Type(1013, name);
+        EnterPassword(QString::fromLatin1(kPassword));
+    }
+
+    TempDir dir;
+    Msg::Recorder boxes;
+    COrvaneApp app{dir.path()};
+    std::unique_ptr<CUserCardDlg> window;
+};
+
+TEST_F(EditingTest, AutomaticCardNumbersFillTheGaps) {
+    Add("000001", 1);
+    Add("000002", 2);
+    Add("000004", 3);
+    Open();
+    Click(1000);  // 新增卡号自动生成
+    Click(105);
+    EXPECT_EQ(Text(1014), QStringLiteral("000003"));
+    EXPECT_EQ(Text(1002), QStringLiteral("4"));
+    EXPECT_TRUE(window->m_bNew);
+    for (const int id : {108, 118, 1013, 1014, 1064, 1068, 1003, 1029}) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    Type(1013, QStringLiteral("张三"));
+    EnterPassword(QString::fromLatin1(kPassword));
+    Click(108);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
+    const CCard* card = Card("000003");
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->m_nNumber, 4);
+    EXPECT_EQ(card->m_strPassword, kPassword);
+    EXPECT_EQ(FromCodePage(card->m_strName), QStringLiteral("张三"));
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Row(0, 0), QStringLiteral("4"));
+    EXPECT_EQ(Row(0, 6), QStringLiteral("张三"));
+    EXPECT_FALSE(window->m_bNew);
+    EXPECT_FALSE(Enabled(108));
+    EXPECT_FALSE(Enabled(1013));
+    EXPECT_EQ(Text(1013), QStringLiteral("张三"));  // the form keeps showing the saved card
+
+    Click(105);
+    EXPECT_EQ(Text(1014), QStringLiteral("000005"));
+    EXPECT_EQ(Text(1002), QStringLiteral("5"));
+    EXPECT_TRUE(Text(1013).isEmpty());
+}
+
+TEST_F(EditingTest, NewWithoutAutomaticNumberAndTheFormDefaults) {
+    Add("000007", 41);
+    Open();
+    ClickRow(0);
+    EXPECT_EQ(Text(1014), QStringLiteral("000007"));
+    Click(105);
+    EXPECT_TRUE(Text(1014).isEmpty());
+    EXPECT_EQ(Text(1002), QStringLiteral("42"));
+    EXPECT_EQ(Picker(1068)->date(), QDate(2099, 12, 31));
+    EXPECT_EQ(Picker(1052)->date(), QDate::currentDate());
+    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1064))->currentText(),
+              QStringLiteral("免费卡"));
+    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
+              QStringLiteral("未发行"));
+    for (int port = 1; port <= 16; ++port) {
+        EXPECT_FALSE(Check(kPortIds[port])->isChecked()) << port;
+    }
+    // The password of the card last loaded stays the working password.
+    Type(1014, QStringLiteral("000123"));
+    Click(108);
+    EXPECT_TRUE(Messages().isEmpty());
+    ASSERT_NE(Card("000123"), nullptr);
+    EXPECT_EQ(Card("000123")->m_nNumber, 42);
+    EXPECT_EQ(Card("000123")->m_strPassword, "1111111111");
+    EXPECT_EQ(Card("000123")->m_strValidDate, "20991231");
+    EXPECT_EQ(Card("000123")->m_strRegDate,
+              QDate::currentDate().toString("yyyyMMdd").toStdString());
+    EXPECT_EQ(app.m_nMaxNumber, 42u);
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000123"));
+    EXPECT_EQ(Row(1, 2), QStringLiteral("000007"));
+}
+
+TEST_F(EditingTest, SaveChecksInOrder) {
+    struct Case {
+        const char* cardNo;
+        const char* password;  // nullptr: never set in this window
+        const char* paid;
+        const char* monthFee;
+        const char* yearFee;
+        const char* message;  // nullptr: stored
+        int focus;
+    };
+    const Case cases[] = {
+        {"00012", kPassword, "", "", "", "卡号输入6个数字!", 1014},
+        {"00012a", kPassword, "", "", "", "卡号输入6个数字!", 1014},
+        {"", kPassword, "", "", "", "卡号输入6个数字!", 1014},
+        {"000012", nullptr, "", "", "", "密码输入10个数字!", 0},
+        {"000012", kPassword, "0.5", "", "", "输入正确金额格式!", 1049},
+        {"000012", kPassword, ".5", "", "", "输入正确金额格式!", 1049},
+        {"000012", kPassword, "", "5.", "", "输入正确金额格式!", 1050},
+        {"000012", kPassword, "", "", "1.2.3", "输入正确金额格式!", 1051},
+        {"000012", kPassword, "12.5", "100", "1200", nullptr, 0},
+        {"000012", kPassword, "", "", "", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        app.m_mapCards.RemoveAll();
+        boxes.clear();
+        Open();
+        Click(105);
+        Type(1014, QString::fromLatin1(c.cardNo));
+        Type(1049, QString::fromLatin1(c.paid));
+        Type(1050, QString::fromLatin1(c.monthFee));
+        Type(1051, QString::fromLatin1(c.yearFee));
+        if (c.password != nullptr) {
+            EnterPassword(QString::fromLatin1(c.password));
+        }
+        Click(108);
+        const std::string label = std::string(c.cardNo) + "/" + c.paid + "/" + c.monthFee + "/" +
+                                  c.yearFee + (c.password ? "" : "/no password");
+        if (c.message == nullptr) {
+            EXPECT_TRUE(Messages().isEmpty()) << label;
+            ASSERT_NE(Card("000012"), nullptr) << label;
+            EXPECT_EQ(Card("000012")->m_strPaid, c.paid);
+            EXPECT_EQ(Card("000012")->m_strMonthFee, c.monthFee);
+            EXPECT_EQ(Card("000012")->m_strYearFee, c.yearFee);
+            EXPECT_FALSE(window->m_bNew) << label;
+            continue;
+        }
+        ASSERT_EQ(Messages().size(), 1) << label;
+        EXPECT_EQ(Messages()[0], QString::fromUtf8(c.message)) << label;
+        EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::NoIcon);
+        EXPECT_EQ(boxes.shown()[0].buttons, QMessageBox::Ok);
+        EXPECT_TRUE(app.m_mapCards.IsEmpty()) << label;
+        EXPECT_EQ(Rows(), 0) << label;
+        EXPECT_TRUE(window->m_bNew) << label;
+        EXPECT_TRUE(Enabled(108)) << label;
+        if (c.focus != 0) {
+            EXPECT_EQ(window->focusWidget(), window->Control(c.focus)) << label;
+        }
+    }
+}
+
+TEST_F(EditingTest, ExistingNumberIsOverwrittenOnlyAfterYes) {
+    Add("000002", 2).m_strName = "old";
+    Add("000005", 5);
+    Open();
+    NewCard(QStringLiteral("000002"), QStringLiteral("李四"));
+    boxes.QueueAnswer(QMessageBox::No);
+    Click(108);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("确认保存已存在卡号?"));
+    EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("清空"));
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Question);
+    EXPECT_EQ(boxes.shown()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(Card("000002")->m_strName, "old");
+    EXPECT_TRUE(window->m_bNew);
+    EXPECT_EQ(Text(1013), QStringLiteral("李四"));
+
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(108);
+    EXPECT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(FromCodePage(Card("000002")->m_strName), QStringLiteral("李四"));
+    EXPECT_EQ(Card("000002")->m_nNumber, 2);
+    EXPECT_EQ(app.m_nMaxNumber, 5u);
+    EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000002"));
+    EXPECT_EQ(Row(0, 0), QStringLiteral("2"));
+    EXPECT_EQ(Row(0, 6), QStringLiteral("李四"));
+    EXPECT_EQ(Text(1002), QStringLiteral("2"));
+    EXPECT_FALSE(window->m_bNew);
+}
+
+TEST_F(EditingTest, EditingWithAChangedNumberCreatesASecondCard) {
+    Add("000002", 2).m_strName = "A";
+    Open();
+    ClickRow(0);
+    Click(106);
+    EXPECT_TRUE(window->m_bEdit);
+    EXPECT_TRUE(Enabled(1014));
+    EXPECT_EQ(Text(1014), QStringLiteral("000002"));
+    Type(1014, QStringLiteral("000010"));
+    Click(108);
+    EXPECT_TRUE(Messages().isEmpty());
+    ASSERT_NE(Card("000010"), nullptr);
+    EXPECT_EQ(Card("000010")->m_nNumber, 3);
+    EXPECT_EQ(Card("000010")->m_strName, "A");
+    EXPECT_EQ(Card("000010")->m_strPassword, "1111111111");
+    EXPECT_NE(Card("000002"), nullptr);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000010"));
+    EXPECT_FALSE(window->m_bEdit);
+}
+
+TEST_F(EditingTest, NewStopsWhenThePendingCardCannotBeSaved) {
+    Add("000002", 2);
+    Open();
+    // A check fails: the message, and the typed card stays in the form.
+    Click(105);
+    Type(1014, QStringLiteral("12"));
+    Type(1013, QStringLiteral("王五"));
+    Click(105);
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("卡号输入6个数字!")});
+    EXPECT_EQ(Text(1014), QStringLiteral("12"));
+    EXPECT_EQ(Text(1013), QStringLiteral("王五"));
+    EXPECT_TRUE(window->m_bNew);
+
+    // The operator answers No to overwriting: the form stays as well.
+    Type(1014, QStringLiteral("000002"));
+    EnterPassword(QString::fromLatin1(kPassword));
+    boxes.QueueAnswer(QMessageBox::No);
+    Click(105);
+    EXPECT_EQ(Messages().last(), QStringLiteral("确认保存已存在卡号?"));
+    EXPECT_EQ(Text(1013), QStringLiteral("王五"));
+    EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
+
+    // A pending card that can be saved is saved, and the form starts afresh.
+    Type(1014, QStringLiteral("000003"));
+    boxes.clear();
+    Click(105);
+    EXPECT_TRUE(Messages().isEmpty());
+    ASSERT_NE(Card("000003"), nullptr);
+    EXPECT_EQ(FromCodePage(Card("000003")->m_strName), QStringLiteral("王五"));
+    EXPECT_TRUE(Text(1014).isEmpty());
+    EXPECT_TRUE(Text(1013).isEmpty());
+    EXPECT_EQ(Text(1002), QStringLiteral("4"));
+    EXPECT_TRUE(window->m_bNew);
+}
+
+TEST_F(EditingTest, CancelKeepsTheFormAndStoresNothing) {
+    Open();
+    NewCard(QStringLiteral("000009"), QStringLiteral("赵六"));
+    Click(109);
+    EXPECT_FALSE(window->m_bNew);
+    EXPECT_FALSE(Enabled(108));
+    EXPECT_FALSE(Enabled(1014));
+    EXPECT_EQ(Text(1014), QStringLiteral("000009"));
+    EXPECT_TRUE(app.m_mapCards.IsEmpty());
+    Click(108);  // disabled: nothing happens
+    EXPECT_TRUE(app.m_mapCards.IsEmpty());
+}
+
+TEST_F(EditingTest, PortsToAndFromThePermissionString) {
+    struct Case {
+        std::vector<int> ports;
+        const char* rights;
+    };
+    const Case cases[] = {
+        {{1, 16}, "1000000000000001"},
+        {{2, 16}, "1000000000000010"},
+        {{}, "0000000000000000"},
+        {{7, 8, 9}, "0000000111000000"},
+    };
+    for (const Case& c : cases) {
+        app.m_mapCards.RemoveAll();
+        Open();
+        NewCard(QStringLiteral("000001"), QStringLiteral("x"));
+        for (const int port : c.ports) {
+            Click(kPortIds[port]);
+        }
+        Click(108);
+        ASSERT_NE(Card("000001"), nullptr) << c.rights;
+        EXPECT_EQ(Card("000001")->m_strRights, c.rights);
+    }
+
+    // Loading: character i belongs to port 16 - i; a short string leaves the rest clear.
+    const struct {
+        const char* rights;
+        std::vector<int> set;
+    } loads[] = {
+        {"1000000000000010", {16, 2}},
+        {"101", {16, 14}},
+        {"", {}},
+        {"1x1?111111111111", {16, 14, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}},
+    };
+    for (const auto& load : loads) {
+        app.m_mapCards.RemoveAll();
+        Add("000001", 1).m_strRights = load.rights;
+        Open();
+        ClickRow(0);
+        for (int port = 1; port <= 16; ++port) {
+            const bool expected =
+                std::find(load.set.begin(), load.set.end(), port) != load.set.end();
+            EXPECT_EQ(Check(kPortIds[port])->isChecked(), expected)
+                << load.rights << " port " << port;
+        }
+        EXPECT_EQ(Card("000001")->m_strRights, load.rights);
+    }
+}
+
+TEST_F(EditingTest, SelectAllAndThePortBoxes) {
+    Open();
+    Click(105);
+    for (int port = 1; port <= 16; ++port) {
+        EXPECT_FALSE(Check(1029)->isChecked()) << port;
+        Click(kPortIds[port]);
+    }
+    EXPECT_TRUE(Check(1029)->isChecked());
+    Click(kPortIds[5]);
+    EXPECT_FALSE(Check(1029)->isChecked());
+    Click(1029);
+    for (int port = 1; port <= 16; ++port) {
+        EXPECT_TRUE(Check(kPortIds[port])->isChecked()) << port;
+    }
+    Click(1029);
+    for (int port = 1; port <= 16; ++port) {
+        EXPECT_FALSE(Check(kPortIds[port])->isChecked()) << port;
+    }
+
+    // A loaded card's ports leave "全选" as it was.
+    Add("000001", 1).m_strRights = "1111111111111111";
+    window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000001"));
+    ClickRow(0);
+    EXPECT_TRUE(Check(kPortIds[1])->isChecked());
+    EXPECT_FALSE(Check(1029)->isChecked());
+}
+
+TEST_F(EditingTest, DeleteAsksAndRemovesCardAndRow) {
+    Add("000001", 1);
+    Add("000002", 2);
+    Add("000003", 3);
+    Open();
+    Click(107);
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("先选择要删除的项")});
+
+    ClickRow(1);
+    boxes.clear();
+    boxes.QueueAnswer(QMessageBox::No);
+    Click(107);
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("确认要删除选择的项?")});
+    EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("清空"));
+    EXPECT_EQ(Rows(), 3);
+    EXPECT_NE(Card("000002"), nullptr);
+
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(107);
+    EXPECT_EQ(Card("000002"), nullptr);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(Row(1, 2), QStringLiteral("000003"));
+    EXPECT_EQ(app.m_nMaxNumber, 3u);
+
+    // A row whose card has left the register is still removed.
+    app.m_mapCards.RemoveKey("000003");
+    ClickRow(1);
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(107);
+    ASSERT_EQ(Rows(), 1);
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
+}
+
+TEST_F(EditingTest, ClickingARowLoadsItsCard) {
+    CCard& card = Add("000004", 9, CARD_LOST);
+    card.m_nCardType = CARD_ANNUAL;
+    card.m_strName = "Wang";
+    card.m_strPhone = "13800000000";
+    card.m_strPaid = "120";
+    card.m_strPassword = "2222222222";
+    Open();
+    Click(1000);
+    ClickRow(0);
+    EXPECT_EQ(Text(1014), QStringLiteral("000004"));
+    EXPECT_EQ(Text(1002), QStringLiteral("9"));
+    EXPECT_EQ(Text(1013), QStringLiteral("Wang"));
+    EXPECT_EQ(Text(1015), QStringLiteral("13800000000"));
+    EXPECT_EQ(Text(1049), QStringLiteral("120"));
+    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
+              QStringLiteral("挂失"));
+    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1064))->currentText(),
+              QStringLiteral("年卡"));
+    EXPECT_EQ(Picker(1068)->date(), QDate(2030, 12, 31));
+    EXPECT_EQ(Picker(1052)->date(), QDate(2024, 1, 5));
+    EXPECT_EQ(window->m_strPassword, "2222222222");
+    EXPECT_TRUE(Check(1000)->isChecked());  // other controls keep their state
+    EXPECT_FALSE(Enabled(1013));
+
+    // In the middle of entering, a click replaces the form and keeps the state.
+    Click(105);
+    EXPECT_EQ(Text(1014), QStringLiteral("000001"));
+    ClickRow(0);
+    EXPECT_EQ(Text(1014), QStringLiteral("000004"));
+    EXPECT_TRUE(window->m_bNew);
+    EXPECT_TRUE(Enabled(1013));
+
+    // A click beside the rows, with no row marked, says so and leaves the form.
+    Open();
+    QTest::mouseClick(window->m_list.viewport(), Qt::LeftButton, {},
+                      QPoint(5, window->m_list.viewport()->height() - 5));
+    EXPECT_EQ(Messages().last(), QStringLiteral("先选择的项"));
+    EXPECT_TRUE(Text(1014).isEmpty());
+}
+
+TEST_F(EditingTest, UnreadableStoredValuesSurviveASave) {
+    CCard& card = Add("000004", 4);
+    card.m_strValidDate = "00000000";
+    card.m_strRegDate = "20230231";  // no such day
+    card.m_nStatus = 7;
+    card.m_nCardType = 9;
+    Open();
+    EXPECT_EQ(Row(0, 1), QStringLiteral("7"));
+    ClickRow(0);
+    // The pickers show the stored texts.
+    EXPECT_EQ(Picker(1068)->text(), QStringLiteral("00000000"));
+    EXPECT_EQ(Picker(1052)->text(), QStringLiteral("20230231"));
+    Click(106);
+    Type(1013, QStringLiteral("kept"));
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(108);
+    EXPECT_EQ(Card("000004")->m_strName, "kept");
+    EXPECT_EQ(Card("000004")->m_strValidDate, "00000000");
+    EXPECT_EQ(Card("000004")->m_strRegDate, "20230231");
+    EXPECT_EQ(Card("000004")->m_nStatus, 7);
+    EXPECT_EQ(Card("000004")->m_nCardType, 9);
+
+    // A date picked by the operator replaces the stored text.
+    Click(106);
+    Picker(1068)->setDate(QDate(2031, 6, 30));
+    static_cast<QComboBox*>(window->Control(1064))->setCurrentIndex(1);
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(108);
+    EXPECT_EQ(Card("000004")->m_strValidDate, "20310630");
+    EXPECT_EQ(Card("000004")->m_strRegDate, "20230231");
+    EXPECT_EQ(Card("000004")->m_nCardType, CARD_MONTHLY);
+    EXPECT_EQ(Picker(1068)->text(), QStringLiteral("2031-06-30"));
+}
+
+TEST_F(EditingTest, NewCardWithTheSameInformation) {
+    Open();
+    Click(113);
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("请选择需要新增相同信息卡!")});
+    EXPECT_TRUE(app.m_mapCards.IsEmpty());
+
+    CCard& card = Add("000001", 1, CARD_ISSUED);
+    card.m_strName = "Li";
+    card.m_strRights = "0000000000000011";
+    card.m_strMonthFee = "30";
+    Add("000002", 2);
+    Open();
+    ClickRow(0);
+    boxes.clear();
+    Click(113);
+    EXPECT_TRUE(Messages().isEmpty());
+    const CCard* copy = Card("000003");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->m_nNumber, 3);
+    EXPECT_EQ(copy->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(copy->m_strName, "Li");
+    EXPECT_EQ(copy->m_strRights, "0000000000000011");
+    EXPECT_EQ(copy->m_strMonthFee, "30");
+    EXPECT_EQ(copy->m_strPassword, "1111111111");
+    EXPECT_EQ(copy->m_strValidDate, "20301231");
+    EXPECT_EQ(copy->m_strRegDate, "20240105");
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Row(0, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Text(1014), QStringLiteral("000003"));
+    EXPECT_FALSE(window->m_bNew);
+}
+
+TEST_F(EditingTest, IssuedCardIsStoredAndTheNextRowLoaded) {
+    for (int n = 1; n <= 5; ++n) {
+        Add(CardNoText(n).c_str(), n).m_strName = "holder" + std::to_string(n);
+    }
+    Open();
+    ClickRow(3);
+    EXPECT_EQ(Text(1014), QStringLiteral("000004"));
+    window->StoreIssuedCard();
+    window->ShowNextCard();
+    EXPECT_EQ(Card("000004")->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(Row(3, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Row(3, 0), QStringLiteral("4"));
+    EXPECT_EQ(Text(1014), QStringLiteral("000005"));
+    EXPECT_EQ(Text(1013), QStringLiteral("holder5"));
+    EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
+    EXPECT_EQ(Rows(), 5);
+
+    // On the last row nothing moves.
+    window->StoreIssuedCard();
+    window->ShowNextCard();
+    EXPECT_EQ(Card("000005")->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(Text(1014), QStringLiteral("000005"));
+    EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
+
+    // A card number that is not in the register becomes a new card at the top.
+    Click(105);
+    Type(1014, QStringLiteral("000777"));
+    window->StoreIssuedCard();
+    ASSERT_NE(Card("000777"), nullptr);
+    EXPECT_EQ(Card("000777")->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(Card("000777")->m_nNumber, 6);
+    EXPECT_EQ(Row(0, 2), QStringLiteral("000777"));
+    EXPECT_TRUE(window->m_bNew);  // the editing state is left alone
+    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
+              QStringLiteral("已发行"));
+}
+
+TEST_F(EditingTest, PasswordButtonSetsTheWorkingPassword) {
+    app.m_strSysPassword = "0000000000";
+    Open();
+    EXPECT_FALSE(Enabled(118));
+    Click(105);
+    EnterPassword(QStringLiteral("9876543210"));
+    EXPECT_EQ(window->m_strPassword, "9876543210");
+    EXPECT_EQ(app.m_strSysPassword, "9876543210");
+    EXPECT_TRUE(window->m_bNew);
+}
+
+// The whole path: the main window's command opens the window over a register file, the
+// operator edits, closes the window and ends the program; the file then holds the edits.
+TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
+    TempDir dir;
+    PseudoTerminal device;
+    ASSERT_EQ(::symlink(device.slave.c_str(), (dir / "COM0").c_str()), 0);
+    {
+        CCardMap map;
+        for (int n = 1; n <= 3; ++n) {
+            map.SetAt(CardNoText(n), MakeCard(CardNoText(n), n));
+        }
+        WriteFile(dir / "cardbook.kcd", RegisterBytes(map));
+    }
+    Msg::Recorder boxes;
+    COrvaneApp app(dir.path());
+    ASSERT_TRUE(app.InitInstance());
+    bool operated = false;
+    QTimer::singleShot(0, [&] {
+        auto* window = qobject_cast<CUserCardDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isMaximized());
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("发卡"));
+        ASSERT_EQ(window->m_list.GetItemCount(), 3);
+        const auto click = [window](int id) {
+            QWidget* w = window->Control(id);
+            QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+        };
+        // Row 1 gets a holder and port 3; card 000003 is deleted; a new card takes its number.
+        CListCtrlCl& list = window->m_list;
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualRect(list.Model()->index(1, 2)).center());
+        window->m_strPassword = kPassword;
+        click(106);
+        TypeInto(static_cast<QLineEdit*>(window->Control(1013)), QStringLiteral("周七"));
+        click(kPortIds[3]);
+        boxes.QueueAnswer(QMessageBox::Yes);
+        click(108);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualRect(list.Model()->index(2, 2)).center());
+        boxes.QueueAnswer(QMessageBox::Yes);
+        click(107);
+        // The deleted number is the lowest free one again; loading a row took its password.
+        window->m_strPassword = kPassword;
+        click(1000);
+        click(105);
+        click(108);
+        operated = true;
+        window->close();
+    });
+    app.MainFrame()->Command(ID_USER_CARD)->trigger();
+    EXPECT_TRUE(operated);
+    EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
+    EXPECT_EQ(app.ExitInstance(), 0);
+
+    CCardMap saved;
+    uint32_t maxNumber = 0;
+    std::string error;
+    ASSERT_EQ(LoadRegisterFile(dir / "cardbook.kcd", saved, maxNumber, error), RegisterLoad::Loaded)
+        << error;
+    EXPECT_EQ(saved.GetCount(), 3u);
+    ASSERT_NE(saved.Lookup("000002"), nullptr);
+    EXPECT_EQ(FromCodePage(saved.Lookup("000002")->m_strName), QStringLiteral("周七"));
+    EXPECT_EQ(saved.Lookup("000002")->m_strRights, "0000000000000100");
+    EXPECT_EQ(saved.Lookup("000002")->m_strPassword, kPassword);
+    ASSERT_NE(saved.Lookup("000003"), nullptr);
+    EXPECT_EQ(saved.Lookup("000003")->m_nNumber, 4);
+    EXPECT_EQ(saved.Lookup("000003")->m_strPassword, kPassword);
+    EXPECT_EQ(maxNumber, 4u);
+    EXPECT_EQ(boxes.shown().size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,299 @@
+// The user-card window's editing operations: entering, changing, deleting and copying card
+// records through the form, loading a card from the list, and storing an issued card.
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include <memory>
+
+#include "UserCardDlg.h"
+#include "app/CodePageText.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "app/PasswordDlg.h"
+#include "register/Card.h"
+#include "register/CardFields.h"
+#include "ui/RecordDate.h"
+
+namespace {
+
+const QString kQuestionCaption = QStringLiteral("清空");
+
+// A message of the editing operations: the application's title, OK, no icon.
+void Tell(QWidget* parent, const char* text) {
+    Msg::Show(parent, QString::fromUtf8(text), QMessageBox::NoIcon);
+}
+
+}  // namespace
+
+std::optional<std::string> CUserCardDlg::FindFreeCardNo() const {
+    return FirstFreeCardNo(theApp().m_mapCards);
+}
+
+void CUserCardDlg::ClearForm() {
+    m_strCardNo.clear();
+    for (bool& port : m_bPort) {
+        port = false;
+    }
+    m_bAllPorts = false;
+    m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
+    m_nSex = SEX_MALE;
+    m_nStatus = CARD_NOT_ISSUED;
+    m_nNumber = 1;
+    m_nCardType = CARD_FREE;
+    for (std::string* text :
+         {&m_strName, &m_strRemark, &m_strIdNo, &m_strPhone, &m_strAddress, &m_strHouseNo,
+          &m_strPaid, &m_strMonthFee, &m_strYearFee, &m_strExtendFee}) {
+        text->clear();
+    }
+    m_dateReg = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+}
+
+void CUserCardDlg::OnNew() {
+    // A pending card that cannot be saved stops here, so that nothing typed is lost.
+    if (!OnSave()) {
+        return;
+    }
+    EnableRecordFields();
+    ClearForm();
+    m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
+    m_bNew = true;
+    if (m_bAutoNumber) {
+        const std::optional<std::string> cardNo = FindFreeCardNo();
+        if (!cardNo) {
+            UpdateData(false);
+            Tell(this, "不能自动分配卡号");
+            return;
+        }
+        m_strCardNo = *cardNo;
+    }
+    UpdateData(false);
+}
+
+void CUserCardDlg::OnEdit() {
+    EnableRecordFields();
+    m_bEdit = true;
+}
+
+void CUserCardDlg::OnCancelEdit() {
+    DisableRecordFields();
+    m_bNew = false;
+    m_bEdit = false;
+}
+
+bool CUserCardDlg::OnSave() {
+    if (!UpdateData(true)) {
+        return false;
+    }
+    return !(m_bNew || m_bEdit) || SaveForm();
+}
+
+bool CUserCardDlg::SaveForm() {
+    COrvaneApp& app = theApp();
+    if (!UpdateData(true)) {
+        return false;
+    }
+    if (!app.IsDigits(m_strCardNo, 6)) {
+        Tell(this, "卡号输入6个数字!");
+        Control(1014)->setFocus();
+        return false;
+    }
+    if (!app.IsDigits(m_strPassword, 10)) {
+        Tell(this, "密码输入10个数字!");
+        return false;
+    }
+    const std::pair<const std::string*, int> amounts[] = {
+        {&m_strPaid, 1049}, {&m_strMonthFee, 1050}, {&m_strYearFee, 1051}};
+    for (const auto& [amount, id] : amounts) {
+        if (!amount->empty() && !app.IsAmount(*amount, static_cast<int>(amount->size()))) {
+            Tell(this, "输入正确金额格式!");
+            Control(id)->setFocus();
+            return false;
+        }
+    }
+    CCard* existing = app.m_mapCards.Lookup(m_strCardNo);
+    if (existing != nullptr &&
+        !Msg::Ask(this, QStringLiteral("确认保存已存在卡号?"), kQuestionCaption)) {
+        return false;
+    }
+    StoreForm(existing);
+    m_bNew = false;
+    m_bEdit = false;
+    DisableRecordFields();
+    UpdateData(false);
+    return true;
+}
+
+void CUserCardDlg::CopyFormTo(CCard& card) const {
+    card.m_nStatus = static_cast<uint8_t>(m_nStatus);
+    card.m_strCardNo = m_strCardNo;
+    card.m_nCardType = static_cast<uint8_t>(m_nCardType);
+    // A picker still showing a date text that was not a real day keeps that text.
+    card.m_strValidDate = m_dateValid.isValid() ? RecordDate(m_dateValid) : m_strLoadedValidDate;
+    card.m_strPassword = m_strPassword;
+    card.m_strRegDate = m_dateReg.isValid() ? RecordDate(m_dateReg) : m_strLoadedRegDate;
+    card.m_strName = m_strName;
+    card.m_strPhone = m_strPhone;
+    card.m_strHouseNo = m_strHouseNo;
+    card.m_strIdNo = m_strIdNo;
+    card.m_strAddress = m_strAddress;
+    card.m_strRemark = m_strRemark;
+    card.m_nSex = static_cast<uint8_t>(m_nSex);
+    card.m_strPaid = m_strPaid;
+    card.m_strMonthFee = m_strMonthFee;
+    card.m_strYearFee = m_strYearFee;
+    card.m_strRights = RightsText(m_bPort);
+}
+
+void CUserCardDlg::StoreForm(CCard* existing) {
+    if (existing != nullptr) {
+        CopyFormTo(*existing);
+        ShowStoredCard(*existing, false);
+        return;
+    }
+    COrvaneApp& app = theApp();
+    auto card = std::make_unique<CCard>();
+    card->m_nNumber = static_cast<int32_t>(++app.m_nMaxNumber);
+    CopyFormTo(*card);
+    ShowStoredCard(*app.m_mapCards.SetAt(m_strCardNo, std::move(card)), true);
+}
+
+void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
+    // The form's serial number becomes the stored card's (an overwritten card keeps its own).
+    m_nNumber = card.m_nNumber;
+    if (isNew) {
+        FillCardRow(m_list.InsertItem(0, QStringLiteral(" ")), card);
+    } else if (const int row = RowOfCard(card.m_strCardNo); row >= 0) {
+        RewriteCardRow(row, card);
+    }
+}
+
+int CUserCardDlg::RowOfCard(const std::string& cardNo) const {
+    const QString text = FromCodePage(cardNo);
+    const int count = m_list.GetItemCount();
+    for (int row = 0; row < count; ++row) {
+        if (m_list.GetItemText(row, 2) == text) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void CUserCardDlg::OnDelete() {
+    UpdateData(true);
+    const int row = m_list.GetSelectionMark();
+    if (row < 0) {
+        Tell(this, "先选择要删除的项");
+        return;
+    }
+    if (!Msg::Ask(this, QStringLiteral("确认要删除选择的项?"), kQuestionCaption)) {
+        return;
+    }
+    // The card number's serial number is not given out again while the program runs.
+    theApp().m_mapCards.RemoveKey(ToCodePage(m_list.GetItemText(row, 2)));
+    m_list.DeleteItem(row);
+    UpdateData(false);
+}
+
+void CUserCardDlg::OnListClick() {
+    UpdateData(true);
+    const int row = m_list.GetSelectionMark();
+    if (row < 0) {
+        Tell(this, "先选择的项");
+        return;
+    }
+    LoadCardOfRow(row);
+}
+
+void CUserCardDlg::LoadCardOfRow(int row) {
+    if (const CCard* card = theApp().m_mapCards.Lookup(ToCodePage(m_list.GetItemText(row, 2)))) {
+        LoadCard(*card);
+    }
+    UpdateData(false);
+}
+
+void CUserCardDlg::LoadCard(const CCard& card) {
+    m_nNumber = card.m_nNumber;
+    m_nStatus = card.m_nStatus;
+    m_strCardNo = card.m_strCardNo;
+    m_nCardType = card.m_nCardType;
+    m_dateValid = DateFromRecord(card.m_strValidDate);
+    m_strLoadedValidDate = card.m_strValidDate;
+    m_strPassword = card.m_strPassword;
+    m_dateReg = DateFromRecord(card.m_strRegDate);
+    m_strLoadedRegDate = card.m_strRegDate;
+    m_strName = card.m_strName;
+    m_strPhone = card.m_strPhone;
+    m_strHouseNo = card.m_strHouseNo;
+    m_strIdNo = card.m_strIdNo;
+    m_strAddress = card.m_strAddress;
+    m_strRemark = card.m_strRemark;
+    m_nSex = card.m_nSex;
+    m_strPaid = card.m_strPaid;
+    m_strMonthFee = card.m_strMonthFee;
+    m_strYearFee = card.m_strYearFee;
+    for (int port = 1; port <= 16; ++port) {
+        m_bPort[port] = PortPermitted(card.m_strRights, port);
+    }
+}
+
+void CUserCardDlg::ShowNextCard() {
+    UpdateData(true);
+    const int row = m_list.GetSelectionMark();
+    if (row < 0 || row + 1 >= m_list.GetItemCount()) {
+        return;
+    }
+    m_list.SetSelectionMark(row + 1);
+    LoadCardOfRow(row + 1);
+}
+
+void CUserCardDlg::StoreIssuedCard() {
+    UpdateData(true);
+    CCard* existing = theApp().m_mapCards.Lookup(m_strCardNo);
+    m_nStatus = CARD_ISSUED;
+    StoreForm(existing);
+    UpdateData(false);
+}
+
+void CUserCardDlg::OnNewSameInfo() {
+    UpdateData(true);
+    if (m_strCardNo.empty()) {
+        Tell(this, "请选择需要新增相同信息卡!");
+        return;
+    }
+    m_strCardNo.clear();
+    m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
+    const std::optional<std::string> cardNo = FindFreeCardNo();
+    if (!cardNo) {
+        Tell(this, "不能自动分配卡号");
+        return;
+    }
+    m_strCardNo = *cardNo;
+    UpdateData(false);
+    SaveForm();
+}
+
+void CUserCardDlg::OnPassword() {
+    CPasswordDlg dialog(this);
+    dialog.m_strPassword = m_strPassword;
+    dialog.m_nTarget = 0;
+    dialog.exec();
+}
+
+void CUserCardDlg::OnSelectAll() {
+    UpdateData(true);
+    for (int port = 1; port <= 16; ++port) {
+        m_bPort[port] = m_bAllPorts;
+    }
+    UpdateData(false);
+}
+
+void CUserCardDlg::OnPortCheck() {
+    UpdateData(true);
+    bool all = true;
+    for (int port = 1; port <= 16; ++port) {
+        all = all && m_bPort[port];
+    }
+    m_bAllPorts = all;
+    UpdateData(false);
+}
