@@ -8,6 +8,17 @@ std::string CardNoText(int n) {
     return text;
 }
 
+int SearchedCardNo(std::string_view key) {
+    if (key.size() != 6 || key.find_first_not_of("0123456789") != std::string_view::npos) {
+        return 0;
+    }
+    int n = 0;
+    for (const char c : key) {
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
 std::optional<std::string> FirstFreeCardNo(const std::function<bool(const std::string&)>& taken) {
     for (int n = 1; n <= 999999; ++n) {
         std::string cardNo = CardNoText(n);

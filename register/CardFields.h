@@ -12,6 +12,9 @@
 // n as a card number of six digits with leading zeros ("000042").
 std::string CardNoText(int n);
 
+// n when `key` is one of the card numbers 000001 ... 999999, otherwise 0.
+int SearchedCardNo(std::string_view key);
+
 // The lowest card number from 000001 to 999999 that `taken` refuses, or none when all are
 // taken.
 std::optional<std::string> FirstFreeCardNo(const std::function<bool(const std::string&)>& taken);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDateTimeEdit>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QtTest/QTest>
@@ -11,6 +13,7 @@
 #include "TestUtil.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
 
 namespace {
@@ -118,6 +121,52 @@ TEST_F(UserCardWindowTest, TooLongMoneyTextStopsTheExchange) {
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("请填入不多于10个的字符。"));
     EXPECT_TRUE(window.m_strPaid.empty());
+}
+
+TEST(RecordDateTest, TextsAndDates) {
+    const struct {
+        const char* text;
+        QDate date;  // null: no valid date
+    } cases[] = {
+        {"20991231", QDate(2099, 12, 31)},
+        {"20240229", QDate(2024, 2, 29)},
+        {"20230229", QDate()},
+        {"00000000", QDate()},
+        {"20241301", QDate()},
+        {"2024010", QDate()},
+    };
+    for (const auto& c : cases) {
+        const QDateTime dt = DateFromRecord(c.text);
+        EXPECT_EQ(dt.isValid(), c.date.isValid()) << c.text;
+        if (c.date.isValid()) {
+            EXPECT_EQ(dt, QDateTime(c.date, QTime(0, 0, 0))) << c.text;
+            EXPECT_EQ(RecordDate(dt), c.text);
+        }
+    }
+    EXPECT_EQ(RecordDate(QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30))), "20991231");
+    EXPECT_EQ(RecordDate(QDateTime(QDate(987, 1, 2), QTime())), "09870102");
+}
+
+// Every field that the operator fills in is named for a screen reader by its label.
+TEST_F(UserCardWindowTest, EveryFieldCarriesItsLabel) {
+    CUserCardDlg window;
+    int fields = 0;
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w) &&
+            !qobject_cast<QDateTimeEdit*>(w)) {
+            continue;
+        }
+        if (w->parentWidget() != &window) {
+            continue;  // the editors inside combos and pickers
+        }
+        ++fields;
+        bool labelled = !w->accessibleName().isEmpty();
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            labelled = labelled || label->buddy() == w;
+        }
+        EXPECT_TRUE(labelled) << w->objectName().toStdString();
+    }
+    EXPECT_EQ(fields, 25);  // 16 edits, 4 combos, 5 date pickers
 }
 
 }  // namespace

@@ -55,6 +55,19 @@ void CListModel::InsertRow(int row, const QString& firstText) {
     endInsertRows();
 }
 
+void CListModel::AppendRows(std::vector<std::vector<QString>> rows) {
+    if (rows.empty()) {
+        return;
+    }
+    const int first = static_cast<int>(m_rows.size());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
+    for (auto& cells : rows) {
+        cells.resize(std::max<size_t>(1, m_titles.size()));
+        m_rows.push_back(std::move(cells));
+    }
+    endInsertRows();
+}
+
 void CListModel::RemoveRow(int row) {
     beginRemoveRows(QModelIndex(), row, row);
     m_rows.erase(m_rows.begin() + row);
@@ -273,6 +286,10 @@ int CListCtrlCl::InsertItem(int row, const QString& text) {
     row = std::clamp(row, 0, m_pModel->rowCount());
     m_pModel->InsertRow(row, text);
     return row;
+}
+
+void CListCtrlCl::AppendRows(std::vector<std::vector<QString>> rows) {
+    m_pModel->AppendRows(std::move(rows));
 }
 
 bool CListCtrlCl::SetItemText(int row, int column, const QString& text) {

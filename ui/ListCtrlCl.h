@@ -21,6 +21,7 @@ public:
 
     void AddColumn(const QString& title);
     void InsertRow(int row, const QString& firstText);
+    void AppendRows(std::vector<std::vector<QString>> rows);
     void RemoveRow(int row);
     void RemoveAllRows();
     void SetText(int row, int column, const QString& text);
@@ -81,6 +82,8 @@ public:
 
     // The list operations of the windows.
     int InsertItem(int row, const QString& text);
+    // Appends whole rows of cell texts at once (the fill of a large list).
+    void AppendRows(std::vector<std::vector<QString>> rows);
     bool SetItemText(int row, int column, const QString& text);
     QString GetItemText(int row, int column) const;
     bool DeleteItem(int row);

@@ -268,25 +268,31 @@ void CUserCardDlg::OnInitDialog() {
 }
 
 void CUserCardDlg::FillList() {
-    const CCardMap& cards = theApp().m_mapCards;
-    const size_t total = cards.GetCount();
-    for (int n = 1; n <= 999999 && static_cast<size_t>(m_list.GetItemCount()) < total; ++n) {
-        if (const CCard* card = cards.Lookup(CardNoText(n))) {
-            FillCardRow(m_list.InsertItem(m_list.GetItemCount(), QStringLiteral(" ")), *card);
+    // The cards in ascending card-number order (000001 ... 999999), then the cards under
+    // other keys (000000, keys brought in by an import) in the register's order. The same
+    // order as looking up every number in turn, without a million look-ups.
+    std::vector<std::pair<int, const CCard*>> numbered;
+    std::vector<const CCard*> others;
+    numbered.reserve(theApp().m_mapCards.GetCount());
+    for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
+        const int n = SearchedCardNo(entry.key);
+        if (n > 0) {
+            numbered.emplace_back(n, entry.value.get());
+        } else {
+            others.push_back(entry.value.get());
         }
     }
-    // Keys outside 000001 ... 999999 (000000, imported keys) follow in the register's order.
-    if (static_cast<size_t>(m_list.GetItemCount()) < total) {
-        for (const CCardMap::CAssoc& entry : cards) {
-            const std::string& k = entry.key;
-            const bool searched = k.size() == 6 && k != "000000" &&
-                                  k.find_first_not_of("0123456789") == std::string::npos;
-            if (!searched) {
-                FillCardRow(m_list.InsertItem(m_list.GetItemCount(), QStringLiteral(" ")),
-                            *entry.value);
-            }
-        }
+    std::sort(numbered.begin(), numbered.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::vector<QString>> rows;
+    rows.reserve(numbered.size() + others.size());
+    for (const auto& [n, card] : numbered) {
+        rows.push_back(CardRowTexts(*card));
     }
+    for (const CCard* card : others) {
+        rows.push_back(CardRowTexts(*card));
+    }
+    m_list.AppendRows(std::move(rows));
 }
 
 void CUserCardDlg::FillCardRow(int row, const CCard& card) {
@@ -297,8 +303,8 @@ void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 1);
 }
 
-void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
-    const QString cells[12] = {
+std::vector<QString> CardRowTexts(const CCard& card) {
+    return {
         QString::number(card.m_nNumber),
         EnumText(CardStatusText(card.m_nStatus), card.m_nStatus),
         FromCodePage(card.m_strCardNo),
@@ -312,6 +318,10 @@ void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
         FromCodePage(card.m_strAddress),
         FromCodePage(card.m_strRemark),
     };
+}
+
+void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
+    const std::vector<QString> cells = CardRowTexts(card);
     for (int c = firstColumn; c < 12; ++c) {
         m_list.SetItemText(row, c, cells[c]);
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ListCtrlCl.h"
 #include "app/CardWindow.h"
@@ -20,6 +21,9 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class CCard;
+
+// The twelve cell texts of a card's list row.
+std::vector<QString> CardRowTexts(const CCard& card);
 
 // The card list's colours, fonts, row height and header, applied before its columns.
 void ApplyCardListStyle(CListCtrlCl& list);

@@ -1,0 +1,94 @@
+// Opening the user-card window over a large register, under the offscreen platform: the time
+// from creating the window to the first paint of its filled list, and the resident memory
+// that the open window adds.
+//   usercard_bench [CARDS] [RUNS]
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SampleCards.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+// Resident memory of this process in KiB.
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+// Notes when the watched widget is painted for the first time.
+class FirstPaint : public QObject {
+public:
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            painted = true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qt(argc, argv);
+    const uint32_t cards = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 100000;
+    const int runs = argc > 2 ? std::atoi(argv[2]) : 7;
+
+    Msg::Recorder boxes;  // nothing may wait for an answer
+    COrvaneApp app("/nonexistent/");
+    FillSampleCards(app.m_mapCards, cards);
+    app.m_nMaxNumber = cards;
+
+    std::vector<double> times;
+    std::vector<long> extra;
+    for (int run = 0; run < runs; ++run) {
+        qt.processEvents();
+        const long before = ResidentKiB();
+        QElapsedTimer timer;
+        timer.start();
+        auto window = std::make_unique<CUserCardDlg>();
+        FirstPaint watch;
+        window->m_list.viewport()->installEventFilter(&watch);
+        window->show();
+        while (!watch.painted) {
+            qt.processEvents(QEventLoop::AllEvents, 10);
+        }
+        times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        extra.push_back(ResidentKiB() - before);
+        if (window->m_list.GetItemCount() != static_cast<int>(app.m_mapCards.GetCount())) {
+            std::fprintf(stderr, "the list holds %d rows\n", window->m_list.GetItemCount());
+            return 1;
+        }
+        window.reset();
+    }
+    const long firstExtra = extra.front();
+    std::sort(times.begin(), times.end());
+    std::sort(extra.begin(), extra.end());
+    std::printf("cards %u, runs %d\n", static_cast<unsigned>(app.m_mapCards.GetCount()), runs);
+    std::printf("open to painted list: median %.1f ms (min %.1f, max %.1f)\n",
+                times[times.size() / 2], times.front(), times.back());
+    std::printf("resident memory added by the open window: median %.1f MiB (first run %.1f)\n",
+                static_cast<double>(extra[extra.size() / 2]) / 1024.0,
+                static_cast<double>(firstExtra) / 1024.0);
+    return 0;
+}
