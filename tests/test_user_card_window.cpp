@@ -13,6 +13,7 @@
 #include "TestUtil.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "bench/SampleCards.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
 
@@ -167,6 +168,22 @@ TEST_F(UserCardWindowTest, EveryFieldCarriesItsLabel) {
         EXPECT_TRUE(labelled) << w->objectName().toStdString();
     }
     EXPECT_EQ(fields, 25);  // 16 edits, 4 combos, 5 date pickers
+}
+
+// The window as the operator sees it with a few dozen holders, one of them loaded.
+TEST_F(UserCardWindowTest, FilledWindowScreenshot) {
+    FillSampleCards(app.m_mapCards, 36);
+    app.m_nMaxNumber = 36;
+    CUserCardDlg window;
+    window.show();
+    ASSERT_EQ(window.m_list.GetItemCount(), 36);
+    const QModelIndex third = window.m_list.Model()->index(2, 2);
+    QTest::mouseClick(window.m_list.viewport(), Qt::LeftButton, {},
+                      window.m_list.visualRect(third).center());
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1014))->text(),
+              window.m_list.GetItemText(2, 2));
+    QTest::qWait(50);
+    Screenshot(&window, "user-card-filled");
 }
 
 }  // namespace

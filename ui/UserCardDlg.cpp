@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScreen>
 
 #include <algorithm>
 #include <cstdio>
@@ -242,6 +243,9 @@ QWidget* CUserCardDlg::Control(int id) const {
 }
 
 void CUserCardDlg::OnInitDialog() {
+    // The screen's geometry as well, so that the window covers the screen where no window
+    // manager maximises it.
+    setGeometry(screen()->availableGeometry());
     setWindowState(windowState() | Qt::WindowMaximized);
     ApplyCardListStyle(m_list);
     for (int c = 0; c < 12; ++c) {
