@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
+#include "ui/ListCtrlCl.h"
+
 QPushButton* Button(QWidget* parent, const QString& text) {
     for (QPushButton* b : parent->findChildren<QPushButton*>()) {
         if (b->text() == text) {
@@ -30,4 +32,14 @@ void Screenshot(QWidget* widget, const char* name) {
     if (!dir.isEmpty()) {
         widget->grab().save(QString::fromUtf8(dir) + "/" + name + ".png");
     }
+}
+
+void ClickControl(QWidget* control) {
+    QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(6, control->height() / 2));
+}
+
+void ClickListRow(CListCtrlCl& list, int row) {
+    const QModelIndex index = list.Model()->index(row, 2);
+    list.scrollTo(index);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
 }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class CListCtrlCl;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -15,3 +16,9 @@ void TypeInto(QLineEdit* edit, const QString& text);
 
 // With ORVANE_SCREENSHOT_DIR set, saves the widget there as `name`.png.
 void Screenshot(QWidget* widget, const char* name);
+
+// A left click on a button or check box, near its left edge where the box is.
+void ClickControl(QWidget* control);
+
+// A left click on a row of the list, scrolled into view first.
+void ClickListRow(CListCtrlCl& list, int row);

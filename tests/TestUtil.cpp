@@ -265,3 +265,20 @@ std::string OneCardFile() {
                   actual.size(), expected.size());
     return ::testing::AssertionFailure() << detail;
 }
+
+std::vector<std::string> EmulatorFrames(const std::string& logPath) {
+    std::vector<std::string> frames;
+    std::istringstream log(ReadFile(logPath));
+    std::string line;
+    const std::string tag = "cardemu: received ";
+    while (std::getline(log, line)) {
+        if (line.rfind(tag, 0) == 0) {
+            std::string hex = line.substr(tag.size());
+            while (!hex.empty() && hex.back() == ' ') {
+                hex.pop_back();
+            }
+            frames.push_back(hex);
+        }
+    }
+    return frames;
+}

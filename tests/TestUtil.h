@@ -81,6 +81,9 @@ private:
     bool m_ready = false;
 };
 
+// The frames that the emulator logged as received, in hexadecimal ("AA 07 A2 ..."), in order.
+std::vector<std::string> EmulatorFrames(const std::string& logPath);
+
 // Runs `body` in a child process as user "nobody" (root bypasses permissions and limits),
 // after `asRoot` there; returns the child's exit code, kCannotSwitchUser when the switch is
 // refused, -1 when the child did not exit normally.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
+#include "register/Amount.h"
 #include "register/CardFields.h"
 
 namespace {
@@ -88,6 +89,32 @@ TEST(CardFields, DateTexts) {
             EXPECT_EQ(day, c.day) << c.text;
         }
     }
+}
+
+TEST(CardFields, AmountsAddUpExactly) {
+    const struct {
+        const char* paid;
+        const char* more;
+        const char* sum;  // nullptr: cannot be added
+    } cases[] = {
+        {"100", "12.5", "112.5"},     {"", "12.5", "12.5"},
+        {"12.5", "", "12.5"},         {"1.25", "1.75", "3"},
+        {"0.1", "0.2", "0.3"},        {"9.99", "0.01", "10"},
+        {"1.05", "2", "3.05"},        {"999999999", "1", "1000000000"},
+        {"9999999999", "1", nullptr},  // eleven characters
+        {"abc", "1", nullptr},        {"1.2.3", "1", nullptr},
+        {"1", "-5", nullptr},         {".5", "1", nullptr},
+        {"5.", "1", nullptr},         {"1.000000000000000001", "100000000000000000", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::optional<std::string> sum = AddAmounts(c.paid, c.more, 10);
+        if (c.sum == nullptr) {
+            EXPECT_EQ(sum, std::nullopt) << c.paid << " + " << c.more;
+        } else {
+            EXPECT_EQ(sum, c.sum) << c.paid << " + " << c.more;
+        }
+    }
+    EXPECT_EQ(AddAmounts("1.00000000000000001", "1", 30), "2.00000000000000001");
 }
 
 }  // namespace

@@ -59,23 +59,7 @@ protected:
         }
         return boxes.shown()[n - 1].text;
     }
-    // The frames the emulator received, in hexadecimal, one per entry.
-    std::vector<std::string> Received() {
-        std::vector<std::string> frames;
-        std::istringstream log(ReadFile(dir / "emu.log"));
-        std::string line;
-        const std::string tag = "cardemu: received ";
-        while (std::getline(log, line)) {
-            if (line.rfind(tag, 0) == 0) {
-                std::string hex = line.substr(tag.size());
-                while (!hex.empty() && hex.back() == ' ') {
-                    hex.pop_back();
-                }
-                frames.push_back(hex);
-            }
-        }
-        return frames;
-    }
+    std::vector<std::string> Received() { return EmulatorFrames(dir / "emu.log"); }
 
     TempDir dir;
     CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};

@@ -59,16 +59,8 @@ protected:
     QString Text(int id) const { return Edit(id)->text(); }
     bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
     void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
-    void Click(int id) const {
-        QWidget* w = window->Control(id);
-        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
-    }
-    void ClickRow(int row) const {
-        CListCtrlCl& list = window->m_list;
-        const QModelIndex index = list.Model()->index(row, 2);
-        list.scrollTo(index);
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
-    }
+    void Click(int id) const { ClickControl(window->Control(id)); }
+    void ClickRow(int row) const { ClickListRow(window->m_list, row); }
     // "密码": the dialog opens over the window and the operator types the password.
     void EnterPassword(const QString& password) const {
         bool typed = false;
@@ -624,22 +616,16 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
         EXPECT_TRUE(window->isMaximized());
         EXPECT_EQ(window->windowTitle(), QStringLiteral("发卡"));
         ASSERT_EQ(window->m_list.GetItemCount(), 3);
-        const auto click = [window](int id) {
-            QWidget* w = window->Control(id);
-            QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
-        };
+        const auto click = [window](int id) { ClickControl(window->Control(id)); };
         // Row 1 gets a holder and port 3; card 000003 is deleted; a new card takes its number.
-        CListCtrlCl& list = window->m_list;
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          list.visualRect(list.Model()->index(1, 2)).center());
+        ClickListRow(window->m_list, 1);
         window->m_strPassword = kPassword;
         click(106);
         TypeInto(static_cast<QLineEdit*>(window->Control(1013)), QStringLiteral("周七"));
         click(kPortIds[3]);
         boxes.QueueAnswer(QMessageBox::Yes);
         click(108);
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
-                          list.visualRect(list.Model()->index(2, 2)).center());
+        ClickListRow(window->m_list, 2);
         boxes.QueueAnswer(QMessageBox::Yes);
         click(107);
         // The deleted number is the lowest free one again; loading a row took its password.

@@ -14,6 +14,7 @@
 // Control lines on standard input:
 //   place blank | place user CARDNO YYMMDD RIGHTS16 | remove | status
 //   fault silent | fault fail | fault split | fault garbage | fault long   (for the next reply)
+//   fault reply HEX...   (the next reply is exactly these bytes, for instance AA 03 A1 02 55)
 
 #include <fcntl.h>
 #include <poll.h>
@@ -36,7 +37,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 enum class CardKind { None, Blank, User, Manage };
-enum class Fault { None, Silent, Fail, Split, Garbage, Long };
+enum class Fault { None, Silent, Fail, Split, Garbage, Long, Reply };
 
 struct Emulator {
     std::string password = "5820463917";
@@ -47,6 +48,7 @@ struct Emulator {
     uint8_t setting = 0;  // management card: the sub-code, 0 for none
     Bytes settingData;
     Fault fault = Fault::None;
+    Bytes faultReply;  // with Fault::Reply
 };
 
 std::string Hex(const Bytes& bytes) {
@@ -187,6 +189,9 @@ void Respond(Emulator& emu, int fd, Bytes answer) {
             Send(fd, longReply);
             return;
         }
+        case Fault::Reply:
+            Send(fd, emu.faultReply);
+            return;
         case Fault::None:
             Send(fd, answer);
             return;
@@ -240,6 +245,14 @@ void Control(Emulator& emu, const std::string& line) {
             if (what == name) {
                 emu.fault = fault;
             }
+        }
+        if (what == "reply") {
+            emu.faultReply.clear();
+            unsigned byte = 0;
+            while (words >> std::hex >> byte) {
+                emu.faultReply.push_back(static_cast<uint8_t>(byte));
+            }
+            emu.fault = Fault::Reply;
         }
     } else if (verb != "status" && !verb.empty()) {
         std::cerr << "cardemu: unknown control line: " << line << "\n";

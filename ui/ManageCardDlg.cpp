@@ -8,13 +8,13 @@
 #include <QRadioButton>
 
 #include <cstring>
-#include <mutex>
 
 #include "app/CodePageText.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
+#include "app/TakeReply.h"
 #include "protocol/Reply.h"
 
 namespace {
@@ -169,21 +169,8 @@ void CManageCardDlg::OnReadSettings() {
 void CManageCardDlg::OnCardReply(const CardReply& reply) {
     COrvaneApp& app = theApp();
     uint8_t data[kReplyBufferSize];
-    uint32_t count;
-    {
-        std::lock_guard<std::mutex> lock(app.m_comPort.ReplyLock());
-        std::memcpy(data, reply.data, sizeof data);
-        count = reply.dwCount;
-    }
-    app.m_comPort.GoAhead().Set();
-
-    const CReplyCheck check = CheckReply(data, count);
-    if (check.format == ReplyFormat::HeaderError) {
-        Say(this, kHeaderErrorText);
-        return;
-    }
-    if (check.format == ReplyFormat::TrailerError) {
-        Say(this, kTrailerErrorText);
+    CReplyCheck check;
+    if (!TakeCardReply(this, QMessageBox::Warning, reply, data, check)) {
         return;
     }
     const ReplyKind kind = ClassifyReply(check);

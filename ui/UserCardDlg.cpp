@@ -218,6 +218,11 @@ void CUserCardDlg::ConnectCommands() {
         onClick(kPortIds[port], &CUserCardDlg::OnPortCheck);
     }
     connect(&m_list, &CListCtrlCl::Clicked, this, &CUserCardDlg::OnListClick);
+    onClick(110, &CUserCardDlg::OnIssueCard);
+    onClick(115, &CUserCardDlg::OnReadCard);
+    onClick(116, &CUserCardDlg::OnExtend);
+    onClick(111, &CUserCardDlg::OnQuery);
+    onClick(112, &CUserCardDlg::OnShowAll);
 }
 
 CUserCardDlg::~CUserCardDlg() {

@@ -10,6 +10,7 @@
 
 #include "ListCtrlCl.h"
 #include "app/CardWindow.h"
+#include "app/ReplyHandoff.h"
 
 class QCheckBox;
 class QComboBox;
@@ -30,7 +31,7 @@ void ApplyCardListStyle(CListCtrlCl& list);
 
 // "发卡": the operator's main working window: the form of one card, the editing and device
 // buttons, the query panel and the list of all cards.
-class CUserCardDlg : public QDialog, public CCardWindow {
+class CUserCardDlg : public QDialog, public CCardWindow, public CReplyReceiver {
     Q_OBJECT
 public:
     explicit CUserCardDlg(QWidget* parent = nullptr);
@@ -102,6 +103,16 @@ public:
     void ClearForm();
     std::optional<std::string> FindFreeCardNo() const;
 
+    // The card device (UserCardDevice.cpp).
+    void OnReadCard();
+    void OnIssueCard();
+    void OnExtend();
+    void OnCardReply(const CardReply& reply) override;
+
+    // The query panel (UserCardQuery.cpp).
+    void OnQuery();
+    void OnShowAll();
+
     // The control of a resource id, for the tests and the operations.
     QWidget* Control(int id) const;
 
@@ -120,6 +131,9 @@ private:
     void StoreForm(CCard* existing);
     void ShowStoredCard(const CCard& card, bool isNew);
     int RowOfCard(const std::string& cardNo) const;
+    void OnCardRead(const uint8_t data[]);
+    void OnCardExtended();
+    QString RecordExtensionFee(CCard& card);
 
     // The date texts of the card last loaded: written back while its picker still shows a
     // date that the record did not hold as a real day.

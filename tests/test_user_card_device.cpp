@@ -1,0 +1,451 @@
+// Reading, issuing and extending user cards from the user-card window, against the card
+// reader/writer emulator on a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QtTest/QTest>
+
+#include "GuiTestUtil.h"
+#include "TestUtil.h"
+#include "app/CodePageText.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "protocol/Frame.h"
+#include "register/Card.h"
+#include "register/CardFields.h"
+#include "register/RegisterFile.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+const char* kPassword = "5820463917";  // the emulator's system password
+
+// "000123" -> "00 01 23", as the emulator logs the bytes.
+std::string Spaced(const std::string& digits) {
+    std::string out;
+    for (size_t i = 0; i < digits.size(); i += 2) {
+        out += (i ? " " : "") + digits.substr(i, 2);
+    }
+    return out;
+}
+constexpr int kPortIds[17] = {0,    1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
+                              1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028};
+
+class UserCardDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(emulator.ready());
+        if (!registerFile.empty()) {
+            WriteFile(dir / "cardbook.kcd", registerFile);
+        }
+        ASSERT_TRUE(app.InitInstance());
+        ASSERT_TRUE(app.m_comPort.IsOpen());
+        ASSERT_TRUE(boxes.shown().empty());
+        Open();
+    }
+    void TearDown() override {
+        window.reset();
+        if (!ended) {
+            app.ExitInstance();
+        }
+    }
+    void Open() {
+        window = std::make_unique<CUserCardDlg>();
+        window->show();
+        window->showNormal();
+        window->resize(1280, 800);
+    }
+    CCard& Add(const std::string& key, int number, uint8_t status = CARD_NOT_ISSUED) {
+        auto card = MakeCard(key, number);
+        card->m_nStatus = status;
+        card->m_strPassword = kPassword;
+        card->m_strValidDate = "20301231";
+        card->m_strRegDate = "20240105";
+        CCard* stored = app.m_mapCards.SetAt(key, std::move(card));
+        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
+        return *stored;
+    }
+    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(window->Control(id)); }
+    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
+    bool Port(int port) const {
+        return static_cast<QCheckBox*>(window->Control(kPortIds[port]))->isChecked();
+    }
+    void Click(int id) const { ClickControl(window->Control(id)); }
+    void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
+    // Waits for the n-th message box and returns its text.
+    QString Message(size_t n) {
+        if (!QTest::qWaitFor([&] { return boxes.shown().size() >= n; }, 10000)) {
+            return QStringLiteral("(no message)");
+        }
+        return boxes.shown()[n - 1].text;
+    }
+    std::vector<std::string> Received() const { return EmulatorFrames(dir / "emu.log"); }
+    // Waits until the emulator has logged n frames.
+    bool WaitForFrames(size_t n) const {
+        return QTest::qWaitFor([&] { return Received().size() >= n; }, 10000);
+    }
+    const CCard* Card(const std::string& key) const { return app.m_mapCards.Lookup(key); }
+    // A new card in the form with the given number, the password set. "取消" first: after an
+    // issue the form is still entering its card, which "新增" would save again.
+    void EnterCard(const QString& cardNo) {
+        Click(109);
+        Click(105);
+        Type(1014, cardNo);
+        window->m_strPassword = kPassword;
+    }
+
+    std::string registerFile;  // set before SetUp to start with a register file
+    bool ended = false;        // the test ran ExitInstance itself
+    TempDir dir;
+    CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
+    Msg::Recorder boxes;
+    COrvaneApp app{dir.path()};
+    std::unique_ptr<CUserCardDlg> window;
+};
+
+TEST_F(UserCardDeviceTest, IssueChecksStopBeforeSending) {
+    Add("000002", 2, CARD_ISSUED);
+    Add("000003", 3, CARD_LOST);
+    struct Case {
+        const char* cardNo;
+        bool password;
+        bool edit;
+        const char* message;  // nullptr: sent
+        bool focusOnCardNo;
+    };
+    const Case cases[] = {
+        {"12345", true, false, "卡号输入6个数字!", true},
+        {"12345a", true, false, "卡号输入6个数字!", true},
+        {"000001", false, false, "密码输入10个数字!", false},
+        {"000002", true, false, "此卡已经发行!", false},
+        {"000002", true, true, nullptr, false},   // editing an issued card may write it again
+        {"000003", true, false, nullptr, false},  // reported lost
+        {"000001", true, false, nullptr, false},  // not in the register
+    };
+    size_t sent = 0;
+    size_t shown = 0;
+    for (const Case& c : cases) {
+        Click(109);
+        Click(105);
+        if (c.edit) {
+            Click(106);
+        }
+        Type(1014, QString::fromLatin1(c.cardNo));
+        window->m_strPassword = c.password ? kPassword : "";
+        Click(110);
+        ++shown;
+        if (c.message != nullptr) {
+            EXPECT_EQ(Message(shown), QString::fromUtf8(c.message)) << c.cardNo;
+            if (c.focusOnCardNo) {
+                EXPECT_EQ(window->focusWidget(), window->Control(1014)) << c.cardNo;
+            }
+        } else {
+            ++sent;
+            EXPECT_EQ(Message(shown), QStringLiteral("发卡成功并保存!")) << c.cardNo;
+            ASSERT_EQ(Received().size(), sent) << c.cardNo;
+            EXPECT_EQ(Received().back().substr(0, 17), "AA 15 A1 " + Spaced(c.cardNo)) << c.cardNo;
+            EXPECT_EQ(Card(c.cardNo)->m_nStatus, CARD_ISSUED) << c.cardNo;
+        }
+    }
+    EXPECT_EQ(Received().size(), 3u);
+}
+
+TEST_F(UserCardDeviceTest, IssueSendsTheFormAndStoresTheCard) {
+    EnterCard(QStringLiteral("000123"));
+    Type(1013, QStringLiteral("钱八"));
+    Click(kPortIds[1]);
+    Click(kPortIds[16]);
+    Click(110);
+    EXPECT_EQ(Message(1), QStringLiteral("发卡成功并保存!"));
+    ASSERT_EQ(Received().size(), 1u);
+    EXPECT_EQ(Received()[0],
+              "AA 15 A1 00 01 23 99 12 31 58 20 46 39 17 10 00 00 00 00 00 00 01 55");
+    const CCard* card = Card("000123");
+    ASSERT_NE(card, nullptr);
+    EXPECT_EQ(card->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(card->m_nNumber, 1);
+    EXPECT_EQ(card->m_strRights, "1000000000000001");
+    EXPECT_EQ(card->m_strValidDate, "20991231");
+    EXPECT_EQ(FromCodePage(card->m_strName), QStringLiteral("钱八"));
+    EXPECT_EQ(window->m_list.GetItemText(0, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
+              QStringLiteral("已发行"));
+
+    // The device refuses: nothing changes.
+    EnterCard(QStringLiteral("000124"));
+    emulator.Control("fault fail");
+    Click(110);
+    EXPECT_EQ(Message(2), QStringLiteral("发卡失败!"));
+    EXPECT_EQ(Card("000124"), nullptr);
+}
+
+TEST_F(UserCardDeviceTest, ValidityThatACardCannotHoldIsNotSent) {
+    EnterCard(QStringLiteral("000001"));
+    Picker(1068)->setDate(QDate(2100, 1, 1));
+    Click(110);
+    EXPECT_EQ(Message(1), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
+    EXPECT_EQ(window->focusWidget(), window->Control(1068));
+    Picker(1068)->setDate(QDate(1999, 12, 31));
+    Click(110);
+    EXPECT_EQ(Message(2), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
+
+    // A stored validity that is no day (the picker shows its text) is not sent either.
+    Add("000009", 9).m_strValidDate = "00000000";
+    window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000009"));
+    Click(109);
+    ClickListRow(window->m_list, 0);
+    Click(110);
+    EXPECT_EQ(Message(3), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
+    EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(UserCardDeviceTest, FiveCardsIssuedOneAfterTheOther) {
+    for (int n = 1; n <= 5; ++n) {
+        Add(CardNoText(n), n).m_strRights = n % 2 ? "0000000000000001" : "1000000000000000";
+    }
+    Open();
+    ClickListRow(window->m_list, 0);
+    for (int n = 1; n <= 5; ++n) {
+        Click(110);
+        EXPECT_EQ(Message(static_cast<size_t>(n)), QStringLiteral("发卡成功并保存!")) << n;
+    }
+    const std::vector<std::string> frames = Received();
+    ASSERT_EQ(frames.size(), 5u);
+    for (int n = 1; n <= 5; ++n) {
+        const std::string& frame = frames[static_cast<size_t>(n - 1)];
+        EXPECT_EQ(frame.substr(9, 8), Spaced(CardNoText(n))) << frame;
+        EXPECT_EQ(frame.substr(14 * 3, 2), n % 2 ? "00" : "10") << frame;  // R0: doors 16, 15
+        EXPECT_EQ(Card(CardNoText(n))->m_nStatus, CARD_ISSUED) << n;
+        EXPECT_EQ(window->m_list.GetItemText(n - 1, 1), QStringLiteral("已发行")) << n;
+    }
+    // After the last row the form and the mark stay there.
+    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000005"));
+    EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
+    EXPECT_EQ(app.m_mapCards.GetCount(), 5u);
+}
+
+TEST_F(UserCardDeviceTest, ReadingACardFillsTheForm) {
+    CCard& card = Add("000007", 7, CARD_ISSUED);
+    card.m_strName = "Zhou";
+    card.m_strPaid = "100";
+    card.m_strRights = "1111111111111111";
+    card.m_strValidDate = "20250101";
+    card.m_strRegDate = "20230405";
+    window->m_strPassword = kPassword;
+    Click(1060);
+    emulator.Control("place user 000007 301231 0000000000000011");
+    Click(115);
+    EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
+    EXPECT_EQ(Received(), std::vector<std::string>{"AA 07 A2 58 20 46 39 17 55"});
+    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000007"));
+    EXPECT_EQ(Picker(1068)->date(), QDate(2030, 12, 31));  // the card's, not the record's
+    EXPECT_TRUE(Port(1));
+    EXPECT_TRUE(Port(2));
+    EXPECT_FALSE(Port(3));
+    EXPECT_FALSE(static_cast<QCheckBox*>(window->Control(1029))->isChecked());
+    EXPECT_EQ(Edit(1013)->text(), QStringLiteral("Zhou"));
+    EXPECT_EQ(Edit(1049)->text(), QStringLiteral("100"));
+    EXPECT_EQ(Edit(1002)->text(), QStringLiteral("7"));
+    EXPECT_EQ(Picker(1052)->date(), QDate(2023, 4, 5));
+    EXPECT_EQ(window->m_strPassword, kPassword);
+    EXPECT_EQ(Card("000007")->m_strRights, "1111111111111111");  // the register is unchanged
+
+    // A card that the register does not know: number, validity and doors only.
+    emulator.Control("place user 000042 281130 1111111111111111");
+    Click(115);
+    EXPECT_EQ(Message(2), QStringLiteral("卡号[000042]读卡成功!"));
+    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000042"));
+    EXPECT_EQ(Picker(1068)->date(), QDate(2028, 11, 30));
+    EXPECT_TRUE(static_cast<QCheckBox*>(window->Control(1029))->isChecked());
+    EXPECT_EQ(Edit(1013)->text(), QStringLiteral("Zhou"));
+    EXPECT_EQ(Card("000042"), nullptr);
+
+    // No user card on the device: the time-out reply.
+    emulator.Control("remove");
+    Click(115);
+    EXPECT_EQ(Message(3), QStringLiteral("读取超时!"));
+    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000042"));
+
+    // Without a password nothing is sent.
+    window->m_strPassword.clear();
+    Click(115);
+    EXPECT_EQ(Message(4), QStringLiteral("密码输入10个数字!"));
+    EXPECT_EQ(Received().size(), 3u);
+}
+
+TEST_F(UserCardDeviceTest, ExtendingUpdatesFormRegisterListAndPayment) {
+    Add("000007", 7, CARD_ISSUED).m_strPaid = "100";
+    Add("000008", 8, CARD_ISSUED);
+    Open();
+    window->m_strPassword = kPassword;
+    Click(1060);
+    emulator.Control("place user 000007 251231 1111111111111111");
+    Click(115);
+    EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
+    Picker(1069)->setDate(QDate(2031, 3, 15));
+    Type(1055, QStringLiteral("12.5"));
+    Click(116);
+    EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
+    ASSERT_EQ(Received().size(), 2u);
+    EXPECT_EQ(Received()[1], "AA 0A A3 31 03 15 58 20 46 39 17 55");
+    EXPECT_EQ(Picker(1068)->date(), QDate(2031, 3, 15));
+    EXPECT_EQ(Card("000007")->m_strValidDate, "20310315");
+    EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
+    EXPECT_EQ(Edit(1049)->text(), QStringLiteral("112.5"));
+    EXPECT_EQ(window->m_list.GetItemText(0, 4), QStringLiteral("20310315"));
+    EXPECT_EQ(window->m_list.GetItemText(1, 4), QStringLiteral("20301231"));
+    EXPECT_EQ(boxes.shown().size(), 2u);
+
+    // The device refuses.
+    emulator.Control("fault fail");
+    Click(116);
+    EXPECT_EQ(Message(3), QStringLiteral("延期设定失败!"));
+    EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
+
+    // A card without a record: only the form's validity, and the payment is not recorded.
+    emulator.Control("place user 000099 251231 1111111111111111");
+    Click(115);
+    EXPECT_EQ(Message(4), QStringLiteral("卡号[000099]读卡成功!"));
+    Picker(1069)->setDate(QDate(2032, 1, 2));
+    Click(116);
+    EXPECT_EQ(Message(5), QStringLiteral("延期设定成功!"));
+    EXPECT_EQ(Message(6), QStringLiteral("卡号[000099]没有登记,缴费12.5元未记录!"));
+    EXPECT_EQ(Picker(1068)->date(), QDate(2032, 1, 2));
+    EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
+    EXPECT_EQ(Card("000008")->m_strValidDate, "20301231");
+}
+
+TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {
+    window->m_strPassword = kPassword;
+    Click(1060);
+    emulator.Control("place user 000007 251231 1111111111111111");
+    const struct {
+        const char* fee;
+        bool passes;
+    } cases[] = {{"12.5", true}, {"10", true},     {"", true},    {"0.5", false}, {".5", false},
+                 {"5.", false},  {"1.2.3", false}, {"-5", false}, {"0", false}};
+    size_t shown = 0;
+    size_t sent = 0;
+    for (const auto& c : cases) {
+        Type(1055, QString::fromLatin1(c.fee));
+        Click(116);
+        ++shown;
+        if (c.passes) {
+            ++sent;
+            EXPECT_EQ(Message(shown), QStringLiteral("延期设定成功!")) << c.fee;
+            if (*c.fee != '\0') {
+                EXPECT_EQ(Message(++shown), QStringLiteral("卡号[]没有登记,缴费%1元未记录!")
+                                                .arg(QString::fromLatin1(c.fee)))
+                    << c.fee;
+            }
+        } else {
+            EXPECT_EQ(Message(shown), QStringLiteral("输入正确金额格式!")) << c.fee;
+            EXPECT_EQ(window->focusWidget(), window->Control(1055)) << c.fee;
+        }
+        EXPECT_EQ(Received().size(), sent) << c.fee;
+    }
+}
+
+TEST_F(UserCardDeviceTest, RepliesThatChangeNothing) {
+    struct Case {
+        const char* reply;
+        int button;
+        const char* message;  // nullptr: ignored
+    };
+    const Case cases[] = {
+        {"AA 03 A1 02 55", 110, nullptr},  // result neither 0 nor 1
+        {"AA 03 A3 07 55", 116, nullptr},  //
+        {"AA 03 A4 01 55", 110, nullptr},  // another command's reply
+        {"AA 03 A8 00 55", 116, nullptr},  //
+        {"AA 03 A1 01 54", 110, "接收数据格式帧尾错误!"},
+        {"55 03 A1 01 55", 110, "接收数据格式帧头错误!"},
+        {"AA 04 A1 01 55", 110, "接收数据格式帧头错误!"},  // LEN does not match
+        {"AA 03 A1 00 55", 110, "发卡失败!"},
+        {"AA 03 A3 00 55", 116, "延期设定失败!"},
+        {"AA 03 A2 00 55", 115, "读取超时!"},
+    };
+    window->m_strPassword = kPassword;
+    for (const Case& c : cases) {
+        boxes.clear();
+        const size_t before = Received().size();
+        Click(c.button == 110 ? 1059 : 1060);
+        Click(109);
+        Click(105);
+        Type(1014, QStringLiteral("000555"));
+        window->m_strPassword = kPassword;
+        emulator.Control(std::string("fault reply ") + c.reply);
+        Click(c.button);
+        ASSERT_TRUE(WaitForFrames(before + 1)) << c.reply;
+        if (c.message == nullptr) {
+            // A read afterwards is answered; nothing came before its message.
+            Click(1060);
+            emulator.Control("remove");
+            Click(115);
+            EXPECT_EQ(Message(1), QStringLiteral("读取超时!")) << c.reply;
+            EXPECT_EQ(boxes.shown().size(), 1u) << c.reply;
+        } else {
+            EXPECT_EQ(Message(1), QString::fromUtf8(c.message)) << c.reply;
+        }
+        EXPECT_EQ(Card("000555"), nullptr) << c.reply;
+    }
+}
+
+TEST_F(UserCardDeviceTest, ReplyInTwoBurstsAndReplyAfterTheWindowHasGone) {
+    EnterCard(QStringLiteral("000001"));
+    emulator.Control("fault split");
+    Click(110);
+    EXPECT_EQ(Message(1), QStringLiteral("接收数据格式帧头错误!"));
+    EXPECT_EQ(Message(2), QStringLiteral("接收数据格式帧头错误!"));
+    EXPECT_EQ(Card("000001"), nullptr);
+
+    window.reset();
+    EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
+    app.WriteFrame(BuildReadCardFrame(kPassword));
+    ASSERT_TRUE(WaitForFrames(2));
+    QTest::qWait(200);
+    EXPECT_EQ(boxes.shown().size(), 2u);
+}
+
+// The extension reaches the register file when the program ends.
+class UserCardDeviceFileTest : public UserCardDeviceTest {
+protected:
+    void SetUp() override {
+        CCardMap map;
+        auto card = MakeCard("000007", 7);
+        card->m_nStatus = CARD_ISSUED;
+        card->m_strValidDate = "20251231";
+        map.SetAt("000007", std::move(card));
+        registerFile = RegisterBytes(map);
+        UserCardDeviceTest::SetUp();
+    }
+};
+
+TEST_F(UserCardDeviceFileTest, ExtensionIsInTheRegisterFileAfterExit) {
+    ASSERT_NE(Card("000007"), nullptr);
+    window->m_strPassword = kPassword;
+    Click(1060);
+    emulator.Control("place user 000007 251231 1111111111111111");
+    Click(115);
+    EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
+    Picker(1069)->setDate(QDate(2029, 9, 9));
+    Click(116);
+    EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
+    window.reset();
+    ended = true;
+    EXPECT_EQ(app.ExitInstance(), 0);
+
+    CCardMap saved;
+    uint32_t maxNumber = 0;
+    std::string error;
+    ASSERT_EQ(LoadRegisterFile(dir / "cardbook.kcd", saved, maxNumber, error), RegisterLoad::Loaded)
+        << error;
+    ASSERT_NE(saved.Lookup("000007"), nullptr);
+    EXPECT_EQ(saved.Lookup("000007")->m_strValidDate, "20290909");
+    EXPECT_EQ(saved.Lookup("000007")->m_nStatus, CARD_ISSUED);
+}
+
+}  // namespace
