@@ -262,10 +262,13 @@ void CUserCardDlg::OnInitDialog() {
     theApp().m_hReplyWnd = this;
     theApp().m_pCardWnd = this;
     m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
-    m_dateReg = Now();
-    m_dateExtend = Now();
-    m_dateQueryTo = Now();
-    m_dateQueryFrom = Now();
+    // One reading of the clock for all four: a query range taken a second apart could
+    // start after it ends and list nothing.
+    const QDateTime now = Now();
+    m_dateReg = now;
+    m_dateExtend = now;
+    m_dateQueryTo = now;
+    m_dateQueryFrom = now;
     m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
     m_bNew = false;
     m_bEdit = false;

@@ -1,0 +1,185 @@
+// The query panel of the user-card window over one register: each criterion, the date range
+// as the pickers hold it, and "显示全部".
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+
+#include <set>
+
+#include "GuiTestUtil.h"
+#include "TestUtil.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "register/Card.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+std::string DateText(const QDate& date) {
+    return date.toString(QStringLiteral("yyyyMMdd")).toStdString();
+}
+
+class UserCardQueryTest : public ::testing::Test {
+protected:
+    UserCardQueryTest() {
+        const QDate today = QDate::currentDate();
+        struct Row {
+            const char* cardNo;
+            const char* name;
+            uint8_t status;
+            const char* phone;
+            const char* house;
+            std::string regDate;
+        };
+        const Row rows[] = {
+            {"000012", "Zhang San", CARD_NOT_ISSUED, "13800000001", "1-101", DateText(today)},
+            {"000013", "Zhang San Feng", CARD_ISSUED, "13800000002", "1-102", DateText(today)},
+            {"000014", "Li Si", CARD_LOST, "13800000003", "1-101", "00000000"},
+            {"000015", "Wang Wu", CARD_LOST, "13800000001", "2-201", DateText(today.addDays(-1))},
+            {"000016", "Zhao Liu", CARD_ISSUED, "13800000004", "2-202", DateText(today.addDays(1))},
+            {"000017", "zhang san", CARD_NOT_ISSUED, "13800000005", "1-101", DateText(today)},
+        };
+        int number = 0;
+        for (const Row& r : rows) {
+            auto card = MakeCard(r.cardNo, ++number);
+            card->m_strName = r.name;
+            card->m_nStatus = r.status;
+            card->m_strPhone = r.phone;
+            card->m_strHouseNo = r.house;
+            card->m_strRegDate = r.regDate;
+            app.m_mapCards.SetAt(r.cardNo, std::move(card));
+        }
+        app.m_nMaxNumber = static_cast<uint32_t>(number);
+        window = std::make_unique<CUserCardDlg>();
+        window->show();
+    }
+    // The card numbers in the list, top to bottom.
+    std::vector<std::string> Listed() const {
+        std::vector<std::string> keys;
+        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
+            keys.push_back(window->m_list.GetItemText(row, 2).toStdString());
+        }
+        return keys;
+    }
+    // `keys` in the register's iteration order.
+    std::vector<std::string> InRegisterOrder(const std::set<std::string>& keys) const {
+        std::vector<std::string> ordered;
+        for (const CCardMap::CAssoc& entry : app.m_mapCards) {
+            if (keys.count(entry.key) != 0) {
+                ordered.push_back(entry.key);
+            }
+        }
+        return ordered;
+    }
+    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
+    void Type(int id, const char* text) const {
+        TypeInto(static_cast<QLineEdit*>(window->Control(id)), QString::fromUtf8(text));
+    }
+
+    TempDir dir;
+    Msg::Recorder boxes;
+    COrvaneApp app{dir.path()};
+    std::unique_ptr<CUserCardDlg> window;
+};
+
+TEST_F(UserCardQueryTest, Criteria) {
+    const QDate today = QDate::currentDate();
+    struct Case {
+        const char* what;
+        const char* cardNo;
+        const char* name;
+        int status;  // combo index, -1 none
+        const char* phone;
+        const char* house;
+        int fromDays;  // from and to, in days from today
+        int toDays;
+        std::set<std::string> expected;
+    };
+    const Case cases[] = {
+        {"today, nothing else", "", "", -1, "", "", 0, 0, {"000012", "000013", "000017"}},
+        {"card number", "000012", "", -1, "", "", 0, 0, {"000012"}},
+        {"card number is whole text", "12", "", -1, "", "", 0, 0, {}},
+        {"name", "", "Zhang San", -1, "", "", 0, 0, {"000012"}},
+        {"name is whole text", "", "Zhang", -1, "", "", 0, 0, {}},
+        {"name as stored", "", "zhang san", -1, "", "", 0, 0, {"000017"}},
+        {"status", "", "", 1, "", "", -1, 1, {"000013", "000016"}},
+        {"lost", "", "", 2, "", "", -1, 1, {"000015"}},
+        {"phone", "", "", -1, "13800000001", "", -1, 1, {"000012", "000015"}},
+        {"house number", "", "", -1, "", "1-101", -1, 1, {"000012", "000017"}},
+        {"all together", "", "Wang Wu", 2, "13800000001", "2-201", -1, 0, {"000015"}},
+        {"range", "", "", -1, "", "", -1, 1, {"000012", "000013", "000015", "000016", "000017"}},
+        {"range excludes both sides", "", "", -1, "", "", -2, -2, {}},
+        {"from after to", "", "", -1, "", "", 1, 0, {}},
+    };
+    for (const Case& c : cases) {
+        Type(1021, c.cardNo);
+        Type(1020, c.name);
+        static_cast<QComboBox*>(window->Control(1067))->setCurrentIndex(c.status);
+        Type(1030, c.phone);
+        Type(1022, c.house);
+        Picker(1070)->setDate(today.addDays(c.fromDays));
+        Picker(1071)->setDate(today.addDays(c.toDays));
+        ClickControl(window->Control(111));
+        EXPECT_EQ(Listed(), InRegisterOrder(c.expected)) << c.what;
+        EXPECT_TRUE(boxes.shown().empty()) << c.what;
+    }
+}
+
+TEST_F(UserCardQueryTest, TimeOfDayOfThePickersCounts) {
+    const QDate today = QDate::currentDate();
+    Picker(1070)->setDateTime(QDateTime(today, QTime(23, 0)));
+    Picker(1071)->setDateTime(QDateTime(today, QTime(8, 0)));
+    ClickControl(window->Control(111));
+    EXPECT_TRUE(Listed().empty());
+    Picker(1070)->setDateTime(QDateTime(today, QTime(8, 0)));
+    ClickControl(window->Control(111));
+    EXPECT_EQ(Listed(), InRegisterOrder({"000012", "000013", "000017"}));
+
+    // As the window opens, the range is today's.
+    window = std::make_unique<CUserCardDlg>();
+    ClickControl(window->Control(111));
+    EXPECT_EQ(Listed(), InRegisterOrder({"000012", "000013", "000017"}));
+}
+
+TEST_F(UserCardQueryTest, ShowAllAfterAQuery) {
+    Type(1021, "000012");
+    ClickControl(window->Control(111));
+    ASSERT_EQ(Listed(), std::vector<std::string>{"000012"});
+
+    // A card that the query left out is saved without a row appearing.
+    app.m_mapCards.Lookup("000013")->m_strPassword = "1111111111";
+    window->m_strPassword = "1111111111";
+    ClickControl(window->Control(106));
+    TypeInto(static_cast<QLineEdit*>(window->Control(1014)), QStringLiteral("000013"));
+    TypeInto(static_cast<QLineEdit*>(window->Control(1013)), QStringLiteral("changed"));
+    boxes.QueueAnswer(QMessageBox::Yes);
+    ClickControl(window->Control(108));
+    EXPECT_EQ(app.m_mapCards.Lookup("000013")->m_strName, "changed");
+    EXPECT_EQ(Listed(), std::vector<std::string>{"000012"});
+
+    ClickControl(window->Control(112));
+    std::set<std::string> all;
+    for (const CCardMap::CAssoc& entry : app.m_mapCards) {
+        all.insert(entry.key);
+    }
+    EXPECT_EQ(Listed(), InRegisterOrder(all));
+    EXPECT_EQ(static_cast<QLineEdit*>(window->Control(1021))->text(), QStringLiteral("000012"));
+    for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
+        if (window->m_list.GetItemText(row, 2) == QStringLiteral("000013")) {
+            EXPECT_EQ(window->m_list.GetItemText(row, 6), QStringLiteral("changed"));
+        }
+    }
+}
+
+TEST_F(UserCardQueryTest, EmptyRegister) {
+    app.m_mapCards.RemoveAll();
+    ClickControl(window->Control(111));
+    EXPECT_TRUE(Listed().empty());
+    ClickControl(window->Control(112));
+    EXPECT_TRUE(Listed().empty());
+}
+
+}  // namespace
