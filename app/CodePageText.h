@@ -7,4 +7,6 @@
 // The windows' edge between record bytes (the register's code page, read as GB18030) and Qt
 // text. `maxBytes` limits the result to whole characters of at most that many bytes.
 QString FromCodePage(const std::string& bytes);
+// FromCodePage appended to `out`.
+void AppendFromCodePage(QString& out, const std::string& bytes);
 std::string ToCodePage(const QString& text, int maxBytes = -1);

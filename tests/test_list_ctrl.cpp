@@ -5,8 +5,10 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QImage>
+#include <QStringDecoder>
 #include <QtTest/QTest>
 
+#include "app/CodePageText.h"
 #include "ui/HeaderCtrlCl.h"
 #include "ui/ListCtrlCl.h"
 #include "ui/UserCardDlg.h"
@@ -169,6 +171,74 @@ TEST(ListCtrl, AHundredThousandRows) {
     list.show();
     list.scrollToBottom();
     EXPECT_FALSE(list.viewport()->grab().isNull());
+}
+
+TEST(ListCtrl, RowCellsInOneString) {
+    CListRow row;
+    row.AddCell(u"1");
+    row.AddCell(u"");
+    row.AddCell(u"张三");
+    ASSERT_EQ(row.CellCount(), 3);
+    EXPECT_EQ(row.Cell(0), u"1");
+    EXPECT_EQ(row.Cell(1), u"");
+    EXPECT_EQ(row.Cell(2), u"张三");
+    EXPECT_TRUE(row.Cell(3).isEmpty());
+    EXPECT_TRUE(row.Cell(-1).isEmpty());
+
+    // Longer, shorter and empty replacements keep the other cells.
+    row.SetCell(1, u"已发行");
+    row.SetCell(0, u"");
+    row.SetCell(2, u"x");
+    EXPECT_EQ(row.Cell(0), u"");
+    EXPECT_EQ(row.Cell(1), u"已发行");
+    EXPECT_EQ(row.Cell(2), u"x");
+    row.SetCell(5, u"far");  // cells 3 and 4 come empty
+    EXPECT_EQ(row.CellCount(), 6);
+    EXPECT_EQ(row.Cell(4), u"");
+    EXPECT_EQ(row.Cell(5), u"far");
+    EXPECT_EQ(row.Cell(2), u"x");
+
+    for (int c = row.CellCount(); c < CListRow::kMaxCells + 3; ++c) {
+        row.AddCell(u"more");
+    }
+    EXPECT_EQ(row.CellCount(), CListRow::kMaxCells);
+    row.SetCell(CListRow::kMaxCells, u"ignored");
+    EXPECT_EQ(row.Cell(CListRow::kMaxCells - 1), u"more");
+
+    CListCtrlCl list;
+    for (int c = 0; c < CListRow::kMaxCells; ++c) {
+        EXPECT_EQ(list.InsertColumn(c, QString::number(c), 2, 40), c);
+    }
+    EXPECT_EQ(list.InsertColumn(CListRow::kMaxCells, QStringLiteral("x"), 2, 40), -1);
+}
+
+TEST(ListCtrl, CodePageTexts) {
+    const struct {
+        const char* bytes;
+        QString text;
+    } cases[] = {
+        {"", QString()},
+        {"000123", QStringLiteral("000123")},
+        {"\xD5\xC5\xC8\xFD", QStringLiteral("张三")},
+        {"1-\xB6\xAB", QStringLiteral("1-东")},
+        {"\x81\x30\x81\x30", QString(QChar(0x80))},                 // a four-byte sequence
+        {"\x90\x30\x81\x30", QString::fromUcs4(U"\U00010000", 1)},  // beyond 16 bits
+        {"a\xD5", QStringLiteral("a")},  // cut in the middle: the piece is left out
+    };
+    QString appended = QStringLiteral(">");
+    for (const auto& c : cases) {
+        EXPECT_EQ(FromCodePage(c.bytes), c.text) << c.bytes;
+        AppendFromCodePage(appended, c.bytes);
+    }
+    // Nothing of a cut text carries over into the next.
+    EXPECT_EQ(FromCodePage("\xD5"), QString());
+    EXPECT_EQ(FromCodePage("\xC5\xC8"), QStringDecoder("GB18030")("\xC5\xC8"));
+    QString all = QStringLiteral(">");
+    for (const auto& c : cases) {
+        all += c.text;
+    }
+    EXPECT_EQ(appended, all);
+    EXPECT_EQ(ToCodePage(QStringLiteral("张三")), "\xD5\xC5\xC8\xFD");
 }
 
 }  // namespace

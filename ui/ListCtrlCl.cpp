@@ -40,30 +40,29 @@ void CListModel::AddColumn(const QString& title) {
     const int column = static_cast<int>(m_titles.size());
     beginInsertColumns(QModelIndex(), column, column);
     m_titles.append(title);
-    for (auto& row : m_rows) {
-        row.resize(m_titles.size());
-    }
     endInsertColumns();
 }
 
 void CListModel::InsertRow(int row, const QString& firstText) {
     row = std::clamp(row, 0, static_cast<int>(m_rows.size()));
     beginInsertRows(QModelIndex(), row, row);
-    std::vector<QString> cells(std::max<size_t>(1, m_titles.size()));
-    cells[0] = firstText;
+    CListRow cells;
+    cells.AddCell(firstText);
     m_rows.insert(m_rows.begin() + row, std::move(cells));
     endInsertRows();
 }
 
-void CListModel::AppendRows(std::vector<std::vector<QString>> rows) {
+void CListModel::AppendRows(std::vector<CListRow> rows) {
     if (rows.empty()) {
         return;
     }
     const int first = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    for (auto& cells : rows) {
-        cells.resize(std::max<size_t>(1, m_titles.size()));
-        m_rows.push_back(std::move(cells));
+    if (m_rows.empty()) {
+        m_rows = std::move(rows);
+    } else {
+        m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()),
+                      std::make_move_iterator(rows.end()));
     }
     endInsertRows();
 }
@@ -81,7 +80,7 @@ void CListModel::RemoveAllRows() {
 }
 
 void CListModel::SetText(int row, int column, const QString& text) {
-    m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
+    m_rows[static_cast<size_t>(row)].SetCell(column, text);
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
 }
@@ -90,9 +89,7 @@ QString CListModel::Text(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0) {
         return QString();
     }
-    const auto& cells = m_rows[static_cast<size_t>(row)];
-    return static_cast<size_t>(column) < cells.size() ? cells[static_cast<size_t>(column)]
-                                                      : QString();
+    return m_rows[static_cast<size_t>(row)].Cell(column).toString();
 }
 
 // ---- painting ----
@@ -176,6 +173,9 @@ CListCtrlCl::CListCtrlCl(QWidget* parent) : QTableView(parent), m_pModel(new CLi
 }
 
 int CListCtrlCl::InsertColumn(int, const QString& title, int format, int width, int) {
+    if (m_pModel->columnCount() >= CListRow::kMaxCells) {
+        return -1;
+    }
     const QChar code = format == 0   ? QLatin1Char('0')
                        : format == 1 ? QLatin1Char('2')
                                      : QLatin1Char('1');
@@ -288,7 +288,7 @@ int CListCtrlCl::InsertItem(int row, const QString& text) {
     return row;
 }
 
-void CListCtrlCl::AppendRows(std::vector<std::vector<QString>> rows) {
+void CListCtrlCl::AppendRows(std::vector<CListRow> rows) {
     m_pModel->AppendRows(std::move(rows));
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HeaderCtrlCl.h"
+#include "ListRow.h"
 
 // The rows of cell texts behind the card list.
 class CListModel : public QAbstractTableModel {
@@ -21,7 +22,7 @@ public:
 
     void AddColumn(const QString& title);
     void InsertRow(int row, const QString& firstText);
-    void AppendRows(std::vector<std::vector<QString>> rows);
+    void AppendRows(std::vector<CListRow> rows);
     void RemoveRow(int row);
     void RemoveAllRows();
     void SetText(int row, int column, const QString& text);
@@ -29,7 +30,7 @@ public:
 
 private:
     QStringList m_titles;
-    std::vector<std::vector<QString>> m_rows;
+    std::vector<CListRow> m_rows;
 };
 
 struct ColorEntry {
@@ -56,7 +57,8 @@ public:
     int m_nFontHeight = 12;
     int m_nFontWidth = 0;
 
-    // format: 0 left, 2 centre, 1 right (anything else centres); returns the column index.
+    // format: 0 left, 2 centre, 1 right (anything else centres); returns the column index,
+    // or -1 beyond CListRow::kMaxCells columns.
     int InsertColumn(int column, const QString& title, int format, int width, int subItem = -1);
     void SetColumnBackColor(int column, const QColor& color);
     void SetColumnForeColor(int column, const QColor& color);
@@ -83,7 +85,7 @@ public:
     // The list operations of the windows.
     int InsertItem(int row, const QString& text);
     // Appends whole rows of cell texts at once (the fill of a large list).
-    void AppendRows(std::vector<std::vector<QString>> rows);
+    void AppendRows(std::vector<CListRow> rows);
     bool SetItemText(int row, int column, const QString& text);
     QString GetItemText(int row, int column) const;
     bool DeleteItem(int row);

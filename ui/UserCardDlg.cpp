@@ -296,13 +296,13 @@ void CUserCardDlg::FillList() {
     }
     std::sort(numbered.begin(), numbered.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::vector<QString>> rows;
+    std::vector<CListRow> rows;
     rows.reserve(numbered.size() + others.size());
     for (const auto& [n, card] : numbered) {
-        rows.push_back(CardRowTexts(*card));
+        rows.push_back(CardRow(*card));
     }
     for (const CCard* card : others) {
-        rows.push_back(CardRowTexts(*card));
+        rows.push_back(CardRow(*card));
     }
     m_list.AppendRows(std::move(rows));
 }
@@ -315,27 +315,33 @@ void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 1);
 }
 
-std::vector<QString> CardRowTexts(const CCard& card) {
-    return {
-        QString::number(card.m_nNumber),
-        EnumText(CardStatusText(card.m_nStatus), card.m_nStatus),
-        FromCodePage(card.m_strCardNo),
-        EnumText(CardTypeText(card.m_nCardType), card.m_nCardType),
-        FromCodePage(card.m_strValidDate),
-        FromCodePage(card.m_strRegDate),
-        FromCodePage(card.m_strName),
-        FromCodePage(card.m_strPhone),
-        FromCodePage(card.m_strHouseNo),
-        FromCodePage(card.m_strIdNo),
-        FromCodePage(card.m_strAddress),
-        FromCodePage(card.m_strRemark),
+CListRow CardRow(const CCard& card) {
+    const std::string* const texts[9] = {
+        &card.m_strCardNo, &card.m_strValidDate, &card.m_strRegDate,
+        &card.m_strName,   &card.m_strPhone,     &card.m_strHouseNo,
+        &card.m_strIdNo,   &card.m_strAddress,   &card.m_strRemark,
     };
+    qsizetype length = 32;  // the serial number, status and type
+    for (const std::string* text : texts) {
+        length += static_cast<qsizetype>(text->size());
+    }
+    CListRow row(length);
+    row.AddCell(QString::number(card.m_nNumber));
+    row.AddCell(EnumText(CardStatusText(card.m_nStatus), card.m_nStatus));
+    AppendFromCodePage(row.Text(), card.m_strCardNo);
+    row.EndCell();
+    row.AddCell(EnumText(CardTypeText(card.m_nCardType), card.m_nCardType));
+    for (int i = 1; i < 9; ++i) {
+        AppendFromCodePage(row.Text(), *texts[i]);
+        row.EndCell();
+    }
+    return row;
 }
 
 void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
-    const std::vector<QString> cells = CardRowTexts(card);
+    const CListRow cells = CardRow(card);
     for (int c = firstColumn; c < 12; ++c) {
-        m_list.SetItemText(row, c, cells[c]);
+        m_list.SetItemText(row, c, cells.Cell(c).toString());
     }
 }
 

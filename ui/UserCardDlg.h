@@ -24,7 +24,7 @@ class QRadioButton;
 class CCard;
 
 // The twelve cell texts of a card's list row.
-std::vector<QString> CardRowTexts(const CCard& card);
+CListRow CardRow(const CCard& card);
 
 // The card list's colours, fonts, row height and header, applied before its columns.
 void ApplyCardListStyle(CListCtrlCl& list);

@@ -25,7 +25,7 @@ void CUserCardDlg::OnQuery() {
     const std::string from = RecordDate(m_dateQueryFrom);
     const std::string to = RecordDate(m_dateQueryTo);
     const bool anyStatus = m_nQueryStatus < 0 || m_nQueryStatus > 2;
-    std::vector<std::vector<QString>> rows;
+    std::vector<CListRow> rows;
     for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
         const CCard& card = *entry.value;
         if (Matches(m_strQueryCardNo, card.m_strCardNo) &&
@@ -34,7 +34,7 @@ void CUserCardDlg::OnQuery() {
             Matches(m_strQueryPhone, card.m_strPhone) &&
             Matches(m_strQueryHouseNo, card.m_strHouseNo) && from <= card.m_strRegDate &&
             to >= card.m_strRegDate) {
-            rows.push_back(CardRowTexts(card));
+            rows.push_back(CardRow(card));
         }
     }
     m_list.AppendRows(std::move(rows));
@@ -44,10 +44,10 @@ void CUserCardDlg::OnQuery() {
 void CUserCardDlg::OnShowAll() {
     UpdateData(true);
     m_list.DeleteAllItems();
-    std::vector<std::vector<QString>> rows;
+    std::vector<CListRow> rows;
     rows.reserve(theApp().m_mapCards.GetCount());
     for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
-        rows.push_back(CardRowTexts(*entry.value));
+        rows.push_back(CardRow(*entry.value));
     }
     m_list.AppendRows(std::move(rows));
     UpdateData(false);
