@@ -5,10 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QLineEdit>
 
 #include <algorithm>
 #include <cstdio>
@@ -21,6 +21,7 @@
 #include "SampleCards.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "register/Card.h"
 #include "ui/UserCardDlg.h"
 
 namespace {
@@ -90,15 +91,15 @@ int main(int argc, char* argv[]) {
     }
     const long firstExtra = extra.front();
 
-    // A query by phone number over the whole register (registered in 2015 ... 2026), and all
-    // cards again.
+    // A query for the reported-lost cards over the whole register (registered 2015 ... 2026),
+    // and all cards again.
     CUserCardDlg window;
     FirstPaint watch;
     window.m_list.viewport()->installEventFilter(&watch);
     window.show();
     watch.Wait(qt);
     static_cast<QDateTimeEdit*>(window.Control(1070))->setDate(QDate(2015, 1, 1));
-    static_cast<QLineEdit*>(window.Control(1030))->setText(QStringLiteral("13800138000"));
+    static_cast<QComboBox*>(window.Control(1067))->setCurrentIndex(CARD_LOST);
     const auto timeClick = [&](int id) {
         QElapsedTimer timer;
         timer.start();
