@@ -152,22 +152,15 @@ int COrvaneApp::ExitInstance() {
     return 0;
 }
 
-bool COrvaneApp::LoadRegister(const std::string& path) {
+RegisterLoad COrvaneApp::LoadRegister(const std::string& path) {
     std::string error;
     RegisterLoad result;
     {
         WaitCursor wait;
         result = LoadRegisterFile(path, m_mapCards, m_nMaxNumber, error);
     }
-    switch (result) {
-        case RegisterLoad::Loaded:
-        case RegisterLoad::EmptyFile:
-            return true;
-        case RegisterLoad::Missing:
-            return false;
-        case RegisterLoad::Unreadable:
-        case RegisterLoad::Damaged:
-            break;
+    if (result != RegisterLoad::Unreadable && result != RegisterLoad::Damaged) {
+        return result;
     }
     QString text = QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
                        .arg(Text(path), Text(error));
@@ -176,7 +169,7 @@ bool COrvaneApp::LoadRegister(const std::string& path) {
         text += QStringLiteral("这个文件不会被覆盖:退出时如有卡片要保存,会先把它改名留存。");
     }
     Msg::Show(m_pMainWnd.get(), text);
-    return false;
+    return result;
 }
 
 bool COrvaneApp::KeepDamagedRegister() {

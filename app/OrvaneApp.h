@@ -12,6 +12,7 @@
 #include "TextCheck.h"
 #include "protocol/Frame.h"
 #include "register/CardMap.h"
+#include "register/RegisterFile.h"
 #include "serial/ComPort.h"
 
 class CMainFrame;
@@ -39,8 +40,8 @@ public:
     bool IsAmount(std::string_view text, int n) const { return ::IsAmount(text, n); }
 
     // Replaces the register with the file's cards, all or nothing. A file that exists but
-    // cannot be read is reported to the operator. True when the file was read.
-    bool LoadRegister(const std::string& path);
+    // cannot be read is reported to the operator. Says what became of the file.
+    RegisterLoad LoadRegister(const std::string& path);
     // Writes the register with a backup of the previous file. A failure is reported to the
     // operator and leaves the file and the backup as they were.
     bool SaveRegister(const std::string& path);

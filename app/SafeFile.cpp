@@ -213,3 +213,17 @@ bool SaveFileSafely(const std::string& path, const std::string& backupPath,
     }
     return SyncDirectory(DirectoryOf(path), error);
 }
+
+bool CopyFileSafely(const std::string& from, const std::string& to, std::string& error) {
+    const int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) {
+        error = Describe("无法打开文件", from, errno);
+        return false;
+    }
+    const bool copied = SaveFileSafely(
+        to, std::string(),
+        [&](int fd, std::string& copyError) { return CopyInto(source, fd, from, to, copyError); },
+        error);
+    ::close(source);
+    return copied;
+}

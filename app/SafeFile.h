@@ -19,5 +19,8 @@ using ContentWriter = std::function<bool(int fd, std::string& error)>;
 bool SaveFileSafely(const std::string& path, const std::string& backupPath,
                     const ContentWriter& writeContent, std::string& error);
 
+// Replaces `to` with a byte copy of `from` in the same safe way (no backup).
+bool CopyFileSafely(const std::string& from, const std::string& to, std::string& error);
+
 // The folder part of a path, with its trailing '/' ("" for a bare file name).
 std::string DirectoryOf(const std::string& path);

@@ -223,6 +223,8 @@ void CUserCardDlg::ConnectCommands() {
     onClick(116, &CUserCardDlg::OnExtend);
     onClick(111, &CUserCardDlg::OnQuery);
     onClick(112, &CUserCardDlg::OnShowAll);
+    onClick(114, &CUserCardDlg::OnImport);
+    onClick(119, &CUserCardDlg::OnExport);
 }
 
 CUserCardDlg::~CUserCardDlg() {

@@ -113,6 +113,10 @@ public:
     void OnQuery();
     void OnShowAll();
 
+    // Register import and export (UserCardFiles.cpp).
+    void OnImport();
+    void OnExport();
+
     // The control of a resource id, for the tests and the operations.
     QWidget* Control(int id) const;
 
@@ -131,6 +135,8 @@ private:
     void StoreForm(CCard* existing);
     void ShowStoredCard(const CCard& card, bool isNew);
     int RowOfCard(const std::string& cardNo) const;
+    // The list rebuilt with every card, in the register's order.
+    void ListAllCards();
     void OnCardRead(const uint8_t data[]);
     void OnCardExtended();
     QString RecordExtensionFee(CCard& card);

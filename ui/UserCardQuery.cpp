@@ -43,12 +43,6 @@ void CUserCardDlg::OnQuery() {
 
 void CUserCardDlg::OnShowAll() {
     UpdateData(true);
-    m_list.DeleteAllItems();
-    std::vector<CListRow> rows;
-    rows.reserve(theApp().m_mapCards.GetCount());
-    for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
-        rows.push_back(CardRow(*entry.value));
-    }
-    m_list.AppendRows(std::move(rows));
+    ListAllCards();
     UpdateData(false);
 }

@@ -1,0 +1,206 @@
+// Register import and export from the user-card window, with real files in a temporary
+// folder and the file dialogs answered by the test.
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QtTest/QTest>
+
+#include "GuiTestUtil.h"
+#include "TestUtil.h"
+#include "app/FileDialog.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "register/Card.h"
+#include "register/CardFields.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+class UserCardFilesTest : public ::testing::Test {
+protected:
+    UserCardFilesTest() {
+        for (int n = 1; n <= 4; ++n) {
+            Add(CardNoText(n), n);
+        }
+    }
+    void Add(const std::string& key, int number) {
+        auto card = MakeCard(key, number);
+        card->m_strName = "holder " + key;
+        app.m_mapCards.SetAt(key, std::move(card));
+        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
+    }
+    void Open() {
+        window = std::make_unique<CUserCardDlg>();
+        window->show();
+    }
+    void Click(int id) const { ClickControl(window->Control(id)); }
+    QString Path(const std::string& name) const { return QString::fromStdString(dir / name); }
+    std::vector<std::string> Listed() const {
+        std::vector<std::string> keys;
+        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
+            keys.push_back(window->m_list.GetItemText(row, 2).toStdString());
+        }
+        return keys;
+    }
+    std::vector<std::string> InRegisterOrder() const {
+        std::vector<std::string> keys;
+        for (const CCardMap::CAssoc& entry : app.m_mapCards) {
+            keys.push_back(entry.key);
+        }
+        return keys;
+    }
+
+    TempDir dir;
+    Msg::Recorder boxes;
+    FileDlg::Recorder dialogs;
+    COrvaneApp app{dir.path()};
+    std::unique_ptr<CUserCardDlg> window;
+};
+
+TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
+    Open();
+    dialogs.QueueAnswer(Path("out"));
+    Click(119);
+    ASSERT_EQ(dialogs.asked().size(), 1u);
+    EXPECT_TRUE(dialogs.asked()[0].save);
+    EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个kcd格式的文件"));
+    EXPECT_EQ(dialogs.asked()[0].filters, QStringLiteral("Files(*.kcd) (*.kcd)"));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("out.kcd")));
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
+    const std::string exported = RegisterBytes(app.m_mapCards);
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "out.kcd"), exported));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), exported));
+
+    // Changes after the export are undone by importing it again.
+    app.m_mapCards.RemoveKey("000002");
+    Add("000009", 9);
+    dialogs.QueueAnswer(Path("out.kcd"));
+    Click(114);
+    EXPECT_EQ(dialogs.asked()[1].title, QStringLiteral("选择一个kcd格式的文件"));
+    EXPECT_EQ(dialogs.asked()[1].filters, QStringLiteral("Files(*.kcd) (*.kcd);;All Files (*.*)"));
+    EXPECT_FALSE(dialogs.asked()[1].save);
+    EXPECT_EQ(boxes.shown().back().text, QStringLiteral("导入文件成功!"));
+    EXPECT_EQ(boxes.shown().back().icon, QMessageBox::NoIcon);
+    EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), exported));
+    EXPECT_EQ(Listed(), InRegisterOrder());
+    EXPECT_EQ(app.m_nMaxNumber, 9u);  // raised only while reading
+    // The register as it was before the import is in the register file.
+    EXPECT_NE(ReadFile(dir / "cardbook.kcd").find("000009"), std::string::npos);
+}
+
+TEST_F(UserCardFilesTest, ImportReplacesTheRegisterWithTheFile) {
+    CCardMap other;
+    for (const char* key : {"000002", "000077"}) {
+        auto card = MakeCard(key, 20);
+        card->m_strName = "other";
+        other.SetAt(key, std::move(card));
+    }
+    WriteFile(dir / "other.kcd", RegisterBytes(other));
+    Open();
+    dialogs.QueueAnswer(Path("other.kcd"));
+    Click(114);
+    EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
+    EXPECT_EQ(app.m_mapCards.Lookup("000002")->m_strName, "other");
+    EXPECT_EQ(app.m_mapCards.Lookup("000001"), nullptr);
+    EXPECT_EQ(Listed(), InRegisterOrder());
+    EXPECT_EQ(app.m_nMaxNumber, 20u);
+}
+
+TEST_F(UserCardFilesTest, ImportThatReadsNothing) {
+    Open();
+    const std::vector<std::string> before = InRegisterOrder();
+    const std::string bytesBefore = RegisterBytes(app.m_mapCards);
+
+    Click(114);  // cancelled: not even the save
+    EXPECT_FALSE(FileExists(dir / "cardbook.kcd"));
+    EXPECT_TRUE(boxes.shown().empty());
+
+    WriteFile(dir / "empty.kcd", "");
+    dialogs.QueueAnswer(Path("empty.kcd"));
+    Click(114);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("文件是空的")));
+    EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
+    EXPECT_EQ(Listed(), before);  // rebuilt, in the register's order
+
+    dialogs.QueueAnswer(Path("missing.kcd"));
+    Click(114);
+    EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("无法打开文件")));
+
+    // A damaged file: told what is wrong, nothing changed, the list not rebuilt.
+    window->m_list.DeleteItem(0);
+    std::string damaged = RegisterBytes(app.m_mapCards);
+    damaged.resize(damaged.size() - 3);
+    WriteFile(dir / "damaged.kcd", damaged);
+    dialogs.QueueAnswer(Path("damaged.kcd"));
+    Click(114);
+    EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("卡片登记文件无法读取")));
+    EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
+    EXPECT_EQ(window->m_list.GetItemCount(), 3);
+    EXPECT_EQ(boxes.shown().size(), 3u);
+}
+
+TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
+    Open();
+    const struct {
+        const char* typed;
+        const char* written;
+    } names[] = {{"abc", "abc.kcd"}, {"def.kcd", "def.kcd"}, {"ghi.KCD", "ghi.KCD.kcd"}};
+    for (const auto& n : names) {
+        dialogs.QueueAnswer(Path(n.typed));
+        Click(119);
+        EXPECT_TRUE(FileExists(dir / n.written)) << n.typed;
+    }
+    EXPECT_FALSE(FileExists(dir / "ghi.KCD"));
+    EXPECT_EQ(boxes.shown().size(), 3u);
+
+    // abc.kcd exists: typing abc asks; No leaves it, Yes replaces it.
+    WriteFile(dir / "abc.kcd", "old");
+    boxes.clear();
+    boxes.QueueAnswer(QMessageBox::No);
+    dialogs.QueueAnswer(Path("abc"));
+    Click(119);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
+    EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
+    EXPECT_EQ(ReadFile(dir / "abc.kcd"), "old");
+    boxes.QueueAnswer(QMessageBox::Yes);
+    dialogs.QueueAnswer(Path("abc"));
+    Click(119);
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "abc.kcd"), RegisterBytes(app.m_mapCards)));
+    EXPECT_EQ(boxes.shown().back().text, QStringLiteral("导出文件保存于%1!").arg(Path("abc.kcd")));
+}
+
+TEST_F(UserCardFilesTest, ExportWritesTheWholeRegisterOrNothing) {
+    Open();
+    // A query that shows one card still exports all of them.
+    TypeInto(static_cast<QLineEdit*>(window->Control(1021)), QStringLiteral("000003"));
+    window->Control(1070)->setProperty("date", QDate(2000, 1, 1));
+    app.m_mapCards.Lookup("000003")->m_strRegDate =
+        QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
+    Click(111);
+    ASSERT_EQ(window->m_list.GetItemCount(), 1);
+    dialogs.QueueAnswer(Path("part"));
+    Click(119);
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "part.kcd"), RegisterBytes(app.m_mapCards)));
+
+    // An empty list: no dialog at all.
+    TypeInto(static_cast<QLineEdit*>(window->Control(1021)), QStringLiteral("999999"));
+    Click(111);
+    ASSERT_EQ(window->m_list.GetItemCount(), 0);
+    const size_t asked = dialogs.asked().size();
+    Click(119);
+    EXPECT_EQ(dialogs.asked().size(), asked);
+
+    // A copy that cannot be made is reported, not announced as saved.
+    Click(112);
+    boxes.clear();
+    dialogs.QueueAnswer(Path("no-such-folder/x"));
+    Click(119);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出失败")));
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// Register import and export of the user-card window: the whole register in from, or out
+// to, a register file that the operator chooses.
+
+#include <QApplication>
+#include <QFile>
+
+#include <sys/stat.h>
+
+#include "UserCardDlg.h"
+#include "app/FileDialog.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "app/SafeFile.h"
+
+namespace {
+
+std::string LocalPath(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
+void CUserCardDlg::ListAllCards() {
+    m_list.DeleteAllItems();
+    std::vector<CListRow> rows;
+    rows.reserve(theApp().m_mapCards.GetCount());
+    for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
+        rows.push_back(CardRow(*entry.value));
+    }
+    m_list.AppendRows(std::move(rows));
+}
+
+void CUserCardDlg::OnImport() {
+    const QString chosen = FileDlg::Open(nullptr, QStringLiteral("选择一个kcd格式的文件"),
+                                         QStringLiteral("Files(*.kcd) (*.kcd);;All Files (*.*)"));
+    if (chosen.isEmpty()) {
+        return;
+    }
+    COrvaneApp& app = theApp();
+    // The register as it stands goes to disk first; where that fails (the operator has been
+    // told) the import stops, so that no unsaved card is replaced.
+    if (!app.SaveRegister(app.RegisterPath())) {
+        return;
+    }
+    const RegisterLoad result = app.LoadRegister(LocalPath(chosen));
+    if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
+        return;  // reported; the register is as it was
+    }
+    ListAllCards();
+    UpdateData(false);
+    switch (result) {
+        case RegisterLoad::Missing:
+            Msg::Show(this, QStringLiteral("无法打开文件:\n%1\n\n卡片登记保持不变。").arg(chosen));
+            break;
+        case RegisterLoad::EmptyFile:
+            Msg::Show(this, QStringLiteral("文件是空的:\n%1\n\n卡片登记保持不变。").arg(chosen));
+            break;
+        default:
+            Msg::Show(this, QStringLiteral("导入文件成功!"), QMessageBox::NoIcon);
+            break;
+    }
+}
+
+void CUserCardDlg::OnExport() {
+    if (m_list.GetItemCount() == 0) {
+        return;
+    }
+    QString target = FileDlg::Save(nullptr, QStringLiteral("保存为一个kcd格式的文件"),
+                                   QStringLiteral("Files(*.kcd) (*.kcd)"));
+    if (target.isEmpty()) {
+        return;
+    }
+    if (!target.endsWith(QStringLiteral(".kcd"), Qt::CaseSensitive)) {
+        target += QStringLiteral(".kcd");
+    }
+    const std::string path = LocalPath(target);
+    if (Exists(path) &&
+        !Msg::Ask(this, QStringLiteral("保存的文件已经存在,是否覆盖?"), QStringLiteral("保存"))) {
+        return;
+    }
+    COrvaneApp& app = theApp();
+    if (!app.SaveRegister(app.RegisterPath())) {
+        return;  // reported
+    }
+    // The target is replaced only by a complete copy: a failed export leaves it as it was.
+    std::string error;
+    if (!CopyFileSafely(app.RegisterPath(), path, error)) {
+        Msg::Show(this, QStringLiteral("导出失败:\n%1").arg(QString::fromStdString(error)));
+        return;
+    }
+    Msg::Show(QApplication::activeWindow(), QStringLiteral("导出文件保存于%1!").arg(target));
+}
