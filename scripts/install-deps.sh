@@ -7,6 +7,10 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
+    # the spreadsheet export: ODBC through Qt SQL, the program's own workbook writer
+    libqt6sql6-odbc unixodbc-dev libxlsxwriter-dev
+    # its tests: an ODBC driver to export through, and a reader of workbooks
+    libsqliteodbc python3-openpyxl
     # the windows: Chinese fonts, and an X server for machines without a display
     fonts-wqy-microhei fonts-arphic-uming xvfb xauth
 )
