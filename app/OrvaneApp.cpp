@@ -1,4 +1,5 @@
 #include "OrvaneApp.h"
+#include "WaitCursor.h"
 
 #include <sys/stat.h>
 #include <cerrno>
@@ -24,14 +25,6 @@ COrvaneApp* g_app = nullptr;
 QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 bool Exists(const std::string& path) {
     struct stat st {};

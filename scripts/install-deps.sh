@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     # build
-    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+    cmake ninja-build pkg-config g++ clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
     # the spreadsheet export: ODBC through Qt SQL, the program's own workbook writer

@@ -225,6 +225,7 @@ void CUserCardDlg::ConnectCommands() {
     onClick(112, &CUserCardDlg::OnShowAll);
     onClick(114, &CUserCardDlg::OnImport);
     onClick(119, &CUserCardDlg::OnExport);
+    onClick(120, &CUserCardDlg::OnExportExcel);
 }
 
 CUserCardDlg::~CUserCardDlg() {

@@ -116,6 +116,8 @@ public:
     // Register import and export (UserCardFiles.cpp).
     void OnImport();
     void OnExport();
+    // The spreadsheet export (UserCardSheet.cpp).
+    void OnExportExcel();
 
     // The control of a resource id, for the tests and the operations.
     QWidget* Control(int id) const;

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QApplication>
+
+// The wait cursor while long work runs on the user-interface thread.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};

@@ -1,0 +1,162 @@
+// The spreadsheet export of the user-card window: through the real unixODBC driver manager
+// (the SQLite ODBC driver registered under a name with "Excel" in a test odbcinst.ini), and
+// through the program's own workbook writer, read back with openpyxl.
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QtTest/QTest>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "GuiTestUtil.h"
+#include "TestUtil.h"
+#include "app/FileDialog.h"
+#include "app/MessageBox.h"
+#include "app/OdbcDrivers.h"
+#include "app/OrvaneApp.h"
+#include "register/Card.h"
+#include "register/CardFields.h"
+#include "ui/UserCardDlg.h"
+
+namespace {
+
+const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+
+// The driver manager remembers the folder of its ini files from its first call, so every
+// test of this program uses the same folder; each writes its own files there.
+const std::string& OdbcFolder() {
+    static TempDir folder;
+    return folder.path();
+}
+
+class UserCardSheetTest : public ::testing::Test {
+protected:
+    UserCardSheetTest() {
+        const char* names[] = {"Zhang San", "O'Brien", "李四"};
+        for (int n = 1; n <= 3; ++n) {
+            auto card = MakeCard(CardNoText(n), n);
+            card->m_strName = n == 3 ? "\xC0\xEE\xCB\xC4" : names[n - 1];
+            card->m_nStatus = n == 2 ? CARD_ISSUED : CARD_NOT_ISSUED;
+            app.m_mapCards.SetAt(CardNoText(n), std::move(card));
+        }
+        app.m_nMaxNumber = 3;
+        ::setenv("ODBCSYSINI", OdbcFolder().c_str(), 1);
+        ::setenv("ODBCINI", (OdbcFolder() + "odbc.ini").c_str(), 1);
+        WriteFile(OdbcFolder() + "odbc.ini", "");
+    }
+    void Drivers(const std::string& odbcinst) {
+        WriteFile(OdbcFolder() + "odbcinst.ini", odbcinst);
+    }
+    void Open() {
+        window = std::make_unique<CUserCardDlg>();
+        window->show();
+    }
+    QString Path(const std::string& name) const { return QString::fromStdString(dir / name); }
+    // Runs a Python script with the file as its argument; its output.
+    std::string Python(const std::string& script, const std::string& file) const {
+        WriteFile(dir / "read.py", script);
+        const ProcessResult r = RunProgram({"/usr/bin/python3", dir / "read.py", file});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return r.out;
+    }
+
+    TempDir dir;
+    Msg::Recorder boxes;
+    FileDlg::Recorder dialogs;
+    COrvaneApp app{dir.path()};
+    std::unique_ptr<CUserCardDlg> window;
+};
+
+TEST_F(UserCardSheetTest, DriverLookup) {
+    const char list[] = "SQLite3\0excel lower\0First Excel\0Second Excel\0\0";
+    EXPECT_EQ(FirstDriverContaining(list, sizeof list, "Excel"), "First Excel");
+    const char none[] = "SQLite3\0excel lower\0\0";
+    EXPECT_EQ(FirstDriverContaining(none, sizeof none, "Excel"), "");
+    const char unterminated[4] = {'E', 'x', 'c', 'e'};
+    EXPECT_EQ(FirstDriverContaining(unterminated, sizeof unterminated, "Excel"), "");
+
+    Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) +
+            "\n\n[excel lower]\nDriver=x\n\n[Test Excel Driver]\nDriver=" + kSqliteDriver +
+            "\n\n[Another Excel]\nDriver=y\n");
+    EXPECT_EQ(FindExcelDriver(), "Test Excel Driver");
+    Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
+    EXPECT_EQ(FindExcelDriver(), "");
+}
+
+TEST_F(UserCardSheetTest, ThroughTheOdbcDriverManager) {
+    Drivers("[Test Excel Driver]\nDriver=" + std::string(kSqliteDriver) + "\n");
+    WriteFile(OdbcFolder() + "odbc.ini",
+              "[\'\'\'\']\nDriver=Test Excel Driver\nDatabase=" + dir / "sheet.db" + "\n");
+    Open();
+    dialogs.QueueAnswer(Path("cards.xls"));
+    ClickControl(window->Control(120));
+    ASSERT_EQ(dialogs.asked().size(), 1u);
+    EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个xls格式的文件"));
+    EXPECT_EQ(dialogs.asked()[0].filters, QStringLiteral("Files(*.xls) (*.xls)"));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("cards.xls")));
+    EXPECT_FALSE(FileExists(dir / "cards.xls"));  // the driver wrote its own database
+    const std::string rows = Python(
+        "import sqlite3, sys\n"
+        "db = sqlite3.connect(sys.argv[1])\n"
+        "for row in db.execute('SELECT 编号, 卡片状态, 卡号, 姓名, 有效期 FROM IC卡发卡信息'):\n"
+        "    print('|'.join(str(v) for v in row))\n",
+        dir / "sheet.db");
+    EXPECT_EQ(rows,
+              "1|未发行|000001|Zhang San|00000000\n"
+              "2|已发行|000002|O'Brien|00000000\n"
+              "3|未发行|000003|李四|00000000\n");
+}
+
+TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
+    Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
+    Open();
+    // Only what the list shows: a query for one card.
+    TypeInto(static_cast<QLineEdit*>(window->Control(1020)), QStringLiteral("O'Brien"));
+    window->Control(1070)->setProperty("date", QDate(2000, 1, 1));
+    ClickControl(window->Control(111));
+    EXPECT_EQ(window->m_list.GetItemCount(), 0);  // registered "00000000": outside any range
+    ClickControl(window->Control(120));
+    EXPECT_TRUE(dialogs.asked().empty());  // an empty list: nothing at all
+    ClickControl(window->Control(112));
+
+    dialogs.QueueAnswer(Path("book"));  // no extension is added
+    ClickControl(window->Control(120));
+    ASSERT_EQ(boxes.shown().size(), 1u) << boxes.shown()[0].text.toStdString();
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("book")));
+    const std::string script =
+        "import openpyxl, sys\n"
+        "book = openpyxl.load_workbook(open(sys.argv[1], 'rb'))\n"
+        "print(book.sheetnames)\n"
+        "for row in book.active.iter_rows(values_only=True):\n"
+        "    print([row[i] for i in (0, 1, 2, 6, 11)])\n";
+    std::string expected = "['IC卡发卡信息']\n['编号', '卡片状态', '卡号', '姓名', '备注']\n";
+    for (int row = 0; row < 3; ++row) {
+        const std::string no = window->m_list.GetItemText(row, 0).toStdString();
+        const std::string status = window->m_list.GetItemText(row, 1).toStdString();
+        const std::string name = window->m_list.GetItemText(row, 6).toStdString();
+        expected += "[" + no + ", '" + status + "', '" + CardNoText(std::stoi(no)) + "', " +
+                    (name.find('\'') != std::string::npos ? "\"" + name + "\"" : "'" + name + "'") +
+                    ", None]\n";
+    }
+    EXPECT_EQ(Python(script, dir / "book"), expected);
+
+    // An existing workbook: No leaves it, Yes replaces it.
+    WriteFile(dir / "old.xls", "old");
+    boxes.clear();
+    boxes.QueueAnswer(QMessageBox::No);
+    dialogs.QueueAnswer(Path("old.xls"));
+    ClickControl(window->Control(120));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
+    EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
+    EXPECT_EQ(ReadFile(dir / "old.xls"), "old");
+    boxes.QueueAnswer(QMessageBox::Yes);
+    dialogs.QueueAnswer(Path("old.xls"));
+    ClickControl(window->Control(120));
+    EXPECT_EQ(ReadFile(dir / "old.xls").substr(0, 2), "PK");  // a workbook (a zip archive)
+}
+
+}  // namespace
