@@ -159,4 +159,24 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     EXPECT_EQ(ReadFile(dir / "old.xls").substr(0, 2), "PK");  // a workbook (a zip archive)
 }
 
+TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
+    Drivers("[Broken Excel Driver]\nDriver=" + dir / "no-such-driver.so" + "\n");
+    Open();
+    dialogs.QueueAnswer(Path("cards.xls"));
+    ClickControl(window->Control(120));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
+        << boxes.shown()[0].text.toStdString();
+    EXPECT_FALSE(FileExists(dir / "cards.xls"));
+
+    // A workbook that cannot be written: the folder does not exist.
+    Drivers("");
+    boxes.clear();
+    dialogs.QueueAnswer(Path("no-such-folder/cards.xls"));
+    ClickControl(window->Control(120));
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
+        << boxes.shown()[0].text.toStdString();
+}
+
 }  // namespace
