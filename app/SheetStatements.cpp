@@ -41,6 +41,24 @@ std::string TakeName(const std::string& s, size_t& at) {
     return s.substr(start, at - start);
 }
 
+// After an item of a parenthesised list: true after ",", false after the closing ")",
+// none for anything else.
+std::optional<bool> MoreInList(const std::string& s, size_t& at) {
+    if (Take(s, at, ",")) {
+        return true;
+    }
+    if (Take(s, at, ")")) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+// Nothing but blanks from `at` on.
+bool AtEnd(const std::string& s, size_t at) {
+    SkipBlanks(s, at);
+    return at == s.size();
+}
+
 }  // namespace
 
 bool SheetColumnIsText(int column) {
@@ -142,16 +160,15 @@ std::optional<std::pair<std::string, std::vector<SheetColumn>>> ParseSheetCreate
             return std::nullopt;
         }
         columns.push_back(column);
-        if (Take(statement, at, ",")) {
-            continue;
-        }
-        if (!Take(statement, at, ")")) {
+        const std::optional<bool> more = MoreInList(statement, at);
+        if (!more) {
             return std::nullopt;
         }
-        break;
+        if (!*more) {
+            break;
+        }
     }
-    SkipBlanks(statement, at);
-    if (at != statement.size()) {
+    if (!AtEnd(statement, at)) {
         return std::nullopt;
     }
     return std::make_pair(table, columns);
@@ -204,16 +221,15 @@ std::optional<std::vector<SheetValue>> ParseSheetInsert(const std::string& state
             }
         }
         values.push_back(value);
-        if (Take(statement, at, ",")) {
-            continue;
-        }
-        if (!Take(statement, at, ")")) {
+        const std::optional<bool> more = MoreInList(statement, at);
+        if (!more) {
             return std::nullopt;
         }
-        break;
+        if (!*more) {
+            break;
+        }
     }
-    SkipBlanks(statement, at);
-    if (at != statement.size()) {
+    if (!AtEnd(statement, at)) {
         return std::nullopt;
     }
     return values;
