@@ -16,6 +16,14 @@ namespace Msg {
 void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::Warning,
           const QString& caption = QString());
 
+// OK button, no icon: the plain messages of the card windows.
+inline void Tell(QWidget* parent, const QString& text) {
+    Show(parent, text, QMessageBox::NoIcon);
+}
+inline void Tell(QWidget* parent, const char* utf8) {
+    Show(parent, QString::fromUtf8(utf8), QMessageBox::NoIcon);
+}
+
 // Yes and No buttons with the question-mark icon; true for Yes.
 bool Ask(QWidget* parent, const QString& text, const QString& caption = QString());
 

@@ -20,13 +20,7 @@
 
 namespace {
 
-void Tell(QWidget* parent, const QString& text) {
-    Msg::Show(parent, text, QMessageBox::NoIcon);
-}
-
-void Tell(QWidget* parent, const char* text) {
-    Tell(parent, QString::fromUtf8(text));
-}
+using Msg::Tell;
 
 // A card holds its dates as two-digit years from 2000: other dates cannot be written.
 bool IsCardDate(const QDateTime& date) {
@@ -150,7 +144,6 @@ void CUserCardDlg::OnCardRead(const uint8_t data[]) {
         char text[32];
         std::snprintf(text, sizeof text, "%04d%02d%02d", card.valid.year, card.valid.month,
                       card.valid.day);
-        m_dateValid = QDateTime();
         m_strLoadedValidDate = text;
     }
     bool all = true;

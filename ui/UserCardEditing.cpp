@@ -19,10 +19,7 @@ namespace {
 
 const QString kQuestionCaption = QStringLiteral("清空");
 
-// A message of the editing operations: the application's title, OK, no icon.
-void Tell(QWidget* parent, const char* text) {
-    Msg::Show(parent, QString::fromUtf8(text), QMessageBox::NoIcon);
-}
+using Msg::Tell;
 
 }  // namespace
 
