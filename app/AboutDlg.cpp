@@ -3,15 +3,16 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "AppIcon.h"
 #include "DialogLayout.h"
-#include "ToolbarIcons.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("关于 tessmark"), 235, 55);
 
     auto* icon = new QLabel(this);
     const QRect iconRect = du.ToPixels(11, 17, 20, 20);
-    icon->setPixmap(UserCardIcon().pixmap(iconRect.size()));
+    icon->setObjectName("icon");
+    icon->setPixmap(AppIconPixmap(iconRect.height()));
     icon->setGeometry(iconRect);
     auto* version = new QLabel(QStringLiteral("tessmark 1.0 版"), this);
     version->setObjectName("version");
@@ -24,4 +25,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     ok->setDefault(true);
     du.Place(ok, 178, 7, 50, 14);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    KeepEnterForTheDefault(this);
 }

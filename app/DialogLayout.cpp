@@ -1,5 +1,7 @@
 #include "DialogLayout.h"
 
+#include "AppIcon.h"
+
 #include <QDialog>
 #include <QFontMetrics>
 #include <QLabel>
@@ -43,6 +45,7 @@ void CDialogUnits::Place(QWidget* widget, int x, int y, int width, int height) c
 
 CDialogUnits SetUpDialog(QDialog* dialog, const QString& title, int width, int height) {
     dialog->setWindowTitle(title);
+    dialog->setWindowIcon(AppIcon());
     dialog->setFont(DialogFont());
     const CDialogUnits du(dialog->font());
     dialog->setFixedSize(du.ToPixels(0, 0, width, height).size());
@@ -67,4 +70,11 @@ void AddOkCancel(QDialog* dialog, const CDialogUnits& du) {
     du.Place(cancel, 104, 79, 50, 14);
     QObject::connect(ok, &QPushButton::clicked, dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    KeepEnterForTheDefault(dialog);
+}
+
+void KeepEnterForTheDefault(QDialog* dialog) {
+    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+    }
 }

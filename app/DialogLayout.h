@@ -36,3 +36,8 @@ QLabel* AddLabelFor(QWidget* control, const CDialogUnits& du, const QString& tex
 
 // The "确认" (default) and "取消" buttons of the small dialogs, at 39,79 and 104,79.
 void AddOkCancel(QDialog* dialog, const CDialogUnits& du);
+
+// Enter in a field must never run a command button: only the dialog's explicit default (its
+// OK button, where it has one) answers Enter. Turns off Qt's automatic default of every push
+// button of `dialog`; call it once its buttons exist.
+void KeepEnterForTheDefault(QDialog* dialog);

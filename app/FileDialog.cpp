@@ -1,6 +1,7 @@
 #include "FileDialog.h"
 
 #include <QFileDialog>
+#include <QStringList>
 
 namespace FileDlg {
 
@@ -10,17 +11,38 @@ namespace {
 
 Recorder* g_recorder = nullptr;
 
-QString Run(QWidget* parent, bool save, const QString& title, const QString& filters) {
-    const Asked dialog{save, title, filters};
+QString Run(QWidget* parent, bool save, const QString& title, const std::vector<Filter>& filters) {
+    Asked dialog{save, title, {}};
+    for (const Filter& filter : filters) {
+        dialog.filterNames << filter.name;
+    }
     if (g_recorder != nullptr) {
         return Answer(dialog);
     }
-    return save ? QFileDialog::getSaveFileName(parent, title, QString(), filters, nullptr,
-                                               QFileDialog::DontConfirmOverwrite)
-                : QFileDialog::getOpenFileName(parent, title, QString(), filters);
+    QFileDialog fileDialog(parent);
+    SetUp(fileDialog, save, title, filters);
+    if (fileDialog.exec() != QDialog::Accepted) {
+        return QString();
+    }
+    return fileDialog.selectedFiles().value(0);
 }
 
 }  // namespace
+
+void SetUp(QFileDialog& dialog, bool save, const QString& title,
+           const std::vector<Filter>& filters) {
+    dialog.setWindowTitle(title);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // The names alone are shown: a name such as "Files(*.kcd)" already says its pattern.
+    // Overwriting is asked by the program itself.
+    dialog.setOptions(QFileDialog::HideNameFilterDetails | QFileDialog::DontConfirmOverwrite);
+    QStringList qtFilters;  // "name (pattern)": Qt reads the pattern from the parentheses
+    for (const Filter& filter : filters) {
+        qtFilters << QStringLiteral("%1 (%2)").arg(filter.name, filter.pattern);
+    }
+    dialog.setNameFilters(qtFilters);
+}
 
 Recorder::Recorder() {
     g_recorder = this;
@@ -41,11 +63,11 @@ QString Answer(const Asked& dialog) {
     return answer;
 }
 
-QString Open(QWidget* parent, const QString& title, const QString& filters) {
+QString Open(QWidget* parent, const QString& title, const std::vector<Filter>& filters) {
     return Run(parent, false, title, filters);
 }
 
-QString Save(QWidget* parent, const QString& title, const QString& filters) {
+QString Save(QWidget* parent, const QString& title, const std::vector<Filter>& filters) {
     return Run(parent, true, title, filters);
 }
 

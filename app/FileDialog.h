@@ -1,24 +1,37 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <vector>
 
+class QFileDialog;
 class QWidget;
 
 // Every file dialog of the program goes through here, so that tests can answer them and read
 // what was asked. An empty result means the operator cancelled.
 namespace FileDlg {
 
-// `filters` in Qt's form: "Files(*.kcd) (*.kcd);;All Files (*.*)"; the first is selected.
-QString Open(QWidget* parent, const QString& title, const QString& filters);
-QString Save(QWidget* parent, const QString& title, const QString& filters);
+// A filter of the dialog's file-type list: the name shown ("Files(*.kcd)", "All Files") and
+// the pattern that it selects ("*.kcd", "*.*").
+struct Filter {
+    QString name;
+    QString pattern;
+};
+
+// The first filter is selected.
+QString Open(QWidget* parent, const QString& title, const std::vector<Filter>& filters);
+QString Save(QWidget* parent, const QString& title, const std::vector<Filter>& filters);
+
+// How the dialog is set up before it is shown: title, open or save, the filters.
+void SetUp(QFileDialog& dialog, bool save, const QString& title,
+           const std::vector<Filter>& filters);
 
 struct Asked {
     bool save;
     QString title;
-    QString filters;
+    QStringList filterNames;  // as the dialog shows them
 };
 
 // While one exists, no dialog is shown: each is recorded and answered with the next queued

@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "AppIcon.h"
 #include "LockKeys.h"
 #include "OrvaneView.h"
 #include "PortSetDlg.h"
@@ -23,6 +24,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
 void CMainFrame::PreCreateWindow() {
     setWindowTitle(QStringLiteral("发卡软件"));
+    setWindowIcon(AppIcon());
 }
 
 QAction* CMainFrame::AddCommand(int id, const QString& text, const QString& prompt,

@@ -11,6 +11,7 @@
 #include <QScreen>
 
 #include "AboutDlg.h"
+#include "AppIcon.h"
 #include "MainFrm.h"
 #include "MessageBox.h"
 #include "Settings.h"
@@ -69,6 +70,8 @@ std::string COrvaneApp::SettingsPath() const {
 }
 
 bool COrvaneApp::InitInstance() {
+    // Message boxes and every other window without an icon of its own show the program's.
+    QApplication::setWindowIcon(AppIcon());
     m_pMainWnd = std::make_unique<CMainFrame>();
     // The whole screen also where no window manager maximises (a bare X server).
     m_pMainWnd->setGeometry(m_pMainWnd->screen()->availableGeometry());

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 
+#include "ByteLimit.h"
 #include "CardWindow.h"
 #include "CodePageText.h"
 #include "DialogLayout.h"
@@ -18,7 +19,7 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("密码"), 187, 100);
     m_pEdit = new QLineEdit(this);
     m_pEdit->setObjectName("edit1065");
-    m_pEdit->setMaxLength(kMaxBytes);
+    SetByteLimit(m_pEdit, kMaxBytes);
     du.Place(m_pEdit, 65, 34, 88, 14);
     AddLabelFor(m_pEdit, du, QStringLiteral("密码:"), 6, 36, 59, 9);
     AddOkCancel(this, du);
@@ -37,9 +38,11 @@ int CPasswordDlg::exec() {
 
 void CPasswordDlg::UpdateData(bool save) {
     if (save) {
-        m_strPassword = ToCodePage(m_pEdit->text(), kMaxBytes);
+        // Whole: a longer password (shown from set.ini) fails the digit check instead of
+        // being cut into another one.
+        m_strPassword = ToCodePage(m_pEdit->text());
     } else {
-        m_pEdit->setText(FromCodePage(m_strPassword));
+        ShowWholeText(m_pEdit, FromCodePage(m_strPassword));
     }
 }
 

@@ -1,5 +1,8 @@
 #include "GuiTestUtil.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest/QTest>
@@ -42,4 +45,24 @@ void ClickListRow(CListCtrlCl& list, int row) {
     const QModelIndex index = list.Model()->index(row, 2);
     list.scrollTo(index);
     QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(index).center());
+}
+
+bool AccessibleAction(QWidget* widget, const QString& action) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    if (accessible == nullptr || accessible->actionInterface() == nullptr ||
+        !accessible->actionInterface()->actionNames().contains(action)) {
+        return false;
+    }
+    accessible->actionInterface()->doAction(action);
+    if (action == QAccessibleActionInterface::pressAction()) {
+        QTest::qWait(250);  // animateClick() clicks 100 ms later
+    }
+    return true;
+}
+
+void PressEnter(QWidget* widget) {
+    widget->setFocus();
+    QApplication::processEvents();
+    QTest::keyClick(widget, Qt::Key_Return);
+    QApplication::processEvents();
 }

@@ -22,3 +22,11 @@ void ClickControl(QWidget* control);
 
 // A left click on a row of the list, scrolled into view first.
 void ClickListRow(CListCtrlCl& list, int row);
+
+// Runs an accessibility action on `widget` as a screen reader does ("Toggle", "Press"); false
+// when the widget does not offer it. A "Press" clicks after a short animation: the events are
+// processed until it has.
+bool AccessibleAction(QWidget* widget, const QString& action);
+
+// Enter (the main keyboard's Return) pressed in `widget`, which gets the focus first.
+void PressEnter(QWidget* widget);

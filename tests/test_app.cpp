@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "TestUtil.h"
+#include "app/AppIcon.h"
 #include "app/MainFrm.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -55,6 +56,10 @@ TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
     EXPECT_TRUE(frame->isVisible());
     EXPECT_TRUE(frame->windowState() & Qt::WindowMaximized);
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("发卡软件"));
+    // The program's own icon, on the main window and on every window without one of its own.
+    const QImage icon = AppIconPixmap(48).toImage();
+    EXPECT_EQ(frame->windowIcon().pixmap(48).toImage(), icon);
+    EXPECT_EQ(QApplication::windowIcon().pixmap(48).toImage(), icon);
 
     const QList<QAction*> menus = frame->menuBar()->actions();
     ASSERT_EQ(menus.size(), 1);

@@ -12,12 +12,14 @@
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "app/AboutDlg.h"
+#include "app/AppIcon.h"
 #include "app/CardWindow.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/PortSetDlg.h"
 #include "app/Settings.h"
+#include "app/ToolbarIcons.h"
 
 namespace {
 
@@ -140,11 +142,54 @@ TEST_F(DialogTest, PasswordDialogOpensWithTheCurrentPasswordAndCancelChangesNoth
     dialog.m_strPassword = "9999999999";  // replaced when the dialog opens
     dialog.show();
     EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->text(), QStringLiteral("0123456789"));
-    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->maxLength(), 10);
     Screenshot(&dialog, "password");
     TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("5555555555"));
     QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
     EXPECT_EQ(app.m_strSysPassword, "0123456789");
+}
+
+TEST_F(DialogTest, PasswordTypingStopsAtTenBytesAndALongerOneIsRefusedWhole) {
+    app.m_strSysPassword = "012345678901";  // a hand-edited set.ini
+    CPasswordDlg dialog;
+    dialog.show();
+    auto* edit = dialog.findChild<QLineEdit*>("edit1065");
+    EXPECT_EQ(edit->text(), QStringLiteral("012345678901"));
+    QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("输入10个数字!"));
+    EXPECT_EQ(app.m_strSysPassword, "012345678901");
+    TypeInto(edit, QStringLiteral("12345678901"));
+    EXPECT_EQ(edit->text(), QStringLiteral("1234567890"));
+    TypeInto(edit, QStringLiteral("一二三四五六"));
+    EXPECT_EQ(edit->text(), QStringLiteral("一二三四五"));
+}
+
+TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
+    const QImage icon = AppIconPixmap(32).toImage();
+    const auto shows = [&](const QIcon& shown) { return shown.pixmap(32).toImage() == icon; };
+    CAboutDlg about;
+    CPasswordDlg password;
+    CPortSetDlg port;
+    for (QWidget* window : std::initializer_list<QWidget*>{&about, &password, &port}) {
+        EXPECT_TRUE(shows(window->windowIcon())) << window->windowTitle().toStdString();
+    }
+    // The About box shows it rather than a toolbar picture.
+    const QPixmap shown = about.findChild<QLabel*>("icon")->pixmap();
+    EXPECT_EQ(shown.toImage(), AppIconPixmap(shown.height()).toImage());
+    EXPECT_NE(shown.toImage(), UserCardIcon().pixmap(shown.size()).toImage());
+}
+
+TEST_F(DialogTest, EnterIsTheSmallDialogsOk) {
+    CPasswordDlg dialog;
+    dialog.show();
+    TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("0123456789"));
+    PressEnter(dialog.findChild<QLineEdit*>("edit1065"));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(app.m_strSysPassword, "0123456789");
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+        EXPECT_EQ(button->isDefault(), button->text() == QStringLiteral("确认"));
+        EXPECT_FALSE(button->autoDefault());
+    }
 }
 
 TEST_F(DialogTest, AboutBox) {

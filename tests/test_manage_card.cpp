@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessibleActionInterface>
 #include <QButtonGroup>
 #include <QDateTimeEdit>
 #include <QLineEdit>
@@ -235,6 +236,122 @@ TEST_F(ManageCardTest, RepliesToEveryCommandCode) {
         }
     }
     EXPECT_EQ(dialog->m_strCardNo, "001234");  // from the unlock setting read back
+}
+
+TEST_F(ManageCardTest, EnterInTheCardNumberSendsNothing) {
+    dialog->m_strPassword = kPassword;
+    Choose(2);
+    TypeCardNo(QStringLiteral("000123"));
+    Click("制卡");  // the mouse leaves the focus on "制卡"
+    EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
+    PressEnter(dialog->findChild<QLineEdit*>("edit1014"));
+    QTest::qWait(200);
+    EXPECT_EQ(Received().size(), 1u);
+    EXPECT_EQ(boxes.shown().size(), 1u);
+    // Enter is the dialog's "确定".
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+}
+
+TEST_F(ManageCardTest, ScreenReaderActionsChooseTheCommand) {
+    auto* password = dialog->findChild<QPushButton*>("button118");
+    auto* cardNo = dialog->findChild<QLineEdit*>("edit1014");
+    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
+    ASSERT_TRUE(AccessibleAction(dialog->findChild<QRadioButton*>("radio1071"),
+                                 QAccessibleActionInterface::toggleAction()));
+    EXPECT_EQ(dialog->m_nCommand, 1);
+    EXPECT_TRUE(password->isEnabled());
+    EXPECT_FALSE(picker->isEnabled());
+    ASSERT_TRUE(AccessibleAction(dialog->findChild<QRadioButton*>("radio1062"),
+                                 QAccessibleActionInterface::toggleAction()));
+    EXPECT_EQ(dialog->m_nCommand, 3);
+    EXPECT_TRUE(cardNo->isEnabled());
+    EXPECT_FALSE(password->isEnabled());
+    // The space bar on a focused choice as well.
+    QTest::keyClick(dialog->findChild<QRadioButton*>("radio1064"), Qt::Key_Space);
+    EXPECT_EQ(dialog->m_nCommand, 4);
+    EXPECT_FALSE(cardNo->isEnabled());
+}
+
+TEST_F(ManageCardTest, TypingStopsAtSixBytesAndALongerNumberReadBackIsNotCut) {
+    auto* edit = dialog->findChild<QLineEdit*>("edit1014");
+    Choose(2);
+    TypeCardNo(QStringLiteral("12345678"));
+    EXPECT_EQ(edit->text(), QStringLiteral("123456"));
+    TypeInto(edit, QStringLiteral("一二三四"));
+    EXPECT_EQ(edit->text(), QStringLiteral("一二三"));
+    // A lost-card setting whose number has nibbles above 9: shown whole, and "制卡" refuses it
+    // instead of sending the first six characters (another card's number).
+    dialog->m_strPassword = kPassword;
+    const std::string bytes = FromHex("AA 06 A8 A6 01 0B CD 55");
+    CardReply reply;
+    reply.dwCount = static_cast<uint32_t>(bytes.size());
+    std::memcpy(reply.data, bytes.data(), bytes.size());
+    dialog->OnCardReply(reply);
+    EXPECT_EQ(Message(1), QStringLiteral("读设定信息挂失卡号成功!"));
+    EXPECT_EQ(edit->text(), QStringLiteral("010111213"));
+    Choose(3);
+    Click("制卡");
+    EXPECT_EQ(Message(2), QStringLiteral("卡号输入6个数字!"));
+    QTest::qWait(100);
+    EXPECT_TRUE(Received().empty());
+}
+
+TEST_F(ManageCardTest, ClockReadBackIsNormalisedOrRefused) {
+    struct Case {
+        const char* clock;   // YY MM DD hh mm
+        QDateTime expected;  // invalid: no valid time on the card
+    };
+    const Case cases[] = {
+        {"26 03 09 14 05", QDateTime(QDate(2026, 3, 9), QTime(14, 5))},
+        {"26 13 01 10 00", QDateTime(QDate(2027, 1, 1), QTime(10, 0))},   // month 13
+        {"26 02 28 25 00", QDateTime(QDate(2026, 3, 1), QTime(1, 0))},    // hour 25
+        {"26 02 30 00 00", QDateTime(QDate(2026, 3, 2), QTime(0, 0))},    // 30 February
+        {"26 00 10 00 61", QDateTime(QDate(2025, 12, 10), QTime(1, 1))},  // month 0, minute 61
+        {"26 1A 01 00 00", QDateTime()},
+        {"26 01 01 0F 00", QDateTime()},
+    };
+    for (const Case& c : cases) {
+        boxes.clear();
+        const QDateTime before(QDate(2020, 5, 5), QTime(5, 5));
+        dialog->m_timeClock = before;
+        const std::string bytes = FromHex(std::string("AA 08 A8 A4 ") + c.clock + " 55");
+        CardReply reply;
+        reply.dwCount = static_cast<uint32_t>(bytes.size());
+        std::memcpy(reply.data, bytes.data(), bytes.size());
+        dialog->OnCardReply(reply);
+        ASSERT_EQ(boxes.shown().size(), 1u) << c.clock;
+        if (c.expected.isValid()) {
+            EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("读设定信息校时成功!")) << c.clock;
+            EXPECT_EQ(dialog->m_timeClock, c.expected) << c.clock;
+            EXPECT_EQ(dialog->findChild<QDateTimeEdit*>("picker1069")->dateTime(), c.expected);
+        } else {
+            EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("管理卡中没有有效的校时时间!"))
+                << c.clock;
+            EXPECT_EQ(dialog->m_timeClock, before) << c.clock;
+        }
+    }
+}
+
+TEST_F(ManageCardTest, ClockOutsideTheCardsCenturyIsRefused) {
+    dialog->m_strPassword = kPassword;
+    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
+    size_t shown = 0;
+    for (const QDateTime& t :
+         {QDateTime(QDate(2150, 1, 1), QTime(8, 0)), QDateTime(QDate(1999, 12, 31), QTime(23, 59)),
+          QDateTime(QDate(2100, 1, 1), QTime(0, 0))}) {
+        picker->setDateTime(t);
+        Click("制卡");
+        EXPECT_EQ(Message(++shown), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"))
+            << t.toString().toStdString();
+        EXPECT_EQ(dialog->focusWidget(), picker);
+    }
+    QTest::qWait(100);
+    EXPECT_TRUE(Received().empty());
+    picker->setDateTime(QDateTime(QDate(2099, 12, 31), QTime(23, 59)));
+    Click("制卡");
+    EXPECT_EQ(Message(++shown), QStringLiteral("校时成功!"));
+    EXPECT_EQ(Received(), std::vector<std::string>{"AA 0C A4 99 12 31 23 59 58 20 46 39 17 55"});
 }
 
 }  // namespace

@@ -296,6 +296,7 @@ TEST_F(UserCardDeviceTest, ExtendingUpdatesFormRegisterListAndPayment) {
     EXPECT_EQ(Card("000007")->m_strValidDate, "20310315");
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
     EXPECT_EQ(Edit(1049)->text(), QStringLiteral("112.5"));
+    EXPECT_EQ(Edit(1055)->text(), QString());  // recorded, so not recorded again
     EXPECT_EQ(window->m_list.GetItemText(0, 4), QStringLiteral("20310315"));
     EXPECT_EQ(window->m_list.GetItemText(1, 4), QStringLiteral("20301231"));
     EXPECT_EQ(boxes.shown().size(), 2u);
@@ -311,12 +312,66 @@ TEST_F(UserCardDeviceTest, ExtendingUpdatesFormRegisterListAndPayment) {
     Click(115);
     EXPECT_EQ(Message(4), QStringLiteral("卡号[000099]读卡成功!"));
     Picker(1069)->setDate(QDate(2032, 1, 2));
+    Type(1055, QStringLiteral("12.5"));
     Click(116);
     EXPECT_EQ(Message(5), QStringLiteral("延期设定成功!"));
     EXPECT_EQ(Message(6), QStringLiteral("卡号[000099]没有登记,缴费12.5元未记录!"));
     EXPECT_EQ(Picker(1068)->date(), QDate(2032, 1, 2));
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     EXPECT_EQ(Card("000008")->m_strValidDate, "20301231");
+}
+
+TEST_F(UserCardDeviceTest, ThePaymentRecordedIsTheOneSentAndOnlyOnce) {
+    Add("000007", 7, CARD_ISSUED).m_strPaid = "100";
+    Open();
+    window->m_strPassword = kPassword;
+    Click(1060);
+    emulator.Control("place user 000007 251231 1111111111111111");
+    Click(115);
+    EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
+    // The device takes its time: the operator types the next amount before the reply.
+    emulator.Control("fault silent");
+    Type(1055, QStringLiteral("12.5"));
+    Click(116);
+    ASSERT_TRUE(WaitForFrames(2));
+    Type(1055, QStringLiteral("20"));
+    emulator.Control("fault reply AA 03 A3 01 55");
+    Click(115);  // its answer is the late extension reply
+    EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
+    EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
+    EXPECT_EQ(Edit(1055)->text(), QStringLiteral("20"));  // typed since: kept
+
+    // A second extension with nothing typed records nothing.
+    Type(1055, QString());
+    Click(116);
+    EXPECT_EQ(Message(3), QStringLiteral("延期设定成功!"));
+    EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
+    // Nor does a reply that comes without an extension sent with money.
+    emulator.Control("fault reply AA 03 A3 01 55");
+    Click(115);
+    EXPECT_EQ(Message(4), QStringLiteral("延期设定成功!"));
+    EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
+    EXPECT_EQ(boxes.shown().size(), 4u);
+}
+
+TEST_F(UserCardDeviceTest, ANumberLongerThanSixIsShownWholeAndStopsReadAndExtend) {
+    // Another card whose number is the first six characters of the one on the device.
+    Add("010111", 5, CARD_ISSUED);
+    Open();
+    window->m_strPassword = kPassword;
+    Click(1060);
+    emulator.Control("fault reply AA 10 A2 01 0B CD 30 12 31 11 11 11 11 11 11 11 11 55");
+    Click(115);
+    EXPECT_EQ(Message(1), QStringLiteral("卡号[010111213]读卡成功!"));
+    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("010111213"));
+    Click(116);  // 延期
+    EXPECT_EQ(Message(2), QStringLiteral("请填入不多于6个的字符。"));
+    Click(115);  // 读卡
+    EXPECT_EQ(Message(3), QStringLiteral("请填入不多于6个的字符。"));
+    QTest::qWait(200);
+    EXPECT_EQ(Received().size(), 1u);
+    EXPECT_EQ(Card("010111")->m_strValidDate, "20301231");
+    EXPECT_EQ(boxes.shown().size(), 3u);
 }
 
 TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -436,6 +437,117 @@ TEST_F(EditingTest, DeleteAsksAndRemovesCardAndRow) {
     ASSERT_EQ(Rows(), 1);
     EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
     EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
+}
+
+TEST_F(EditingTest, AfterADeleteNoRowIsMarked) {
+    Add("000001", 1);
+    Add("000002", 2);
+    Add("000003", 3);
+    Open();
+    ClickRow(0);
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(107);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(window->m_list.GetSelectionMark(), -1);
+    EXPECT_TRUE(window->m_list.selectionModel()->selectedRows().isEmpty());
+    // A second "删除" asks for a row instead of deleting the one that moved up.
+    boxes.clear();
+    boxes.QueueAnswer(QMessageBox::Yes);
+    Click(107);
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("先选择要删除的项")});
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_NE(Card("000002"), nullptr);
+}
+
+TEST_F(EditingTest, ARowLeadsToItsOwnCard) {
+    // Keys brought in by an import: one that is no GB18030 text, one that differs from the
+    // record's own card number.
+    const std::string badKey =
+        "12\xFF\xFE"
+        "34";
+    Add(badKey.c_str(), 1).m_strName = "bad key";
+    CCard& other = Add("X1", 2);
+    other.m_strCardNo = "000777";
+    other.m_strName = "other key";
+    Open();
+    ASSERT_EQ(Rows(), 2);
+    for (const auto& [key, name] :
+         {std::pair{badKey, "bad key"}, {std::string("X1"), "other key"}}) {
+        int row = -1;
+        for (int r = 0; r < Rows(); ++r) {
+            if (window->m_list.GetItemKey(r) == key) {
+                row = r;
+            }
+        }
+        ASSERT_GE(row, 0);
+        ClickRow(row);
+        EXPECT_EQ(Text(1013), QString::fromLatin1(name));
+        boxes.QueueAnswer(QMessageBox::Yes);
+        Click(107);
+        EXPECT_EQ(app.m_mapCards.Lookup(key), nullptr) << name;
+    }
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_TRUE(app.m_mapCards.IsEmpty());
+}
+
+TEST_F(EditingTest, EnterRunsNoCommand) {
+    Add("000001", 1).m_strName = "old";
+    Open();
+    ClickRow(0);
+    Click(106);  // 编辑/修改
+    Type(1013, QStringLiteral("新名字"));
+    for (const int id : {1013, 1014, 1049, 1020, 1021}) {
+        PressEnter(window->Control(id));
+    }
+    // Nor on a button that has the focus.
+    PressEnter(window->Control(105));
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
+    EXPECT_EQ(Card("000001")->m_strName, "old");
+    EXPECT_TRUE(window->m_bEdit);
+    EXPECT_EQ(Text(1013), QStringLiteral("新名字"));
+    // No button of the window is a default one.
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
+    }
+}
+
+TEST_F(EditingTest, ScreenReaderTogglesRunTheHandlers) {
+    Open();
+    Click(105);
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    for (int port = 1; port <= 16; ++port) {
+        ASSERT_TRUE(AccessibleAction(Check(kPortIds[port]), toggle)) << port;
+    }
+    EXPECT_TRUE(Check(1029)->isChecked());  // "全选" follows the sixteen boxes
+    EXPECT_TRUE(window->m_bAllPorts);
+    ASSERT_TRUE(AccessibleAction(Check(kPortIds[7]), toggle));
+    EXPECT_FALSE(Check(1029)->isChecked());
+    ASSERT_TRUE(AccessibleAction(Check(1029), toggle));
+    for (int port = 1; port <= 16; ++port) {
+        EXPECT_TRUE(Check(kPortIds[port])->isChecked()) << port;
+    }
+    ASSERT_TRUE(AccessibleAction(Check(1029), toggle));
+    for (int port = 1; port <= 16; ++port) {
+        EXPECT_FALSE(Check(kPortIds[port])->isChecked()) << port;
+    }
+    // The space bar on a focused box as well.
+    QTest::keyClick(Check(kPortIds[3]), Qt::Key_Space);
+    EXPECT_TRUE(window->m_bPort[3]);
+
+    // The mode radios switch the groups.
+    ASSERT_TRUE(AccessibleAction(window->Control(1060), toggle));
+    EXPECT_EQ(window->m_nMode, 1);
+    EXPECT_FALSE(Enabled(105));
+    EXPECT_FALSE(Enabled(1013));
+    EXPECT_TRUE(Enabled(115));
+    ASSERT_TRUE(AccessibleAction(window->Control(1059), toggle));
+    EXPECT_EQ(window->m_nMode, 0);
+    EXPECT_TRUE(Enabled(105));
+    EXPECT_FALSE(Enabled(115));
+    EXPECT_FALSE(Enabled(108));
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
 }
 
 TEST_F(EditingTest, ClickingARowLoadsItsCard) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QtTest/QTest>
 
@@ -65,7 +67,7 @@ TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     ASSERT_EQ(dialogs.asked().size(), 1u);
     EXPECT_TRUE(dialogs.asked()[0].save);
     EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个kcd格式的文件"));
-    EXPECT_EQ(dialogs.asked()[0].filters, QStringLiteral("Files(*.kcd) (*.kcd)"));
+    EXPECT_EQ(dialogs.asked()[0].filterNames, QStringList{QStringLiteral("Files(*.kcd)")});
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("out.kcd")));
     EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
@@ -79,7 +81,8 @@ TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     dialogs.QueueAnswer(Path("out.kcd"));
     Click(114);
     EXPECT_EQ(dialogs.asked()[1].title, QStringLiteral("选择一个kcd格式的文件"));
-    EXPECT_EQ(dialogs.asked()[1].filters, QStringLiteral("Files(*.kcd) (*.kcd);;All Files (*.*)"));
+    EXPECT_EQ(dialogs.asked()[1].filterNames,
+              (QStringList{QStringLiteral("Files(*.kcd)"), QStringLiteral("All Files")}));
     EXPECT_FALSE(dialogs.asked()[1].save);
     EXPECT_EQ(boxes.shown().back().text, QStringLiteral("导入文件成功!"));
     EXPECT_EQ(boxes.shown().back().icon, QMessageBox::NoIcon);
@@ -201,6 +204,41 @@ TEST_F(UserCardFilesTest, ExportWritesTheWholeRegisterOrNothing) {
     Click(119);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出失败")));
+}
+
+TEST(FileDialogTest, TheDialogShowsEachFilterByItsNameOnce) {
+    struct Case {
+        bool save;
+        std::vector<FileDlg::Filter> filters;
+        QStringList shown;
+    };
+    const Case cases[] = {
+        {false,
+         {{QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")},
+          {QStringLiteral("All Files"), QStringLiteral("*.*")}},
+         {QStringLiteral("Files(*.kcd)"), QStringLiteral("All Files")}},
+        {true,
+         {{QStringLiteral("Files(*.xls)"), QStringLiteral("*.xls")}},
+         {QStringLiteral("Files(*.xls)")}},
+    };
+    for (const Case& c : cases) {
+        QFileDialog dialog;
+        FileDlg::SetUp(dialog, c.save, QStringLiteral("标题"), c.filters);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);  // the widgets to look at
+        auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        ASSERT_NE(types, nullptr);
+        QStringList shown;
+        for (int i = 0; i < types->count(); ++i) {
+            shown << types->itemText(i);
+        }
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("标题"));
+        EXPECT_EQ(dialog.acceptMode(), c.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        // The first is chosen, and it selects by its pattern.
+        EXPECT_EQ(dialog.selectedNameFilter(), c.filters[0].name);
+        EXPECT_EQ(dialog.nameFilters().value(0),
+                  c.filters[0].name + QStringLiteral(" (") + c.filters[0].pattern + ')');
+    }
 }
 
 }  // namespace

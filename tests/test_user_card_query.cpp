@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLineEdit>
+#include <QtTest/QTest>
 
 #include <set>
 
@@ -126,6 +128,37 @@ TEST_F(UserCardQueryTest, Criteria) {
         EXPECT_EQ(Listed(), InRegisterOrder(c.expected)) << c.what;
         EXPECT_TRUE(boxes.shown().empty()) << c.what;
     }
+}
+
+TEST_F(UserCardQueryTest, StatusFilterGoesBackToAnyStatus) {
+    auto* combo = static_cast<QComboBox*>(window->Control(1067));
+    QLineEdit* text = combo->lineEdit();
+    const std::set<std::string> today = {"000012", "000013", "000017"};
+    const auto query = [&] {
+        ClickControl(window->Control(111));
+        const std::vector<std::string> listed = Listed();
+        return std::set<std::string>(listed.begin(), listed.end());
+    };
+    // Chosen from the list, as the operator does with the drop-down.
+    combo->showPopup();
+    QTest::keyClick(combo->view(), Qt::Key_Down);
+    QTest::keyClick(combo->view(), Qt::Key_Return);
+    EXPECT_EQ(combo->currentIndex(), 1);
+    EXPECT_EQ(query(), (std::set<std::string>{"000013"}));
+    // Emptying the text means any status again.
+    TypeInto(text, QString());
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(query(), today);
+    // An entry's text typed in chooses it; any other text chooses none and is never added.
+    TypeInto(text, QStringLiteral("未发行"));
+    EXPECT_EQ(combo->currentIndex(), 0);
+    EXPECT_EQ(query(), (std::set<std::string>{"000012", "000017"}));
+    TypeInto(text, QStringLiteral("作废"));
+    PressEnter(text);
+    EXPECT_EQ(combo->count(), 3);
+    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(query(), today);
+    EXPECT_TRUE(boxes.shown().empty());
 }
 
 TEST_F(UserCardQueryTest, TimeOfDayOfThePickersCounts) {

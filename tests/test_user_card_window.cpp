@@ -11,6 +11,7 @@
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "app/CodePageText.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "bench/SampleCards.h"
@@ -113,15 +114,64 @@ TEST_F(UserCardWindowTest, OpeningStateAndModes) {
     EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
 }
 
-TEST_F(UserCardWindowTest, TooLongMoneyTextStopsTheExchange) {
+TEST_F(UserCardWindowTest, TypingStopsAtTheByteLimits) {
     CUserCardDlg window;
-    static_cast<QLineEdit*>(window.Control(1049))->setMaxLength(100);
-    static_cast<QLineEdit*>(window.Control(1049))
-        ->setText(QStringLiteral("一二三四五六"));  // 12 bytes
+    window.show();
+    window.EnableRecordFields();
+    const auto edit = [&](int id) { return static_cast<QLineEdit*>(window.Control(id)); };
+    struct Case {
+        int id;
+        QString typed;
+        QString kept;
+    };
+    const Case cases[] = {
+        {1014, QStringLiteral("1234567"), QStringLiteral("123456")},
+        {1014, QStringLiteral("一二三四五六"), QStringLiteral("一二三")},  // two bytes each
+        {1014, QStringLiteral("12345一"), QStringLiteral("12345")},
+        {1049, QStringLiteral("12345678901"), QStringLiteral("1234567890")},
+        {1050, QStringLiteral("一二三四五六"), QStringLiteral("一二三四五")},
+        {1051, QStringLiteral("1234567890"), QStringLiteral("1234567890")},
+        {1013, QStringLiteral("一二三四五六七八九十"), QStringLiteral("一二三四五六七八九十")},
+    };
+    for (const Case& c : cases) {
+        TypeInto(edit(c.id), c.typed);
+        EXPECT_EQ(edit(c.id)->text(), c.kept) << c.id << " " << c.typed.toStdString();
+    }
+    // A paste is cut to what fits, at the cursor.
+    edit(1014)->setText(QStringLiteral("12"));
+    edit(1014)->setCursorPosition(1);
+    edit(1014)->insert(QStringLiteral("abcdefg"));
+    EXPECT_EQ(edit(1014)->text(), QStringLiteral("1abcd2"));
+    EXPECT_EQ(edit(1014)->cursorPosition(), 5);
+    // The extension's payment, enabled as in mode "延期退卡".
+    window.Control(1055)->setEnabled(true);
+    TypeInto(edit(1055), QStringLiteral("99999999999"));
+    EXPECT_EQ(edit(1055)->text(), QStringLiteral("9999999999"));
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST_F(UserCardWindowTest, ALongerStoredTextIsShownWholeAndStopsTheExchange) {
+    auto card = MakeCard("000001", 1);
+    card->m_strPaid = ToCodePage(QStringLiteral("一二三四五六"));  // 12 bytes, from an import
+    app.m_mapCards.SetAt("000001", std::move(card));
+    CUserCardDlg window;
+    window.show();
+    ClickListRow(window.m_list, 0);
+    auto* paid = static_cast<QLineEdit*>(window.Control(1049));
+    EXPECT_EQ(paid->text(), QStringLiteral("一二三四五六"));
     EXPECT_FALSE(window.UpdateData(true));
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("请填入不多于10个的字符。"));
-    EXPECT_TRUE(window.m_strPaid.empty());
+    EXPECT_EQ(window.m_strPaid, app.m_mapCards.Lookup("000001")->m_strPaid);  // as loaded
+    // The operator can shorten it, not lengthen it.
+    window.EnableRecordFields();
+    paid->setFocus();
+    paid->setCursorPosition(6);
+    QTest::keyClicks(paid, QStringLiteral("7"));
+    EXPECT_EQ(paid->text(), QStringLiteral("一二三四五六"));
+    QTest::keyClick(paid, Qt::Key_Backspace);
+    EXPECT_EQ(paid->text(), QStringLiteral("一二三四五"));
+    EXPECT_TRUE(window.UpdateData(true));
 }
 
 TEST(RecordDateTest, TextsAndDates) {

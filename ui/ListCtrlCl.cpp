@@ -92,6 +92,14 @@ QString CListModel::Text(int row, int column) const {
     return m_rows[static_cast<size_t>(row)].Cell(column).toString();
 }
 
+void CListModel::SetKey(int row, std::string key) {
+    m_rows[static_cast<size_t>(row)].SetKey(std::move(key));
+}
+
+const std::string& CListModel::Key(int row) const {
+    return m_rows[static_cast<size_t>(row)].Key();
+}
+
 // ---- painting ----
 
 namespace {
@@ -302,6 +310,21 @@ bool CListCtrlCl::SetItemText(int row, int column, const QString& text) {
 
 QString CListCtrlCl::GetItemText(int row, int column) const {
     return m_pModel->Text(row, column);
+}
+
+bool CListCtrlCl::SetItemKey(int row, std::string key) {
+    if (row < 0 || row >= m_pModel->rowCount()) {
+        return false;
+    }
+    m_pModel->SetKey(row, std::move(key));
+    return true;
+}
+
+std::string CListCtrlCl::GetItemKey(int row) const {
+    if (row < 0 || row >= m_pModel->rowCount()) {
+        return std::string();
+    }
+    return m_pModel->Key(row);
 }
 
 bool CListCtrlCl::DeleteItem(int row) {

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QTableView>
 
+#include <string>
 #include <vector>
 
 #include "HeaderCtrlCl.h"
@@ -27,6 +28,8 @@ public:
     void RemoveAllRows();
     void SetText(int row, int column, const QString& text);
     QString Text(int row, int column) const;
+    void SetKey(int row, std::string key);
+    const std::string& Key(int row) const;
 
 private:
     QStringList m_titles;
@@ -88,6 +91,9 @@ public:
     void AppendRows(std::vector<CListRow> rows);
     bool SetItemText(int row, int column, const QString& text);
     QString GetItemText(int row, int column) const;
+    // The key that a row carries (the register key of its card); empty without one.
+    bool SetItemKey(int row, std::string key);
+    std::string GetItemKey(int row) const;
     bool DeleteItem(int row);
     void DeleteAllItems();
     int GetItemCount() const;

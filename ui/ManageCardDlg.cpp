@@ -6,9 +6,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 
 #include <cstring>
 
+#include "app/ByteLimit.h"
 #include "app/CodePageText.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
@@ -16,6 +18,7 @@
 #include "app/PasswordDlg.h"
 #include "app/TakeReply.h"
 #include "protocol/Reply.h"
+#include "ui/CardDate.h"
 
 namespace {
 
@@ -45,7 +48,13 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
         du.Place(m_radios[i], 30 + i * 66, 30, i == 4 ? 80 : 50, 12);
         m_pCommands->addButton(m_radios[i], i);
     }
-    connect(m_pCommands, &QButtonGroup::idClicked, this, &CManageCardDlg::OnCommandChosen);
+    // On the change of choice, however it came (a click, the arrow keys, a screen reader's
+    // toggle), once per change; not while the members are being shown in the controls.
+    connect(m_pCommands, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && !m_bShowingMembers) {
+            OnCommandChosen(id);
+        }
+    });
 
     m_pClock = new QDateTimeEdit(this);
     m_pClock->setObjectName("picker1069");
@@ -60,7 +69,7 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
 
     m_pCardNo = new QLineEdit(this);
     m_pCardNo->setObjectName("edit1014");
-    m_pCardNo->setMaxLength(6);
+    SetByteLimit(m_pCardNo, 6);
     du.Place(m_pCardNo, 62, 102, 80, 14);
     AddLabelFor(m_pCardNo, du, QStringLiteral("卡号:"), 14, 104, 44, 12);
 
@@ -74,6 +83,8 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
     ok->setDefault(true);
     du.Place(ok, 250, 190, 60, 16);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    // Enter answers "确定" only: it never makes or reads a card.
+    KeepEnterForTheDefault(this);
 
     OnInitDialog();
 }
@@ -91,13 +102,16 @@ void CManageCardDlg::UpdateData(bool save) {
     if (save) {
         m_timeClock = WholeSeconds(m_pClock->dateTime());
         m_nCommand = m_pCommands->checkedId();
-        m_strCardNo = ToCodePage(m_pCardNo->text(), 6);
+        // Whole: a longer number (shown from a card) fails the digit check instead of being
+        // cut into another card's number.
+        m_strCardNo = ToCodePage(m_pCardNo->text());
     } else {
+        const QScopedValueRollback showing(m_bShowingMembers, true);
         m_pClock->setDateTime(m_timeClock);
         if (QAbstractButton* chosen = m_pCommands->button(m_nCommand)) {
             chosen->setChecked(true);
         }
-        m_pCardNo->setText(FromCodePage(m_strCardNo));
+        ShowWholeText(m_pCardNo, FromCodePage(m_strCardNo));
     }
 }
 
@@ -138,6 +152,11 @@ void CManageCardDlg::OnMakeCard() {
     switch (m_nCommand) {
         case kSetTime: {
             const QDateTime local = m_timeClock.toLocalTime();
+            if (!IsCardDate(local)) {
+                Say(this, kNotACardDate);
+                m_pClock->setFocus();
+                return;
+            }
             const CFrameClock clock{{local.date().year(), local.date().month(), local.date().day()},
                                     local.time().hour(),
                                     local.time().minute()};
@@ -202,10 +221,12 @@ void CManageCardDlg::OnCardReply(const CardReply& reply) {
         case CMD_READ_SETTINGS:
             switch (check.result) {
                 case CMD_SET_TIME: {
-                    const CFrameClock clock = DecodeClock(data + 4);
-                    m_timeClock =
-                        QDateTime(QDate(clock.date.year, clock.date.month, clock.date.day),
-                                  QTime(clock.hour, clock.minute, 0));
+                    const QDateTime clock = ClockLocalTime(data + 4);
+                    if (!clock.isValid()) {
+                        Say(this, "管理卡中没有有效的校时时间!");
+                        return;
+                    }
+                    m_timeClock = clock;
                     UpdateData(false);
                     break;
                 }

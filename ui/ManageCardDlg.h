@@ -44,4 +44,5 @@ private:
     QDateTimeEdit* m_pClock = nullptr;
     QPushButton* m_pPasswordButton = nullptr;
     QLineEdit* m_pCardNo = nullptr;
+    bool m_bShowingMembers = false;  // members are being copied into the controls
 };

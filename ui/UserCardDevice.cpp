@@ -16,27 +16,19 @@
 #include "register/Amount.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
+#include "ui/CardDate.h"
 #include "ui/RecordDate.h"
 
 namespace {
 
 using Msg::Tell;
 
-// A card holds its dates as two-digit years from 2000: other dates cannot be written.
-bool IsCardDate(const QDateTime& date) {
-    return date.isValid() && date.date() >= QDate(2000, 1, 1) && date.date() <= QDate(2099, 12, 31);
-}
-
-CFrameDate FrameDate(const QDateTime& date) {
-    return CFrameDate{date.date().year(), date.date().month(), date.date().day()};
-}
-
-const char* const kNotACardDate = "有效期须为2000-01-01至2099-12-31之间的日期!";
-
 }  // namespace
 
 void CUserCardDlg::OnReadCard() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     if (!theApp().IsDigits(m_strPassword, 10)) {
         Tell(this, "密码输入10个数字!");
         return;
@@ -94,7 +86,10 @@ void CUserCardDlg::OnExtend() {
         Control(1069)->setFocus();
         return;
     }
-    app.WriteFrame(BuildExtendFrame(FrameDate(m_dateExtend), m_strPassword));
+    // The payment that goes with this extension, recorded when the device confirms it.
+    if (app.WriteFrame(BuildExtendFrame(FrameDate(m_dateExtend), m_strPassword))) {
+        m_strSentExtendFee = m_strExtendFee;
+    }
 }
 
 void CUserCardDlg::OnCardReply(const CardReply& reply) {
@@ -183,10 +178,13 @@ void CUserCardDlg::OnCardExtended() {
             m_list.SetItemText(row, 4, FromCodePage(card->m_strValidDate));
         }
         unrecorded = RecordExtensionFee(*card);
-    } else if (!m_strExtendFee.empty()) {
+    } else if (!m_strSentExtendFee.empty()) {
         unrecorded = QStringLiteral("卡号[%1]没有登记,缴费%2元未记录!")
-                         .arg(FromCodePage(m_strCardNo), FromCodePage(m_strExtendFee));
+                         .arg(FromCodePage(m_strCardNo), FromCodePage(m_strSentExtendFee));
     }
+    // One payment is recorded once: a second extension records money only when it is typed
+    // again.
+    m_strSentExtendFee.clear();
     UpdateData(false);
     Tell(this, "延期设定成功!");
     if (!unrecorded.isEmpty()) {
@@ -194,19 +192,24 @@ void CUserCardDlg::OnCardExtended() {
     }
 }
 
-// The extension's payment joins the amount paid of the card's record, so that the register
-// (and its exports) show what the holder has paid. Returns what to tell the operator when the
-// payment could not be added.
+// The payment that was checked and sent with the extension joins the amount paid of the
+// card's record, so that the register (and its exports) show what the holder has paid; "缴费"
+// is emptied once it is recorded, unless the operator has typed another amount since. Returns
+// what to tell the operator when the payment could not be added.
 QString CUserCardDlg::RecordExtensionFee(CCard& card) {
-    if (m_strExtendFee.empty()) {
+    const std::string& fee = m_strSentExtendFee;
+    if (fee.empty()) {
         return QString();
     }
-    const std::optional<std::string> total = AddAmounts(card.m_strPaid, m_strExtendFee, 10);
+    const std::optional<std::string> total = AddAmounts(card.m_strPaid, fee, 10);
     if (!total) {
         return QStringLiteral("缴费%1元未能记入缴费金额[%2]!")
-            .arg(FromCodePage(m_strExtendFee), FromCodePage(card.m_strPaid));
+            .arg(FromCodePage(fee), FromCodePage(card.m_strPaid));
     }
     card.m_strPaid = *total;
     m_strPaid = *total;
+    if (m_strExtendFee == fee) {
+        m_strExtendFee.clear();
+    }
     return QString();
 }

@@ -9,13 +9,16 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScopedValueRollback>
 #include <QScreen>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "app/ByteLimit.h"
 #include "app/CodePageText.h"
+#include "app/ComboChoice.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -114,8 +117,6 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
         place(1059, new QRadioButton(Utf8("发卡"), this), 102, 11, 32, 10));
     m_pExtendMode = static_cast<QRadioButton*>(
         place(1060, new QRadioButton(Utf8("延期退卡"), this), 194, 11, 48, 10));
-    connect(m_pIssueMode, &QRadioButton::clicked, this, &CUserCardDlg::OnRadioIssue);
-    connect(m_pExtendMode, &QRadioButton::clicked, this, &CUserCardDlg::OnRadioExtend);
     du.Place(new QGroupBox(this), 6, 22, 346, 45);
     button(105, "新增", 13, 30, 50, 14);
     button(106, "编辑/修改", 70, 30, 50, 14);
@@ -183,6 +184,7 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
     auto* to = picker(1071, 556, 13, 83, 15, nullptr);
     AddLabelFor(to, du, Utf8("至"), 522, 17, 10, 9);
     m_cbQueryStatus = combo(1067, 416, 31, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, true);
+    ChoiceFollowsText(m_cbQueryStatus);
     edit(1020, 556, 31, 88, 14, "姓名:");
     edit(1021, 416, 48, 88, 14, "卡号:");
     edit(1022, 556, 48, 88, 14, "门牌号:");
@@ -196,6 +198,14 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
     place(1053, &m_list, 397, 83, 204, 102);
     m_list.setAccessibleName(QStringLiteral("卡片列表"));
 
+    // Typing stops at the byte limits of the card number and the money fields.
+    for (const auto& [id, limit] :
+         {std::pair{1014, 6}, {1049, 10}, {1050, 10}, {1051, 10}, {1055, 10}}) {
+        SetByteLimit(static_cast<QLineEdit*>(Control(id)), limit);
+    }
+    // Enter runs no command here: Esc or the close box ends the window.
+    KeepEnterForTheDefault(this);
+
     ConnectCommands();
     OnInitDialog();
 }
@@ -205,6 +215,19 @@ void CUserCardDlg::ConnectCommands() {
         connect(static_cast<QAbstractButton*>(Control(id)), &QAbstractButton::clicked, this,
                 operation);
     };
+    // Radio buttons and check boxes run their operation on a change of state, however it came
+    // (a click, the space bar, a screen reader's toggle), once per change; not while the
+    // members are being shown in the controls.
+    const auto onToggle = [this](int id, void (CUserCardDlg::*operation)(), bool onlyWhenSet) {
+        connect(static_cast<QAbstractButton*>(Control(id)), &QAbstractButton::toggled, this,
+                [this, operation, onlyWhenSet](bool checked) {
+                    if (!m_bShowingMembers && (checked || !onlyWhenSet)) {
+                        (this->*operation)();
+                    }
+                });
+    };
+    onToggle(1059, &CUserCardDlg::OnRadioIssue, true);
+    onToggle(1060, &CUserCardDlg::OnRadioExtend, true);
     onClick(105, &CUserCardDlg::OnNew);
     onClick(106, &CUserCardDlg::OnEdit);
     onClick(107, &CUserCardDlg::OnDelete);
@@ -213,9 +236,9 @@ void CUserCardDlg::ConnectCommands() {
     onClick(109, &CUserCardDlg::OnCancelEdit);
     onClick(113, &CUserCardDlg::OnNewSameInfo);
     onClick(118, &CUserCardDlg::OnPassword);
-    onClick(1029, &CUserCardDlg::OnSelectAll);
+    onToggle(1029, &CUserCardDlg::OnSelectAll, false);
     for (int port = 1; port <= 16; ++port) {
-        onClick(kPortIds[port], &CUserCardDlg::OnPortCheck);
+        onToggle(kPortIds[port], &CUserCardDlg::OnPortCheck, false);
     }
     connect(&m_list, &CListCtrlCl::Clicked, this, &CUserCardDlg::OnListClick);
     onClick(110, &CUserCardDlg::OnIssueCard);
@@ -286,39 +309,40 @@ void CUserCardDlg::FillList() {
     // The cards in ascending card-number order (000001 ... 999999), then the cards under
     // other keys (000000, keys brought in by an import) in the register's order. The same
     // order as looking up every number in turn, without a million look-ups.
-    std::vector<std::pair<int, const CCard*>> numbered;
-    std::vector<const CCard*> others;
+    std::vector<std::pair<int, const CCardMap::CAssoc*>> numbered;
+    std::vector<const CCardMap::CAssoc*> others;
     numbered.reserve(theApp().m_mapCards.GetCount());
     for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
         const int n = SearchedCardNo(entry.key);
         if (n > 0) {
-            numbered.emplace_back(n, entry.value.get());
+            numbered.emplace_back(n, &entry);
         } else {
-            others.push_back(entry.value.get());
+            others.push_back(&entry);
         }
     }
     std::sort(numbered.begin(), numbered.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<CListRow> rows;
     rows.reserve(numbered.size() + others.size());
-    for (const auto& [n, card] : numbered) {
-        rows.push_back(CardRow(*card));
+    for (const auto& [n, entry] : numbered) {
+        rows.push_back(CardRow(entry->key, *entry->value));
     }
-    for (const CCard* card : others) {
-        rows.push_back(CardRow(*card));
+    for (const CCardMap::CAssoc* entry : others) {
+        rows.push_back(CardRow(entry->key, *entry->value));
     }
     m_list.AppendRows(std::move(rows));
 }
 
 void CUserCardDlg::FillCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 0);
+    m_list.SetItemKey(row, card.m_strCardNo);
 }
 
 void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 1);
 }
 
-CListRow CardRow(const CCard& card) {
+CListRow CardRow(const std::string& key, const CCard& card) {
     const std::string* const texts[9] = {
         &card.m_strCardNo, &card.m_strValidDate, &card.m_strRegDate,
         &card.m_strName,   &card.m_strPhone,     &card.m_strHouseNo,
@@ -329,6 +353,7 @@ CListRow CardRow(const CCard& card) {
         length += static_cast<qsizetype>(text->size());
     }
     CListRow row(length);
+    row.SetKey(key);
     row.AddCell(QString::number(card.m_nNumber));
     row.AddCell(EnumText(CardStatusText(card.m_nStatus), card.m_nStatus));
     AppendFromCodePage(row.Text(), card.m_strCardNo);
@@ -342,7 +367,7 @@ CListRow CardRow(const CCard& card) {
 }
 
 void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
-    const CListRow cells = CardRow(card);
+    const CListRow cells = CardRow(card.m_strCardNo, card);
     for (int c = firstColumn; c < 12; ++c) {
         m_list.SetItemText(row, c, cells.Cell(c).toString());
     }
@@ -363,10 +388,7 @@ bool CUserCardDlg::UpdateData(bool save) {
     const auto exchangeText = [&](int id, std::string& member, int limit) {
         QLineEdit* e = text(id);
         if (!save) {
-            if (limit > 0) {
-                e->setMaxLength(limit);
-            }
-            e->setText(FromCodePage(member));
+            ShowWholeText(e, FromCodePage(member));
             return true;
         }
         const std::string bytes = ToCodePage(e->text());
@@ -414,6 +436,7 @@ bool CUserCardDlg::UpdateData(bool save) {
         }
     };
 
+    const QScopedValueRollback showing(m_bShowingMembers, m_bShowingMembers || !save);
     if (save) {
         m_nMode = m_pExtendMode->isChecked() ? 1 : (m_pIssueMode->isChecked() ? 0 : -1);
     } else {

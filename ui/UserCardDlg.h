@@ -23,8 +23,8 @@ class QPushButton;
 class QRadioButton;
 class CCard;
 
-// The twelve cell texts of a card's list row.
-CListRow CardRow(const CCard& card);
+// The twelve cell texts of a card's list row, carrying the card's register key.
+CListRow CardRow(const std::string& key, const CCard& card);
 
 // The card list's colours, fonts, row height and header, applied before its columns.
 void ApplyCardListStyle(CListCtrlCl& list);
@@ -76,7 +76,8 @@ public:
     // stops at that field) or the members into the controls.
     bool UpdateData(bool save);
 
-    // Writes the twelve cells of a row; a rewrite leaves column 0 as it is.
+    // Writes the twelve cells of a row and gives it the card's number as its key (the card
+    // is in the register under that number); a rewrite leaves column 0 and the key as they are.
     void FillCardRow(int row, const CCard& card);
     void RewriteCardRow(int row, const CCard& card);
     void EnableRecordFields();
@@ -136,7 +137,8 @@ private:
     // joins the register; then updates the list.
     void StoreForm(CCard* existing);
     void ShowStoredCard(const CCard& card, bool isNew);
-    int RowOfCard(const std::string& cardNo) const;
+    // The first row that carries `key`, or -1.
+    int RowOfCard(const std::string& key) const;
     // The list rebuilt with every card, in the register's order.
     void ListAllCards();
     void OnCardRead(const uint8_t data[]);
@@ -146,6 +148,8 @@ private:
     // The date texts of the card last loaded: written back while its picker still shows a
     // date that the record did not hold as a real day.
     std::string m_strLoadedValidDate;
+    // The payment checked and sent with the last "延期", until its reply records it.
+    std::string m_strSentExtendFee;
     std::string m_strLoadedRegDate;
 
     void FillList();
@@ -154,6 +158,7 @@ private:
     void AddControl(int id, QWidget* widget);
 
     std::vector<std::pair<int, QWidget*>> m_controls;
+    bool m_bShowingMembers = false;  // members are being copied into the controls
     QRadioButton* m_pIssueMode = nullptr;
     QRadioButton* m_pExtendMode = nullptr;
     QGroupBox* m_pExtendGroup = nullptr;

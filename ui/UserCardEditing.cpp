@@ -165,11 +165,10 @@ void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
     }
 }
 
-int CUserCardDlg::RowOfCard(const std::string& cardNo) const {
-    const QString text = FromCodePage(cardNo);
+int CUserCardDlg::RowOfCard(const std::string& key) const {
     const int count = m_list.GetItemCount();
     for (int row = 0; row < count; ++row) {
-        if (m_list.GetItemText(row, 2) == text) {
+        if (m_list.GetItemKey(row) == key) {
             return row;
         }
     }
@@ -187,8 +186,11 @@ void CUserCardDlg::OnDelete() {
         return;
     }
     // The card number's serial number is not given out again while the program runs.
-    theApp().m_mapCards.RemoveKey(ToCodePage(m_list.GetItemText(row, 2)));
+    theApp().m_mapCards.RemoveKey(m_list.GetItemKey(row));
     m_list.DeleteItem(row);
+    // No row is marked afterwards, so that the next "删除" asks for a row again instead of
+    // taking the one that moved up.
+    m_list.SetSelectionMark(-1);
     UpdateData(false);
 }
 
@@ -203,7 +205,7 @@ void CUserCardDlg::OnListClick() {
 }
 
 void CUserCardDlg::LoadCardOfRow(int row) {
-    if (const CCard* card = theApp().m_mapCards.Lookup(ToCodePage(m_list.GetItemText(row, 2)))) {
+    if (const CCard* card = theApp().m_mapCards.Lookup(m_list.GetItemKey(row))) {
         LoadCard(*card);
     }
     UpdateData(false);

@@ -30,14 +30,15 @@ void CUserCardDlg::ListAllCards() {
     std::vector<CListRow> rows;
     rows.reserve(theApp().m_mapCards.GetCount());
     for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
-        rows.push_back(CardRow(*entry.value));
+        rows.push_back(CardRow(entry.key, *entry.value));
     }
     m_list.AppendRows(std::move(rows));
 }
 
 void CUserCardDlg::OnImport() {
     const QString chosen = FileDlg::Open(nullptr, QStringLiteral("选择一个kcd格式的文件"),
-                                         QStringLiteral("Files(*.kcd) (*.kcd);;All Files (*.*)"));
+                                         {{QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")},
+                                          {QStringLiteral("All Files"), QStringLiteral("*.*")}});
     if (chosen.isEmpty()) {
         return;
     }
@@ -71,7 +72,7 @@ void CUserCardDlg::OnExport() {
         return;
     }
     QString target = FileDlg::Save(nullptr, QStringLiteral("保存为一个kcd格式的文件"),
-                                   QStringLiteral("Files(*.kcd) (*.kcd)"));
+                                   {{QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")}});
     if (target.isEmpty()) {
         return;
     }

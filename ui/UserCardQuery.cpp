@@ -34,7 +34,7 @@ void CUserCardDlg::OnQuery() {
             Matches(m_strQueryPhone, card.m_strPhone) &&
             Matches(m_strQueryHouseNo, card.m_strHouseNo) && from <= card.m_strRegDate &&
             to >= card.m_strRegDate) {
-            rows.push_back(CardRow(card));
+            rows.push_back(CardRow(entry.key, card));
         }
     }
     m_list.AppendRows(std::move(rows));

@@ -40,8 +40,9 @@ void CUserCardDlg::OnExportExcel() {
                   QStringLiteral("没有安装Excel!\n请先安装Excel软件才能使用导出功能!"));
         return;
     }
-    const QString chosen = FileDlg::Save(nullptr, QStringLiteral("保存为一个xls格式的文件"),
-                                         QStringLiteral("Files(*.xls) (*.xls)"));
+    const QString chosen =
+        FileDlg::Save(nullptr, QStringLiteral("保存为一个xls格式的文件"),
+                      {{QStringLiteral("Files(*.xls)"), QStringLiteral("*.xls")}});
     if (chosen.isEmpty()) {
         return;
     }

@@ -1,0 +1,35 @@
+#include "CardDate.h"
+
+#include <ctime>
+
+const char* const kNotACardDate = "有效期须为2000-01-01至2099-12-31之间的日期!";
+
+bool IsCardDate(const QDateTime& date) {
+    return date.isValid() && date.date() >= QDate(2000, 1, 1) && date.date() <= QDate(2099, 12, 31);
+}
+
+CFrameDate FrameDate(const QDateTime& date) {
+    return CFrameDate{date.date().year(), date.date().month(), date.date().day()};
+}
+
+QDateTime ClockLocalTime(const uint8_t bytes[5]) {
+    for (int i = 0; i < 5; ++i) {
+        if ((bytes[i] >> 4) > 9 || (bytes[i] & 0x0F) > 9) {
+            return QDateTime();
+        }
+    }
+    const CFrameClock clock = DecodeClock(bytes);
+    std::tm local{};
+    local.tm_year = clock.date.year - 1900;
+    local.tm_mon = clock.date.month - 1;
+    local.tm_mday = clock.date.day;
+    local.tm_hour = clock.hour;
+    local.tm_min = clock.minute;
+    local.tm_sec = 0;
+    local.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&local);
+    if (seconds == static_cast<std::time_t>(-1)) {
+        return QDateTime();
+    }
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(seconds));
+}
