@@ -1,10 +1,10 @@
-#include "AboutDlg.h"
+#include "app/AboutDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "AppIcon.h"
-#include "DialogLayout.h"
+#include "app/AppIcon.h"
+#include "app/DialogLayout.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("关于 tessmark"), 235, 55);

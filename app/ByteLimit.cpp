@@ -1,10 +1,10 @@
-#include "ByteLimit.h"
+#include "app/ByteLimit.h"
 
 #include <QLineEdit>
 
 #include <algorithm>
 
-#include "CodePageText.h"
+#include "app/CodePageText.h"
 
 namespace {
 

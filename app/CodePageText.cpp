@@ -1,4 +1,4 @@
-#include "CodePageText.h"
+#include "app/CodePageText.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

@@ -1,4 +1,4 @@
-#include "ComboChoice.h"
+#include "app/ComboChoice.h"
 
 #include <QComboBox>
 #include <QLineEdit>

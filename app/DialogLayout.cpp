@@ -1,6 +1,6 @@
-#include "DialogLayout.h"
+#include "app/DialogLayout.h"
 
-#include "AppIcon.h"
+#include "app/AppIcon.h"
 
 #include <QDialog>
 #include <QFontMetrics>

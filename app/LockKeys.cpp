@@ -1,4 +1,4 @@
-#include "LockKeys.h"
+#include "app/LockKeys.h"
 
 #include <glob.h>
 

@@ -1,4 +1,4 @@
-#include "MainFrm.h"
+#include "app/MainFrm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -8,13 +8,11 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "AppIcon.h"
-#include "LockKeys.h"
-#include "OrvaneView.h"
-#include "PortSetDlg.h"
-#include "ToolbarIcons.h"
-#include "ui/ManageCardDlg.h"
-#include "ui/UserCardDlg.h"
+#include "app/AppIcon.h"
+#include "app/LockKeys.h"
+#include "app/OrvaneView.h"
+#include "app/PortSetDlg.h"
+#include "app/ToolbarIcons.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setObjectName("mainFrame");
@@ -106,15 +104,21 @@ void CMainFrame::OnCreate() {
     setCentralWidget(new COrvaneView(this));
 }
 
+void CMainFrame::SetCardWindows(std::function<void()> userCard, std::function<void()> manageCard) {
+    m_openUserCard = std::move(userCard);
+    m_openManageCard = std::move(manageCard);
+}
+
 void CMainFrame::OnUserCard() {
-    // Opened without a parent: the operator's main working window, maximised on its own.
-    CUserCardDlg window;
-    window.exec();
+    if (m_openUserCard) {
+        m_openUserCard();
+    }
 }
 
 void CMainFrame::OnManageCard() {
-    CManageCardDlg dialog(this);
-    dialog.exec();
+    if (m_openManageCard) {
+        m_openManageCard();
+    }
 }
 
 void CMainFrame::OnPortSet() {

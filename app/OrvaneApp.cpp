@@ -1,5 +1,5 @@
-#include "OrvaneApp.h"
-#include "WaitCursor.h"
+#include "app/OrvaneApp.h"
+#include "app/WaitCursor.h"
 
 #include <sys/stat.h>
 #include <cerrno>
@@ -10,12 +10,12 @@
 #include <QApplication>
 #include <QScreen>
 
-#include "AboutDlg.h"
-#include "AppIcon.h"
-#include "MainFrm.h"
-#include "MessageBox.h"
-#include "Settings.h"
-#include "app/PosixIo.h"
+#include "app/AboutDlg.h"
+#include "app/AppIcon.h"
+#include "app/MainFrm.h"
+#include "app/MessageBox.h"
+#include "base/PosixIo.h"
+#include "base/Settings.h"
 #include "register/RegisterFile.h"
 #include "serial/PortName.h"
 

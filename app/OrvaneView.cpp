@@ -1,4 +1,4 @@
-#include "OrvaneView.h"
+#include "app/OrvaneView.h"
 
 #include <QPainter>
 

@@ -1,13 +1,13 @@
-#include "PasswordDlg.h"
+#include "app/PasswordDlg.h"
 
 #include <QLineEdit>
 
-#include "ByteLimit.h"
-#include "CardWindow.h"
-#include "CodePageText.h"
-#include "DialogLayout.h"
-#include "MessageBox.h"
-#include "OrvaneApp.h"
+#include "app/ByteLimit.h"
+#include "app/CardWindow.h"
+#include "app/CodePageText.h"
+#include "app/DialogLayout.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
 
 namespace {
 

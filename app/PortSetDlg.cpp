@@ -1,11 +1,11 @@
-#include "PortSetDlg.h"
+#include "app/PortSetDlg.h"
 
 #include <QLineEdit>
 
-#include "DialogLayout.h"
-#include "MessageBox.h"
-#include "OrvaneApp.h"
-#include "Settings.h"
+#include "app/DialogLayout.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
+#include "base/Settings.h"
 
 CPortSetDlg::CPortSetDlg(QWidget* parent) : QDialog(parent), m_nCom(theApp().m_nComPort) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("端口设置"), 187, 100);

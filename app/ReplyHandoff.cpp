@@ -1,4 +1,4 @@
-#include "ReplyHandoff.h"
+#include "app/ReplyHandoff.h"
 
 #include <utility>
 

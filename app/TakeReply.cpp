@@ -1,10 +1,10 @@
-#include "TakeReply.h"
+#include "app/TakeReply.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "MessageBox.h"
-#include "OrvaneApp.h"
+#include "app/MessageBox.h"
+#include "app/OrvaneApp.h"
 
 bool TakeCardReply(QWidget* window, QMessageBox::Icon icon, const CardReply& reply,
                    uint8_t data[kReplyBufferSize], CReplyCheck& check) {

@@ -1,8 +1,9 @@
 #include <QApplication>
 
-#include "MainFrm.h"
-#include "OrvaneApp.h"
-#include "SignalClose.h"
+#include "app/MainFrm.h"
+#include "app/OrvaneApp.h"
+#include "app/SignalClose.h"
+#include "ui/CardWindows.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -11,6 +12,7 @@ int main(int argc, char* argv[]) {
     COrvaneApp app;
     int result = 0;
     if (app.InitInstance()) {
+        ConnectCardWindows(app);
         CloseOnTerminationSignals(app.MainFrame());
         result = QApplication::exec();
     }

@@ -1,11 +1,11 @@
-#include "SampleCards.h"
+#include "bench/SampleCards.h"
 
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 
 namespace {
 

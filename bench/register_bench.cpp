@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "SampleCards.h"
+#include "bench/SampleCards.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
 

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "SampleCards.h"
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "bench/SampleCards.h"
 #include "ui/UserCardDlg.h"
 
 int main(int argc, char* argv[]) {

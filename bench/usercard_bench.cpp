@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "SampleCards.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "bench/SampleCards.h"
 #include "register/Card.h"
 #include "ui/UserCardDlg.h"
 

@@ -1,4 +1,4 @@
-#include "Frame.h"
+#include "protocol/Frame.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Reply.h"
+#include "protocol/Reply.h"
 
 const char* const kHeaderErrorText = "接收数据格式帧头错误!";
 const char* const kTrailerErrorText = "接收数据格式帧尾错误!";

@@ -1,4 +1,4 @@
-#include "Amount.h"
+#include "register/Amount.h"
 
 #include <cstdint>
 

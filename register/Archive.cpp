@@ -1,12 +1,12 @@
-#include "Archive.h"
+#include "register/Archive.h"
 
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "app/CodePage.h"
-#include "app/PosixIo.h"
+#include "base/CodePage.h"
+#include "base/PosixIo.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "Card.h"
+#include "register/Card.h"
 
-#include "Archive.h"
+#include "register/Archive.h"
 
 const char* const g_cardTexts[kCardTextCount] = {
     "未发行", "已发行", "挂失", "免费卡", "月卡", "年卡", "临时卡", "男", "女",

@@ -1,4 +1,4 @@
-#include "CardFields.h"
+#include "register/CardFields.h"
 
 #include <cstdio>
 

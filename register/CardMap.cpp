@@ -1,4 +1,4 @@
-#include "CardMap.h"
+#include "register/CardMap.h"
 
 #include <utility>
 

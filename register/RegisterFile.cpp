@@ -1,4 +1,4 @@
-#include "RegisterFile.h"
+#include "register/RegisterFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "Archive.h"
-#include "app/PosixIo.h"
-#include "app/SafeFile.h"
+#include "base/PosixIo.h"
+#include "base/SafeFile.h"
+#include "register/Archive.h"
 
 namespace {
 

@@ -1,8 +1,11 @@
-#include "PortName.h"
+#include "serial/PortName.h"
 
 #include <sys/stat.h>
 
-#include "app/Settings.h"
+std::string ComDeviceName(int comPort) {
+    const std::string number = std::to_string(comPort);
+    return static_cast<unsigned>(comPort) < 10 ? "COM" + number : "\\\\.\\COM" + number;
+}
 
 std::string ResolveComDevice(const std::string& appDir, int comPort) {
     std::string entry = ComDeviceName(comPort);

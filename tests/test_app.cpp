@@ -21,7 +21,7 @@
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "app/OrvaneView.h"
-#include "app/PosixIo.h"
+#include "base/PosixIo.h"
 #include "protocol/Frame.h"
 #include "register/Archive.h"
 #include "register/RegisterFile.h"

@@ -18,8 +18,8 @@
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/PortSetDlg.h"
-#include "app/Settings.h"
 #include "app/ToolbarIcons.h"
+#include "base/Settings.h"
 
 namespace {
 

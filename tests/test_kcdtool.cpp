@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "TestUtil.h"
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 #include "register/Archive.h"
 #include "register/RegisterFile.h"
 

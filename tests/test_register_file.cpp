@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "TestUtil.h"
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 #include "register/Archive.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"

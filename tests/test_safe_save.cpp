@@ -10,8 +10,8 @@
 #include <cerrno>
 
 #include "TestUtil.h"
-#include "app/PosixIo.h"
-#include "app/SafeFile.h"
+#include "base/PosixIo.h"
+#include "base/SafeFile.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
 

@@ -6,8 +6,9 @@
 #include <climits>
 
 #include "TestUtil.h"
-#include "app/ProfileFile.h"
-#include "app/Settings.h"
+#include "base/ProfileFile.h"
+#include "base/Settings.h"
+#include "serial/PortName.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/SheetStatements.h"
+#include "sheet/SheetStatements.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/TextCheck.h"
+#include "base/TextCheck.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
+#include "ui/CardWindows.h"
 #include "ui/UserCardDlg.h"
 
 namespace {
@@ -748,6 +749,7 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
         operated = true;
         window->close();
     });
+    ConnectCardWindows(app);
     app.MainFrame()->Command(ID_USER_CARD)->trigger();
     EXPECT_TRUE(operated);
     EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);

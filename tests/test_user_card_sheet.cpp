@@ -15,10 +15,10 @@
 #include "TestUtil.h"
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
-#include "app/OdbcDrivers.h"
 #include "app/OrvaneApp.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
+#include "sheet/OdbcDrivers.h"
 #include "ui/UserCardDlg.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <type_traits>
 
-#include "app/CodePage.h"
+#include "base/CodePage.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
 

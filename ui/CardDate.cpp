@@ -1,4 +1,4 @@
-#include "CardDate.h"
+#include "ui/CardDate.h"
 
 #include <ctime>
 

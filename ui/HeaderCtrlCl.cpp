@@ -1,4 +1,4 @@
-#include "HeaderCtrlCl.h"
+#include "ui/HeaderCtrlCl.h"
 
 #include <QFontMetrics>
 #include <QPaintEvent>

@@ -1,4 +1,4 @@
-#include "ListCtrlCl.h"
+#include "ui/ListCtrlCl.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,4 +1,4 @@
-#include "ListRow.h"
+#include "ui/ListRow.h"
 
 void CListRow::EndCell() {
     if (m_nCells < kMaxCells) {

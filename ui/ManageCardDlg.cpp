@@ -1,4 +1,4 @@
-#include "ManageCardDlg.h"
+#include "ui/ManageCardDlg.h"
 
 #include <QButtonGroup>
 #include <QDateTimeEdit>

@@ -1,4 +1,4 @@
-#include "RecordDate.h"
+#include "ui/RecordDate.h"
 
 #include <cstdio>
 

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "UserCardDlg.h"
 #include "app/CodePageText.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -18,6 +17,7 @@
 #include "register/CardFields.h"
 #include "ui/CardDate.h"
 #include "ui/RecordDate.h"
+#include "ui/UserCardDlg.h"
 
 namespace {
 

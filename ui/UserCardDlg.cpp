@@ -1,4 +1,4 @@
-#include "UserCardDlg.h"
+#include "ui/UserCardDlg.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -6,7 +6,6 @@
 
 #include <memory>
 
-#include "UserCardDlg.h"
 #include "app/CodePageText.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -14,6 +13,7 @@
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "ui/RecordDate.h"
+#include "ui/UserCardDlg.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 
 #include <sys/stat.h>
 
-#include "UserCardDlg.h"
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
-#include "app/SafeFile.h"
+#include "base/SafeFile.h"
+#include "ui/UserCardDlg.h"
 
 namespace {
 

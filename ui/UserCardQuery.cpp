@@ -1,10 +1,10 @@
 // The query panel of the user-card window: the list narrowed to the matching cards, or all
 // cards again.
 
-#include "UserCardDlg.h"
 #include "app/OrvaneApp.h"
 #include "register/Card.h"
 #include "ui/RecordDate.h"
+#include "ui/UserCardDlg.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 
 #include <cerrno>
 
-#include "UserCardDlg.h"
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
-#include "app/OdbcDrivers.h"
-#include "app/PosixIo.h"
-#include "app/SheetStatements.h"
-#include "app/SheetTarget.h"
 #include "app/WaitCursor.h"
+#include "base/PosixIo.h"
+#include "sheet/OdbcDrivers.h"
+#include "sheet/SheetStatements.h"
+#include "sheet/SheetTarget.h"
+#include "ui/UserCardDlg.h"
 
 namespace {
 

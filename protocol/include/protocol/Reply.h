@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "Frame.h"
+#include "protocol/Frame.h"
 
 // What CheckReply makes of a received burst.
 enum class ReplyFormat { HeaderError, TrailerError, Valid };

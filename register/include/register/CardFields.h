@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "CardMap.h"
+#include "register/CardMap.h"
 
 // How the card window reads and writes some of a record's texts.
 

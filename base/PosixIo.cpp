@@ -1,4 +1,4 @@
-#include "PosixIo.h"
+#include "base/PosixIo.h"
 
 #include <unistd.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "TextCheck.h"
+#include "base/TextCheck.h"
 
 namespace {
 

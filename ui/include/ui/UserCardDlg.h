@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "ListCtrlCl.h"
 #include "app/CardWindow.h"
 #include "app/ReplyHandoff.h"
+#include "ui/ListCtrlCl.h"
 
 class QCheckBox;
 class QComboBox;

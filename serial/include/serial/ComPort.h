@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "AutoResetEvent.h"
 #include "protocol/Frame.h"
+#include "serial/AutoResetEvent.h"
 
 // The record that travels with every reply notification.
 struct CardReply {

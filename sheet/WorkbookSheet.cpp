@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "SheetStatements.h"
-#include "SheetTarget.h"
+#include "sheet/SheetStatements.h"
+#include "sheet/SheetTarget.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "Settings.h"
+#include "base/Settings.h"
 
 #include <unistd.h>
 
 #include <vector>
 
-#include "ProfileFile.h"
+#include "base/ProfileFile.h"
 
 namespace {
 
@@ -31,11 +31,6 @@ bool WritePassword(const std::string& settingsPath, const std::string& password,
 
 bool WriteComPort(const std::string& settingsPath, int comPort, std::string& error) {
     return WriteProfileString(settingsPath, kSection, kComKey, std::to_string(comPort), error);
-}
-
-std::string ComDeviceName(int comPort) {
-    const std::string number = std::to_string(comPort);
-    return static_cast<unsigned>(comPort) < 10 ? "COM" + number : "\\\\.\\COM" + number;
 }
 
 std::string ExecutableDir() {

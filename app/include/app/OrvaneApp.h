@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "ReplyHandoff.h"
-#include "TextCheck.h"
+#include "app/ReplyHandoff.h"
+#include "base/TextCheck.h"
 #include "protocol/Frame.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"

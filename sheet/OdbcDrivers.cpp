@@ -1,4 +1,4 @@
-#include "OdbcDrivers.h"
+#include "sheet/OdbcDrivers.h"
 
 #include <odbcinst.h>
 

@@ -1,4 +1,4 @@
-#include "SafeFile.h"
+#include "base/SafeFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "PosixIo.h"
+#include "base/PosixIo.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Card.h"
+#include "register/Card.h"
 
 // The register: card number -> owned CCard, in a fixed-size chained hash table whose
 // iteration order is part of the register file format:

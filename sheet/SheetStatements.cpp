@@ -1,4 +1,4 @@
-#include "SheetStatements.h"
+#include "sheet/SheetStatements.h"
 
 #include <algorithm>
 #include <cctype>

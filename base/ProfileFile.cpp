@@ -1,4 +1,4 @@
-#include "ProfileFile.h"
+#include "base/ProfileFile.h"
 
 #include <unistd.h>
 #include <cerrno>
@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "PosixIo.h"
-#include "SafeFile.h"
+#include "base/PosixIo.h"
+#include "base/SafeFile.h"
 
 namespace {
 

@@ -23,9 +23,5 @@ bool WritePassword(const std::string& settingsPath, const std::string& password,
 // Writes "com" into section "set", keeping the rest of the file.
 bool WriteComPort(const std::string& settingsPath, int comPort, std::string& error);
 
-// The device name of a port number: "COM%d" below 10 (compared as unsigned, so a negative
-// number takes the long form), "\\.\COM%d" otherwise.
-std::string ComDeviceName(int comPort);
-
 // The folder of the running executable, ending in '/'.
 std::string ExecutableDir();

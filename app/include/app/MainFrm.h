@@ -2,6 +2,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class QAction;
 class QLabel;
 class QToolBar;
@@ -21,6 +23,10 @@ class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
+
+    // What "用户卡" and "管理卡" open. The card windows are built on this library, so the
+    // program hands them in (ConnectCardWindows); until then the commands open nothing.
+    void SetCardWindows(std::function<void()> userCard, std::function<void()> manageCard);
 
     // The command of a menu or toolbar id, or nullptr.
     QAction* Command(int id) const;
@@ -43,4 +49,6 @@ private:
     QStatusBar* m_wndStatusBar = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_indicators[3] = {};
+    std::function<void()> m_openUserCard;
+    std::function<void()> m_openManageCard;
 };

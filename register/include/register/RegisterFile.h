@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "CardMap.h"
+#include "register/CardMap.h"
 
 class CArchive;
 

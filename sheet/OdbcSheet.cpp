@@ -4,7 +4,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "SheetTarget.h"
+#include "sheet/SheetTarget.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "HeaderCtrlCl.h"
-#include "ListRow.h"
+#include "ui/HeaderCtrlCl.h"
+#include "ui/ListRow.h"
 
 // The rows of cell texts behind the card list.
 class CListModel : public QAbstractTableModel {
