@@ -6,13 +6,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -174,16 +178,29 @@ std::string PseudoTerminal::Received() const {
     return all;
 }
 
+namespace {
+
+constexpr int kAnswerTimeoutMs = 5000;
+
+}  // namespace
+
 CardEmulator::CardEmulator(const std::string& exe, const std::string& link,
                            const std::string& logPath) {
-    int in[2];
+    // Control lines go through a socket: a send to an emulator that is gone fails instead of
+    // raising SIGPIPE in the test.
+    int control[2];
     int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0) {
+        return;
+    }
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(control[0]);
+        ::close(control[1]);
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, control[1], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
@@ -191,28 +208,85 @@ CardEmulator::CardEmulator(const std::string& exe, const std::string& link,
     std::string linkArg = link;
     char* argv[] = {program.data(), linkArg.data(), nullptr};
     pid_t pid = -1;
-    ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    m_pid = pid;
-    ::close(in[0]);
+    ::close(control[1]);
     ::close(out[1]);
-    m_control = in[1];
-    char ready[6] = {};
-    m_ready = ::read(out[0], ready, 5) == 5 && std::string(ready) == "ready";
-    ::close(out[0]);
+    if (rc != 0) {
+        ::close(control[0]);
+        ::close(out[0]);
+        return;
+    }
+    m_pid = pid;
+    m_control = control[0];
+    m_answers = out[0];
+    m_ready = ReadAnswer() == "ready";
 }
 
 CardEmulator::~CardEmulator() {
-    Control("quit");
-    ::close(m_control);
+    if (m_control >= 0) {
+        // Its "ok" is not awaited: the emulator may find the answer pipe closed, which it bears.
+        const std::string quit = "quit\n";
+        [[maybe_unused]] const ssize_t n =
+            ::send(m_control, quit.data(), quit.size(), MSG_NOSIGNAL);
+        ::close(m_control);
+    }
+    if (m_answers >= 0) {
+        ::close(m_answers);
+    }
+    if (m_pid <= 0) {
+        return;
+    }
     int status = 0;
+    for (int waited = 0; waited < kAnswerTimeoutMs; waited += 10) {
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            return;
+        }
+        ::usleep(10 * 1000);
+    }
+    ::kill(m_pid, SIGKILL);  // it did not end: do not hang the test on it
     ::waitpid(m_pid, &status, 0);
 }
 
-void CardEmulator::Control(const std::string& line) {
+std::string CardEmulator::ReadAnswer() {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kAnswerTimeoutMs);
+    while (m_answers >= 0) {
+        const size_t end = m_pending.find('\n');
+        if (end != std::string::npos) {
+            const std::string line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd fd{m_answers, POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&fd, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        char buffer[256];
+        const ssize_t n = ready > 0 ? ::read(m_answers, buffer, sizeof buffer) : 0;
+        if (n <= 0) {
+            // Silent or gone: later answers could no longer be told apart, so stop listening.
+            ::close(m_answers);
+            m_answers = -1;
+            break;
+        }
+        m_pending.append(buffer, static_cast<size_t>(n));
+    }
+    return std::string();
+}
+
+bool CardEmulator::Control(const std::string& line) {
+    m_lastAnswer.clear();
     const std::string text = line + "\n";
-    [[maybe_unused]] const ssize_t n = ::write(m_control, text.data(), text.size());
-    ::usleep(50 * 1000);  // let it take the line before the next frame
+    if (m_control < 0 || ::send(m_control, text.data(), text.size(), MSG_NOSIGNAL) !=
+                             static_cast<ssize_t>(text.size())) {
+        return false;
+    }
+    m_lastAnswer = ReadAnswer();
+    return m_lastAnswer == "ok";
 }
 
 int RunAsNobody(const std::function<int()>& body, const std::function<int()>& asRoot) {

@@ -63,7 +63,8 @@ public:
 };
 
 // The card-reader emulator as a child process, linked as `link`; its log (every frame it
-// receives, in hexadecimal) goes to `logPath`, or nowhere.
+// receives, in hexadecimal) goes to `logPath`, or nowhere. No call waits on it for more than a
+// few seconds, and the destructor ends it, killing it when it does not quit.
 class CardEmulator {
 public:
     CardEmulator(const std::string& exe, const std::string& link,
@@ -71,13 +72,24 @@ public:
     ~CardEmulator();
     CardEmulator(const CardEmulator&) = delete;
     CardEmulator& operator=(const CardEmulator&) = delete;
-    // Sends a control line and gives the emulator a moment to take it.
-    void Control(const std::string& line);
+    // Sends a control line and waits until the emulator has carried it out; true when it
+    // answered "ok", false when it refused the line or did not answer in time (after which
+    // every call returns false).
+    bool Control(const std::string& line);
+    // The emulator's answer to the last Control(): "ok", "error: ..." or, when none came,
+    // empty.
+    const std::string& lastAnswer() const { return m_lastAnswer; }
     bool ready() const { return m_ready; }
 
 private:
+    // The next line on the emulator's standard output, empty when none comes in time.
+    std::string ReadAnswer();
+
     int m_pid = -1;
     int m_control = -1;
+    int m_answers = -1;
+    std::string m_pending;  // read from the emulator, not yet a whole line
+    std::string m_lastAnswer;
     bool m_ready = false;
 };
 

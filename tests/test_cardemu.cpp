@@ -132,4 +132,29 @@ TEST_F(EmulatorTest, ControlLinesAndFaults) {
     EXPECT_EQ(m_replies.back(), FromHex("00 00 00 00 00 00 00 01 55"));
 }
 
+TEST_F(EmulatorTest, EveryControlLineIsAnswered) {
+    const struct {
+        const char* line;
+        const char* answer;
+    } cases[] = {
+        {"status", "ok"},
+        {"place blank", "ok"},
+        {"place user 000777 271231 0000000000000001", "ok"},
+        {"place user 77 271231 0000000000000001", "error: place user CARDNO YYMMDD RIGHTS16"},
+        {"fault silent", "ok"},
+        {"fault reply AA 03 A1 01 55", "ok"},
+        {"fault reply", "error: fault reply HEX..."},
+        {"fault reply AA zz", "error: fault reply HEX..."},
+        {"fault never", "error: unknown fault: never"},
+        {"juggle", "error: unknown control line: juggle"},
+        {"remove", "ok"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(emulator.Control(c.line), std::string(c.answer) == "ok") << c.line;
+        EXPECT_EQ(emulator.lastAnswer(), c.answer) << c.line;
+    }
+    // Refused lines changed nothing: the next reply is the one set by the last good "fault".
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), FromHex("AA 03 A1 01 55"));
+}
+
 }  // namespace

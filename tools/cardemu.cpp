@@ -11,10 +11,21 @@
 // extending a card that is not a user card. Reading a user card that is not there answers
 // with the time-out reply.
 //
-// Control lines on standard input:
-//   place blank | place user CARDNO YYMMDD RIGHTS16 | remove | status
+// Control lines on standard input, one at a time:
+//   place blank | place user CARDNO YYMMDD RIGHTS16 | remove | status | quit
 //   fault silent | fault fail | fault split | fault garbage | fault long   (for the next reply)
 //   fault reply HEX...   (the next reply is exactly these bytes, for instance AA 03 A1 02 55)
+// CARDNO and YYMMDD are 6 decimal digits, RIGHTS16 is 16 characters '0' or '1' (door 16
+// first); "fault reply" takes one or more bytes of two hexadecimal digits each.
+//
+// Standard output carries "ready" once the link is in place, then one line for every control
+// line, written once the line has been carried out (a frame that arrives afterwards sees its
+// effect):
+//   ok                 the line was taken ("quit" too, just before the emulator ends)
+//   error: REASON      the line was refused and changed nothing
+// A blank line is taken and does nothing. The card state after each taken line, refused lines
+// and received frames are logged on standard error. Nobody has to read standard output: when
+// it is closed or full, the answers are dropped and the emulator carries on.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,7 +34,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -212,59 +225,127 @@ bool ParseHexDigits(const std::string& text, size_t digits, uint8_t* out) {
     return true;
 }
 
-void Control(Emulator& emu, const std::string& line) {
-    std::istringstream words(line);
-    std::string verb, what;
-    words >> verb >> what;
-    if (verb == "place" && what == "blank") {
+// One byte written as exactly two hexadecimal digits.
+bool ParseHexByte(const std::string& text, uint8_t& out) {
+    if (text.size() != 2 || !std::isxdigit(static_cast<unsigned char>(text[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(text[1]))) {
+        return false;
+    }
+    out = static_cast<uint8_t>(std::stoul(text, nullptr, 16));
+    return true;
+}
+
+// Carries out one control line. Returns why it is refused, or an empty text when it is
+// taken; a refused line changes nothing.
+std::string Control(Emulator& emu, const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) {
+        words.push_back(word);
+    }
+    const std::string verb = words.empty() ? std::string() : words[0];
+    const std::string what = words.size() > 1 ? words[1] : std::string();
+    if (verb.empty()) {
+        // A blank line: nothing to do.
+    } else if (verb == "status" || verb == "remove") {
+        if (words.size() != 1) {
+            return verb + " takes no argument";
+        }
+        if (verb == "remove") {
+            emu.kind = CardKind::None;
+        }
+    } else if (verb == "place" && what == "blank" && words.size() == 2) {
         const std::string password = emu.password;
         emu = Emulator();
         emu.password = password;
-    } else if (verb == "place" && what == "user") {
-        std::string no, date, rights;
-        words >> no >> date >> rights;
+    } else if (verb == "place" && what == "user" && words.size() == 5) {
+        const std::string& rights = words[4];
         Emulator card;
         card.password = emu.password;
         card.kind = CardKind::User;
-        if (!ParseHexDigits(no, 6, card.cardNo) || !ParseHexDigits(date, 6, card.valid) ||
-            rights.size() != 16) {
-            std::cerr << "cardemu: place user CARDNO YYMMDD RIGHTS16\n";
-            return;
+        if (!ParseHexDigits(words[2], 6, card.cardNo) ||
+            !ParseHexDigits(words[3], 6, card.valid) || rights.size() != 16 ||
+            rights.find_first_not_of("01") != std::string::npos) {
+            return "place user CARDNO YYMMDD RIGHTS16 (6 digits, 6 digits, 16 of 0 and 1)";
         }
         PackRights(rights, card.rights);
         emu = card;
-    } else if (verb == "remove") {
-        emu.kind = CardKind::None;
+    } else if (verb == "place") {
+        return "place blank | place user CARDNO YYMMDD RIGHTS16";
+    } else if (verb == "fault" && what == "reply") {
+        Bytes reply;
+        for (size_t i = 2; i < words.size(); ++i) {
+            uint8_t byte = 0;
+            if (!ParseHexByte(words[i], byte)) {
+                return "fault reply HEX... (bytes of two hexadecimal digits): " + words[i];
+            }
+            reply.push_back(byte);
+        }
+        if (reply.empty()) {
+            return "fault reply HEX... (at least one byte)";
+        }
+        emu.faultReply = reply;
+        emu.fault = Fault::Reply;
     } else if (verb == "fault") {
         const std::pair<const char*, Fault> faults[] = {{"silent", Fault::Silent},
                                                         {"fail", Fault::Fail},
                                                         {"split", Fault::Split},
                                                         {"garbage", Fault::Garbage},
                                                         {"long", Fault::Long}};
+        Fault chosen = Fault::None;
         for (const auto& [name, fault] : faults) {
             if (what == name) {
-                emu.fault = fault;
+                chosen = fault;
             }
         }
-        if (what == "reply") {
-            emu.faultReply.clear();
-            unsigned byte = 0;
-            while (words >> std::hex >> byte) {
-                emu.faultReply.push_back(static_cast<uint8_t>(byte));
-            }
-            emu.fault = Fault::Reply;
+        if (chosen == Fault::None || words.size() != 2) {
+            return "fault silent|fail|split|garbage|long | fault reply HEX...";
         }
-    } else if (verb != "status" && !verb.empty()) {
-        std::cerr << "cardemu: unknown control line: " << line << "\n";
-        return;
+        emu.fault = chosen;
+    } else {
+        return "unknown control line";
     }
     const char* kinds[] = {"none", "blank", "user", "management"};
     std::cerr << "cardemu: card " << kinds[static_cast<int>(emu.kind)] << "\n";
+    return std::string();
+}
+
+// Writes one line on standard output at once, for whoever drives the emulator. Nobody may be
+// reading: a pipe that is full drops the line instead of blocking the device, and one whose
+// reader is gone only fails the write (SIGPIPE is ignored), after which nothing more is sent.
+void Say(const std::string& line) {
+    static bool gone = false;
+    if (gone) {
+        return;
+    }
+    pollfd out{1, POLLOUT, 0};
+    if (::poll(&out, 1, 0) != 1 || (out.revents & POLLOUT) == 0) {
+        if (out.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            gone = true;
+        }
+        return;
+    }
+    const std::string text = line + "\n";
+    if (::write(1, text.data(), text.size()) < 0 && errno != EAGAIN && errno != EINTR) {
+        gone = true;
+    }
+}
+
+// Standard input, output and error closed by the caller are opened on /dev/null, so that the
+// pseudo-terminal never takes one of their numbers and receives the control answers.
+void KeepStandardFiles() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", O_RDWR) != fd) {
+            std::_Exit(1);
+        }
+    }
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    KeepStandardFiles();
+    ::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         std::cerr << "usage: cardemu LINK [--password 10DIGITS]\n";
         return 2;
@@ -291,9 +372,8 @@ int main(int argc, char* argv[]) {
         std::perror("cardemu: link");
         return 1;
     }
-    ::signal(SIGPIPE, SIG_IGN);
     std::cerr << "cardemu: " << link << " -> " << slave << "\n";
-    std::cout << "ready" << std::endl;
+    Say("ready");
 
     Bytes input;
     std::string controlLine;
@@ -309,10 +389,18 @@ int main(int argc, char* argv[]) {
             if (n <= 0) {
                 stdinOpen = false;
             } else if (c == '\n') {
+                if (!controlLine.empty() && controlLine.back() == '\r') {
+                    controlLine.pop_back();
+                }
                 if (controlLine == "quit") {
+                    Say("ok");
                     break;
                 }
-                Control(emu, controlLine);
+                const std::string refusal = Control(emu, controlLine);
+                if (!refusal.empty()) {
+                    std::cerr << "cardemu: refused control line: " << controlLine << "\n";
+                }
+                Say(refusal.empty() ? "ok" : "error: " + refusal);
                 controlLine.clear();
             } else {
                 controlLine += c;
