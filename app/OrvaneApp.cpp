@@ -81,7 +81,6 @@ bool COrvaneApp::InitInstance() {
     m_pMainWnd->repaint();
 
     m_nMaxNumber = 0;
-    m_pCardWnd = nullptr;
     m_hReplyWnd = nullptr;
     m_mapCards.InitHashTable(CCardMap::kRegisterHashSize);
 

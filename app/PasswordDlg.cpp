@@ -3,11 +3,10 @@
 #include <QLineEdit>
 
 #include "app/ByteLimit.h"
-#include "app/CardWindow.h"
 #include "app/CodePageText.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
+#include "base/TextCheck.h"
 
 namespace {
 
@@ -15,7 +14,7 @@ constexpr int kMaxBytes = 10;
 
 }  // namespace
 
-CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
+CPasswordDlg::CPasswordDlg(const std::string& current, QWidget* parent) : QDialog(parent) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("密码"), 187, 100);
     m_pEdit = new QLineEdit(this);
     m_pEdit->setObjectName("edit1065");
@@ -23,17 +22,8 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent) {
     du.Place(m_pEdit, 65, 34, 88, 14);
     AddLabelFor(m_pEdit, du, QStringLiteral("密码:"), 6, 36, 59, 9);
     AddOkCancel(this, du);
-    OnInitDialog();
-}
-
-void CPasswordDlg::OnInitDialog() {
-    m_strPassword = theApp().m_strSysPassword;
+    m_strPassword = current;
     UpdateData(false);
-}
-
-int CPasswordDlg::exec() {
-    OnInitDialog();
-    return QDialog::exec();
 }
 
 void CPasswordDlg::UpdateData(bool save) {
@@ -48,14 +38,9 @@ void CPasswordDlg::UpdateData(bool save) {
 
 void CPasswordDlg::accept() {
     UpdateData(true);
-    if (!theApp().IsDigits(m_strPassword, 10)) {
+    if (!IsDigits(m_strPassword, 10)) {
         Msg::Show(this, QStringLiteral("输入10个数字!"), QMessageBox::NoIcon);
         return;
     }
-    if (auto* window = dynamic_cast<CCardWindow*>(theApp().m_pCardWnd.data())) {
-        window->m_strPassword = m_strPassword;
-    }
-    theApp().m_strSysPassword = m_strPassword;
-    UpdateData(false);
     QDialog::accept();
 }

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +22,8 @@
 #include "protocol/Frame.h"
 #include "protocol/Reply.h"
 #include "serial/ComPort.h"
+
+extern char** environ;
 
 namespace {
 
@@ -103,24 +108,24 @@ TEST_F(EmulatorTest, ManagementCardHoldsTheLastSetting) {
 }
 
 TEST_F(EmulatorTest, ControlLinesAndFaults) {
-    emulator.Control("remove");
+    ASSERT_TRUE(emulator.Control("remove"));
     EXPECT_EQ(Exchange(BuildSetTimeFrame({{2026, 3, 9}, 14, 5}, kPassword)), Fail(CMD_SET_TIME));
-    emulator.Control("place user 000777 271231 0000000000000001");
+    ASSERT_TRUE(emulator.Control("place user 000777 271231 0000000000000001"));
     EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)),
               FromHex("AA 10 A2 00 07 77 27 12 31 00 00 00 00 00 00 00 01 55"));
 
-    emulator.Control("fault fail");
+    ASSERT_TRUE(emulator.Control("fault fail"));
     EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), Fail(CMD_READ_CARD));
-    emulator.Control("fault silent");
+    ASSERT_TRUE(emulator.Control("fault silent"));
     EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword), 300ms), "");
-    emulator.Control("fault garbage");
+    ASSERT_TRUE(emulator.Control("fault garbage"));
     const std::string garbage = Exchange(BuildReadCardFrame(kPassword));
     uint8_t buffer[kReplyBufferSize] = {};
     std::memcpy(buffer, garbage.data(), garbage.size());
     EXPECT_NE(CheckReply(buffer, static_cast<uint32_t>(garbage.size())).format, ReplyFormat::Valid);
-    emulator.Control("fault long");
+    ASSERT_TRUE(emulator.Control("fault long"));
     EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)).size(), 100u);  // 150 sent, 100 kept
-    emulator.Control("fault split");
+    ASSERT_TRUE(emulator.Control("fault split"));
     const size_t before = Replies();
     const std::string first = Exchange(BuildReadCardFrame(kPassword));
     EXPECT_EQ(first, FromHex("AA 10 A2 00 07 77 27 12 31"));
@@ -132,29 +137,161 @@ TEST_F(EmulatorTest, ControlLinesAndFaults) {
     EXPECT_EQ(m_replies.back(), FromHex("00 00 00 00 00 00 00 01 55"));
 }
 
-TEST_F(EmulatorTest, EveryControlLineIsAnswered) {
+TEST_F(EmulatorTest, ControlLinesAreAnsweredAndRefusedOnesChangeNothing) {
+    ASSERT_TRUE(emulator.Control("place user 000777 271231 0000000000000001"));
+    EXPECT_EQ(emulator.lastAnswer(), "ok");
     const struct {
         const char* line;
-        const char* answer;
+        bool taken;
     } cases[] = {
-        {"status", "ok"},
-        {"place blank", "ok"},
-        {"place user 000777 271231 0000000000000001", "ok"},
-        {"place user 77 271231 0000000000000001", "error: place user CARDNO YYMMDD RIGHTS16"},
-        {"fault silent", "ok"},
-        {"fault reply AA 03 A1 01 55", "ok"},
-        {"fault reply", "error: fault reply HEX..."},
-        {"fault reply AA zz", "error: fault reply HEX..."},
-        {"fault never", "error: unknown fault: never"},
-        {"juggle", "error: unknown control line: juggle"},
-        {"remove", "ok"},
+        {"status", true},
+        {"", true},
+        {"   ", true},
+        {"juggle", false},
+        {"quit now", false},
+        {"status please", false},
+        {"remove now", false},
+        {"place", false},
+        {"place card", false},
+        {"place blank please", false},
+        {"place user", false},
+        {"place user 00777 271231 0000000000000001", false},     // 5 digits
+        {"place user 0007A7 271231 0000000000000001", false},    // not a digit
+        {"place user 000778 2712 0000000000000001", false},      // short date
+        {"place user 000778 271231 000000000000001", false},     // 15 doors
+        {"place user 000778 271231 00000000000000011", false},   // 17 doors
+        {"place user 000778 271231 0000000000000002", false},    // not 0 or 1
+        {"place user 000778 271231 0000000000000001 x", false},  // one word more
+        {"fault", false},
+        {"fault never", false},
+        {"fault fail now", false},
+        {"fault reply", false},
+        {"fault reply AA zz 55", false},
+        {"fault reply AA 123 55", false},
+        {"fault reply AA 0x3 55", false},
+        {"fault reply AA 3 55", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(emulator.Control(c.line), std::string(c.answer) == "ok") << c.line;
-        EXPECT_EQ(emulator.lastAnswer(), c.answer) << c.line;
+        EXPECT_EQ(emulator.Control(c.line), c.taken) << '"' << c.line << '"';
+        if (c.taken) {
+            EXPECT_EQ(emulator.lastAnswer(), "ok") << c.line;
+        } else {
+            EXPECT_EQ(emulator.lastAnswer().rfind("error: ", 0), 0u)
+                << c.line << " -> " << emulator.lastAnswer();
+            EXPECT_GT(emulator.lastAnswer().size(), std::strlen("error: ")) << c.line;
+        }
     }
-    // Refused lines changed nothing: the next reply is the one set by the last good "fault".
+    // Still the card placed first, and no fault armed.
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)),
+              FromHex("AA 10 A2 00 07 77 27 12 31 00 00 00 00 00 00 00 01 55"));
+
+    ASSERT_TRUE(emulator.Control("fault reply aa 03 A1 01 55"));
     EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), FromHex("AA 03 A1 01 55"));
+    ASSERT_TRUE(emulator.Control("remove"));
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), Fail(CMD_READ_CARD));
+    // "quit" is answered too, and the emulator ends.
+    EXPECT_TRUE(emulator.Control("quit"));
+    EXPECT_FALSE(emulator.Control("status"));
+    EXPECT_EQ(emulator.lastAnswer(), "");
+}
+
+// An emulator whose standard output nobody reads goes on taking control lines and frames.
+TEST(EmulatorOutput, NobodyReadingTheAnswersBlocksNothing) {
+    enum class Output { ReaderGone, NeverRead, Closed };
+    const struct {
+        const char* name;
+        Output output;
+    } cases[] = {
+        {"the reader has closed the pipe", Output::ReaderGone},
+        {"a small pipe that nobody reads", Output::NeverRead},
+        {"standard output closed", Output::Closed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        int control[2];
+        int out[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control), 0);
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        ASSERT_GE(::fcntl(out[0], F_SETPIPE_SZ, 4096), 4096);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, control[1], 0);
+        if (c.output == Output::Closed) {
+            posix_spawn_file_actions_addclose(&actions, 1);
+        } else {
+            posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        }
+        const std::string log = dir / "cardemu.log";
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::string program = CARDEMU;
+        std::string link = dir / "COM1";
+        char* argv[] = {program.data(), link.data(), nullptr};
+        pid_t pid = -1;
+        ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(control[1]);
+        ::close(out[1]);
+        if (c.output != Output::NeverRead) {
+            ::close(out[0]);
+        }
+
+        // Far more answers than the pipe holds, then a card to find.
+        std::string lines;
+        for (int i = 0; i < 3000; ++i) {
+            lines += "status\n";
+        }
+        lines += "place user 000777 271231 0000000000000001\n";
+        EXPECT_EQ(::send(control[0], lines.data(), lines.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(lines.size()));
+        bool placed = false;
+        for (int i = 0; i < 1000 && !placed; ++i) {
+            placed = ReadFile(log).find("cardemu: card user") != std::string::npos;
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(placed);
+
+        // The device answers, with nothing of the control answers among its bytes.
+        const std::string expected =
+            FromHex("AA 10 A2 00 07 77 27 12 31 00 00 00 00 00 00 00 01 55");
+        const int device = ::open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(device, 0);
+        termios raw{};
+        ::tcgetattr(device, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(device, TCSANOW, &raw);
+        const Frame frame = BuildReadCardFrame(kPassword);
+        EXPECT_EQ(::write(device, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+        std::string reply;
+        for (int i = 0; i < 500 && reply.size() < expected.size(); ++i) {
+            pollfd fd{device, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&fd, 1, 10) > 0) {
+                const ssize_t n = ::read(device, buffer, sizeof buffer);
+                reply.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+            }
+        }
+        EXPECT_TRUE(SameBytes(reply, expected));
+        ::close(device);
+
+        [[maybe_unused]] const ssize_t sent = ::send(control[0], "quit\n", 5, MSG_NOSIGNAL);
+        ::close(control[0]);
+        int status = 0;
+        bool ended = false;
+        for (int i = 0; i < 500 && !ended; ++i) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        if (c.output == Output::NeverRead) {
+            ::close(out[0]);
+        }
+    }
 }
 
 }  // namespace

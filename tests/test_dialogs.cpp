@@ -13,7 +13,6 @@
 #include "TestUtil.h"
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
-#include "app/CardWindow.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
@@ -94,8 +93,6 @@ TEST_F(DialogTest, PortThatCannotBeWrittenIsReportedAndTheDialogStays) {
     EXPECT_TRUE(dialog.isVisible());
 }
 
-class FakeCardWindow : public QWidget, public CCardWindow {};
-
 TEST_F(DialogTest, PasswordRules) {
     struct Case {
         QString typed;
@@ -107,12 +104,8 @@ TEST_F(DialogTest, PasswordRules) {
         {QStringLiteral("1234567张"), false},  {QStringLiteral(""), false},
     };
     for (const Case& c : cases) {
-        app.m_strSysPassword = "5820463917";
-        FakeCardWindow window;
-        window.m_strPassword = "1111111111";
-        app.m_pCardWnd = &window;
         boxes.clear();
-        CPasswordDlg dialog;
+        CPasswordDlg dialog("5820463917");
         dialog.show();
         auto* edit = dialog.findChild<QLineEdit*>("edit1065");
         EXPECT_EQ(edit->text(), QStringLiteral("5820463917"));
@@ -122,42 +115,37 @@ TEST_F(DialogTest, PasswordRules) {
         if (c.accepted) {
             EXPECT_TRUE(boxes.shown().empty()) << typed;
             EXPECT_FALSE(dialog.isVisible());
-            EXPECT_EQ(app.m_strSysPassword, typed);
-            EXPECT_EQ(window.m_strPassword, typed);
+            EXPECT_EQ(dialog.result(), QDialog::Accepted);
+            EXPECT_EQ(dialog.m_strPassword, typed);
         } else {
             ASSERT_EQ(boxes.shown().size(), 1u) << typed;
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("输入10个数字!"));
             EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::NoIcon);
             EXPECT_TRUE(dialog.isVisible()) << typed;
             EXPECT_EQ(edit->text(), c.typed);
-            EXPECT_EQ(app.m_strSysPassword, "5820463917");
-            EXPECT_EQ(window.m_strPassword, "1111111111");
         }
     }
 }
 
 TEST_F(DialogTest, PasswordDialogOpensWithTheCurrentPasswordAndCancelChangesNothing) {
-    app.m_strSysPassword = "0123456789";
-    CPasswordDlg dialog;
-    dialog.m_strPassword = "9999999999";  // replaced when the dialog opens
+    CPasswordDlg dialog("0123456789");
     dialog.show();
     EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->text(), QStringLiteral("0123456789"));
     Screenshot(&dialog, "password");
     TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("5555555555"));
     QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
-    EXPECT_EQ(app.m_strSysPassword, "0123456789");
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
 TEST_F(DialogTest, PasswordTypingStopsAtTenBytesAndALongerOneIsRefusedWhole) {
-    app.m_strSysPassword = "012345678901";  // a hand-edited set.ini
-    CPasswordDlg dialog;
+    CPasswordDlg dialog("012345678901");  // from a hand-edited set.ini
     dialog.show();
     auto* edit = dialog.findChild<QLineEdit*>("edit1065");
     EXPECT_EQ(edit->text(), QStringLiteral("012345678901"));
     QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("输入10个数字!"));
-    EXPECT_EQ(app.m_strSysPassword, "012345678901");
+    EXPECT_TRUE(dialog.isVisible());
     TypeInto(edit, QStringLiteral("12345678901"));
     EXPECT_EQ(edit->text(), QStringLiteral("1234567890"));
     TypeInto(edit, QStringLiteral("一二三四五六"));
@@ -168,7 +156,7 @@ TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
     const QImage icon = AppIconPixmap(32).toImage();
     const auto shows = [&](const QIcon& shown) { return shown.pixmap(32).toImage() == icon; };
     CAboutDlg about;
-    CPasswordDlg password;
+    CPasswordDlg password("0123456789");
     CPortSetDlg port;
     for (QWidget* window : std::initializer_list<QWidget*>{&about, &password, &port}) {
         EXPECT_TRUE(shows(window->windowIcon())) << window->windowTitle().toStdString();
@@ -180,12 +168,12 @@ TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
 }
 
 TEST_F(DialogTest, EnterIsTheSmallDialogsOk) {
-    CPasswordDlg dialog;
+    CPasswordDlg dialog("5820463917");
     dialog.show();
     TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("0123456789"));
     PressEnter(dialog.findChild<QLineEdit*>("edit1065"));
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(app.m_strSysPassword, "0123456789");
+    EXPECT_EQ(dialog.m_strPassword, "0123456789");
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
         EXPECT_EQ(button->isDefault(), button->text() == QStringLiteral("确认"));
         EXPECT_FALSE(button->autoDefault());

@@ -72,7 +72,6 @@ TEST_F(UserCardWindowTest, OpeningStateAndModes) {
     auto window = std::make_unique<CUserCardDlg>();
     window->show();
     EXPECT_EQ(app.m_hReplyWnd.data(), window.get());
-    EXPECT_EQ(app.m_pCardWnd.data(), window.get());
     EXPECT_EQ(window->m_nMode, 0);
     EXPECT_TRUE(static_cast<QRadioButton*>(window->Control(1059))->isChecked());
     const auto enabled = [&](int id) { return window->Control(id)->isEnabled(); };

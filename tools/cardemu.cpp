@@ -189,7 +189,9 @@ void Respond(Emulator& emu, int fd, Bytes answer) {
         case Fault::Split: {
             const size_t half = answer.size() / 2;
             Send(fd, Bytes(answer.begin(), answer.begin() + static_cast<long>(half)));
-            ::usleep(50 * 1000);  // an empty queue between the two pieces
+            // An empty queue between the two pieces, long enough for a busy machine to read
+            // the first on its own.
+            ::usleep(200 * 1000);
             Send(fd, Bytes(answer.begin() + static_cast<long>(half), answer.end()));
             return;
         }
@@ -263,9 +265,8 @@ std::string Control(Emulator& emu, const std::string& line) {
         Emulator card;
         card.password = emu.password;
         card.kind = CardKind::User;
-        if (!ParseHexDigits(words[2], 6, card.cardNo) ||
-            !ParseHexDigits(words[3], 6, card.valid) || rights.size() != 16 ||
-            rights.find_first_not_of("01") != std::string::npos) {
+        if (!ParseHexDigits(words[2], 6, card.cardNo) || !ParseHexDigits(words[3], 6, card.valid) ||
+            rights.size() != 16 || rights.find_first_not_of("01") != std::string::npos) {
             return "place user CARDNO YYMMDD RIGHTS16 (6 digits, 6 digits, 16 of 0 and 1)";
         }
         PackRights(rights, card.rights);

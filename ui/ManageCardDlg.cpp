@@ -93,7 +93,6 @@ void CManageCardDlg::OnInitDialog() {
     m_timeClock = WholeSeconds(QDateTime::currentDateTime());
     m_nCommand = kSetTime;
     theApp().m_hReplyWnd = this;
-    theApp().m_pCardWnd = this;
     EnableFor(kSetTime);
     UpdateData(false);
 }
@@ -128,10 +127,11 @@ void CManageCardDlg::OnCommandChosen(int command) {
 }
 
 void CManageCardDlg::OnPasswordButton() {
-    CPasswordDlg dialog(this);
-    dialog.m_strPassword = m_strPassword;
-    dialog.m_nTarget = 1;
-    dialog.exec();
+    CPasswordDlg dialog(theApp().m_strSysPassword, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_strPassword = dialog.m_strPassword;
+        theApp().m_strSysPassword = dialog.m_strPassword;
+    }
 }
 
 void CManageCardDlg::OnMakeCard() {

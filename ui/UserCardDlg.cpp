@@ -286,7 +286,6 @@ void CUserCardDlg::OnInitDialog() {
     UpdateData(false);
     m_nMode = 0;
     theApp().m_hReplyWnd = this;
-    theApp().m_pCardWnd = this;
     m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
     // One reading of the clock for all four: a query range taken a second apart could
     // start after it ends and list nothing.

@@ -273,10 +273,11 @@ void CUserCardDlg::OnNewSameInfo() {
 }
 
 void CUserCardDlg::OnPassword() {
-    CPasswordDlg dialog(this);
-    dialog.m_strPassword = m_strPassword;
-    dialog.m_nTarget = 0;
-    dialog.exec();
+    CPasswordDlg dialog(theApp().m_strSysPassword, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_strPassword = dialog.m_strPassword;
+        theApp().m_strSysPassword = dialog.m_strPassword;
+    }
 }
 
 void CUserCardDlg::OnSelectAll() {

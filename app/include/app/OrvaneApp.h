@@ -63,7 +63,6 @@ public:
     QPointer<QWidget> m_hReplyWnd;
     CCardMap m_mapCards;
     uint32_t m_nMaxNumber = 0;
-    QPointer<QWidget> m_pCardWnd;
 
 private:
     bool KeepDamagedRegister();

@@ -6,23 +6,21 @@
 
 class QLineEdit;
 
-// "密码": the ten-digit system password, handed to the card window that opened the dialog
-// and made the application's current password.
+// "密码": asks for the ten-digit system password. It opens showing `current` (the
+// application's current password); once accepted, m_strPassword holds the new one for the
+// caller, which takes it as its working password and as the application's.
 class CPasswordDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CPasswordDlg(QWidget* parent = nullptr);
+    explicit CPasswordDlg(const std::string& current, QWidget* parent = nullptr);
 
-    int m_nTarget = 0;  // 0: the user-card window, 1: the management-card dialog
     std::string m_strPassword;
 
     void UpdateData(bool save);
-    int exec() override;  // opens with the application's current password
 
 protected:
-    void accept() override;  // "确认"
+    void accept() override;  // "确认": only ten digits close the dialog
 
 private:
-    void OnInitDialog();
     QLineEdit* m_pEdit;
 };

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/CardWindow.h"
 #include "app/ReplyHandoff.h"
 
 class QButtonGroup;
@@ -17,11 +16,12 @@ class QRadioButton;
 
 // " 管理卡": makes management cards (clock, system password, lost card, unlocked card,
 // clearing) and reads back the setting a management card holds.
-class CManageCardDlg : public QDialog, public CCardWindow, public CReplyReceiver {
+class CManageCardDlg : public QDialog, public CReplyReceiver {
     Q_OBJECT
 public:
     explicit CManageCardDlg(QWidget* parent = nullptr);
 
+    std::string m_strPassword;  // the working system password
     uint8_t m_cardData[19] = {};
     QDateTime m_timeClock;  // whole seconds, local time
     int m_nCommand = -1;    // index of the chosen radio button

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/CardWindow.h"
 #include "app/ReplyHandoff.h"
 #include "ui/ListCtrlCl.h"
 
@@ -31,13 +30,14 @@ void ApplyCardListStyle(CListCtrlCl& list);
 
 // "发卡": the operator's main working window: the form of one card, the editing and device
 // buttons, the query panel and the list of all cards.
-class CUserCardDlg : public QDialog, public CCardWindow, public CReplyReceiver {
+class CUserCardDlg : public QDialog, public CReplyReceiver {
     Q_OBJECT
 public:
     explicit CUserCardDlg(QWidget* parent = nullptr);
     ~CUserCardDlg() override;
 
     uint8_t m_byReply[19] = {};
+    std::string m_strPassword;  // the working system password
     bool m_bNew = false;
     bool m_bEdit = false;
     QComboBox* m_cbQueryStatus = nullptr;
