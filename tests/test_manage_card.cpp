@@ -61,6 +61,13 @@ protected:
         return boxes.shown()[n - 1].text;
     }
     std::vector<std::string> Received() { return EmulatorFrames(dir / "emu.log"); }
+    // The dialog's reply handler given `bytes` as the reader thread delivers them.
+    void Reply(const std::string& bytes) {
+        CardReply reply;
+        reply.dwCount = static_cast<uint32_t>(bytes.size());
+        std::memcpy(reply.data, bytes.data(), bytes.size());
+        dialog->OnCardReply(reply);
+    }
 
     TempDir dir;
     CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
@@ -223,10 +230,7 @@ TEST_F(ManageCardTest, RepliesToEveryCommandCode) {
     };
     for (const Case& c : cases) {
         boxes.clear();
-        CardReply reply;
-        reply.dwCount = static_cast<uint32_t>(c.bytes.size());
-        std::memcpy(reply.data, c.bytes.data(), c.bytes.size());
-        dialog->OnCardReply(reply);
+        Reply(c.bytes);
         if (c.message == nullptr) {
             EXPECT_TRUE(boxes.shown().empty());
         } else {
@@ -283,10 +287,7 @@ TEST_F(ManageCardTest, TypingStopsAtSixBytesAndALongerNumberReadBackIsNotCut) {
     // instead of sending the first six characters (another card's number).
     dialog->m_strPassword = kPassword;
     const std::string bytes = FromHex("AA 06 A8 A6 01 0B CD 55");
-    CardReply reply;
-    reply.dwCount = static_cast<uint32_t>(bytes.size());
-    std::memcpy(reply.data, bytes.data(), bytes.size());
-    dialog->OnCardReply(reply);
+    Reply(bytes);
     EXPECT_EQ(Message(1), QStringLiteral("读设定信息挂失卡号成功!"));
     EXPECT_EQ(edit->text(), QStringLiteral("010111213"));
     Choose(3);
@@ -315,10 +316,7 @@ TEST_F(ManageCardTest, ClockReadBackIsNormalisedOrRefused) {
         const QDateTime before(QDate(2020, 5, 5), QTime(5, 5));
         dialog->m_timeClock = before;
         const std::string bytes = FromHex(std::string("AA 08 A8 A4 ") + c.clock + " 55");
-        CardReply reply;
-        reply.dwCount = static_cast<uint32_t>(bytes.size());
-        std::memcpy(reply.data, bytes.data(), bytes.size());
-        dialog->OnCardReply(reply);
+        Reply(bytes);
         ASSERT_EQ(boxes.shown().size(), 1u) << c.clock;
         if (c.expected.isValid()) {
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("读设定信息校时成功!")) << c.clock;
