@@ -2,13 +2,10 @@
 
 #include <ctime>
 
-const char* const kNotACardDate = "有效期须为2000-01-01至2099-12-31之间的日期!";
-
-bool IsCardDate(const QDateTime& date) {
-    return date.isValid() && date.date() >= QDate(2000, 1, 1) && date.date() <= QDate(2099, 12, 31);
-}
-
 CFrameDate FrameDate(const QDateTime& date) {
+    if (!date.isValid()) {
+        return CFrameDate{0, 0, 0};
+    }
     return CFrameDate{date.date().year(), date.date().month(), date.date().day()};
 }
 

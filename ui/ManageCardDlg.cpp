@@ -17,12 +17,11 @@
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/TakeReply.h"
+#include "cards/CardChecks.h"
 #include "protocol/Reply.h"
 #include "ui/CardDate.h"
 
 namespace {
-
-enum Command { kSetTime = 0, kSetPassword = 1, kReportLost = 2, kUnlock = 3, kClear = 4 };
 
 QDateTime WholeSeconds(const QDateTime& t) {
     return QDateTime::fromSecsSinceEpoch(t.toSecsSinceEpoch());
@@ -136,27 +135,23 @@ void CManageCardDlg::OnPasswordButton() {
 
 void CManageCardDlg::OnMakeCard() {
     UpdateData(true);
-    COrvaneApp& app = theApp();
-    const bool needsCard = m_nCommand == kReportLost || m_nCommand == kUnlock;
-    const bool needsPassword = m_nCommand >= kSetTime && m_nCommand <= kUnlock;
-    if (needsCard && !app.IsDigits(m_strCardNo, 6)) {
-        Say(this, "卡号输入6个数字!");
-        m_pCardNo->setFocus();
-        return;
-    }
-    if (needsPassword && !app.IsDigits(m_strPassword, 10)) {
-        Say(this, "密码输入10个数字!");
+    const QDateTime local = m_timeClock.toLocalTime();
+    CardForm form;
+    form.cardNo = m_strCardNo;
+    form.password = m_strPassword;
+    form.clockDate = FrameDate(local);
+    if (const std::optional<CheckFailure> failure = CheckMakeCard(m_nCommand, form)) {
+        Say(this, failure->message);
+        if (failure->focus == CardField::CardNo) {
+            m_pCardNo->setFocus();
+        } else if (failure->focus == CardField::Clock) {
+            m_pClock->setFocus();
+        }
         return;
     }
     Frame frame;
     switch (m_nCommand) {
         case kSetTime: {
-            const QDateTime local = m_timeClock.toLocalTime();
-            if (!IsCardDate(local)) {
-                Say(this, kNotACardDate);
-                m_pClock->setFocus();
-                return;
-            }
             const CFrameClock clock{{local.date().year(), local.date().month(), local.date().day()},
                                     local.time().hour(),
                                     local.time().minute()};
@@ -178,7 +173,7 @@ void CManageCardDlg::OnMakeCard() {
         default:
             return;
     }
-    app.WriteFrame(frame);
+    theApp().WriteFrame(frame);
 }
 
 void CManageCardDlg::OnReadSettings() {

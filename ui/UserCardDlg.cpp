@@ -22,6 +22,7 @@
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "cards/CardList.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 
@@ -305,28 +306,10 @@ void CUserCardDlg::OnInitDialog() {
 }
 
 void CUserCardDlg::FillList() {
-    // The cards in ascending card-number order (000001 ... 999999), then the cards under
-    // other keys (000000, keys brought in by an import) in the register's order. The same
-    // order as looking up every number in turn, without a million look-ups.
-    std::vector<std::pair<int, const CCardMap::CAssoc*>> numbered;
-    std::vector<const CCardMap::CAssoc*> others;
-    numbered.reserve(theApp().m_mapCards.GetCount());
-    for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
-        const int n = SearchedCardNo(entry.key);
-        if (n > 0) {
-            numbered.emplace_back(n, &entry);
-        } else {
-            others.push_back(&entry);
-        }
-    }
-    std::sort(numbered.begin(), numbered.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    const std::vector<const CCardMap::CAssoc*> order = CardListOrder(theApp().m_mapCards);
     std::vector<CListRow> rows;
-    rows.reserve(numbered.size() + others.size());
-    for (const auto& [n, entry] : numbered) {
-        rows.push_back(CardRow(entry->key, *entry->value));
-    }
-    for (const CCardMap::CAssoc* entry : others) {
+    rows.reserve(order.size());
+    for (const CCardMap::CAssoc* entry : order) {
         rows.push_back(CardRow(entry->key, *entry->value));
     }
     m_list.AppendRows(std::move(rows));

@@ -87,26 +87,8 @@ bool CUserCardDlg::OnSave() {
 
 bool CUserCardDlg::SaveForm() {
     COrvaneApp& app = theApp();
-    if (!UpdateData(true)) {
+    if (!UpdateData(true) || !Passed(CheckSave(Form()))) {
         return false;
-    }
-    if (!app.IsDigits(m_strCardNo, 6)) {
-        Tell(this, "卡号输入6个数字!");
-        Control(1014)->setFocus();
-        return false;
-    }
-    if (!app.IsDigits(m_strPassword, 10)) {
-        Tell(this, "密码输入10个数字!");
-        return false;
-    }
-    const std::pair<const std::string*, int> amounts[] = {
-        {&m_strPaid, 1049}, {&m_strMonthFee, 1050}, {&m_strYearFee, 1051}};
-    for (const auto& [amount, id] : amounts) {
-        if (!amount->empty() && !app.IsAmount(*amount, static_cast<int>(amount->size()))) {
-            Tell(this, "输入正确金额格式!");
-            Control(id)->setFocus();
-            return false;
-        }
     }
     CCard* existing = app.m_mapCards.Lookup(m_strCardNo);
     if (existing != nullptr &&
@@ -212,13 +194,20 @@ void CUserCardDlg::LoadCardOfRow(int row) {
 }
 
 void CUserCardDlg::LoadCard(const CCard& card) {
-    m_nNumber = card.m_nNumber;
-    m_nStatus = card.m_nStatus;
     m_strCardNo = card.m_strCardNo;
-    m_nCardType = card.m_nCardType;
     m_dateValid = DateFromRecord(card.m_strValidDate);
     m_strLoadedValidDate = card.m_strValidDate;
     m_strPassword = card.m_strPassword;
+    for (int port = 1; port <= 16; ++port) {
+        m_bPort[port] = PortPermitted(card.m_strRights, port);
+    }
+    LoadRecordDetails(card);
+}
+
+void CUserCardDlg::LoadRecordDetails(const CCard& card) {
+    m_nNumber = card.m_nNumber;
+    m_nStatus = card.m_nStatus;
+    m_nCardType = card.m_nCardType;
     m_dateReg = DateFromRecord(card.m_strRegDate);
     m_strLoadedRegDate = card.m_strRegDate;
     m_strName = card.m_strName;
@@ -231,9 +220,6 @@ void CUserCardDlg::LoadCard(const CCard& card) {
     m_strPaid = card.m_strPaid;
     m_strMonthFee = card.m_strMonthFee;
     m_strYearFee = card.m_strYearFee;
-    for (int port = 1; port <= 16; ++port) {
-        m_bPort[port] = PortPermitted(card.m_strRights, port);
-    }
 }
 
 void CUserCardDlg::ShowNextCard() {

@@ -2,40 +2,29 @@
 // cards again.
 
 #include "app/OrvaneApp.h"
-#include "register/Card.h"
+#include "cards/CardQuery.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
-
-namespace {
-
-// Whole-text equality; an empty criterion matches everything.
-bool Matches(const std::string& criterion, const std::string& value) {
-    return criterion.empty() || criterion == value;
-}
-
-}  // namespace
 
 void CUserCardDlg::OnQuery() {
     UpdateData(true);
     m_list.DeleteAllItems();
+    // A range that ends before it starts (to the second) lists nothing.
     if (m_dateQueryFrom > m_dateQueryTo) {
         UpdateData(false);
         return;
     }
-    const std::string from = RecordDate(m_dateQueryFrom);
-    const std::string to = RecordDate(m_dateQueryTo);
-    const bool anyStatus = m_nQueryStatus < 0 || m_nQueryStatus > 2;
+    CardQuery query;
+    query.cardNo = m_strQueryCardNo;
+    query.name = m_strQueryName;
+    query.phone = m_strQueryPhone;
+    query.houseNo = m_strQueryHouseNo;
+    query.status = m_nQueryStatus;
+    query.regFrom = RecordDate(m_dateQueryFrom);
+    query.regTo = RecordDate(m_dateQueryTo);
     std::vector<CListRow> rows;
-    for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
-        const CCard& card = *entry.value;
-        if (Matches(m_strQueryCardNo, card.m_strCardNo) &&
-            Matches(m_strQueryName, card.m_strName) &&
-            (anyStatus || card.m_nStatus == m_nQueryStatus) &&
-            Matches(m_strQueryPhone, card.m_strPhone) &&
-            Matches(m_strQueryHouseNo, card.m_strHouseNo) && from <= card.m_strRegDate &&
-            to >= card.m_strRegDate) {
-            rows.push_back(CardRow(entry.key, card));
-        }
+    for (const CCardMap::CAssoc* entry : QueryCards(theApp().m_mapCards, query)) {
+        rows.push_back(CardRow(entry->key, *entry->value));
     }
     m_list.AppendRows(std::move(rows));
     UpdateData(false);

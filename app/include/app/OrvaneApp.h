@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "app/ReplyHandoff.h"
-#include "base/TextCheck.h"
 #include "protocol/Frame.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
@@ -35,9 +34,6 @@ public:
     bool InitInstance();
     // Writes the register (when it holds cards) and the password. Returns the exit code.
     int ExitInstance();
-
-    bool IsDigits(std::string_view text, int n) const { return ::IsDigits(text, n); }
-    bool IsAmount(std::string_view text, int n) const { return ::IsAmount(text, n); }
 
     // Replaces the register with the file's cards, all or nothing. A file that exists but
     // cannot be read is reported to the operator. Says what became of the file.

@@ -4,13 +4,7 @@
 
 #include "protocol/Frame.h"
 
-// A card and a door controller hold years as two digits from 2000: other dates cannot be
-// written to them.
-bool IsCardDate(const QDateTime& date);
-// What the operator is told when a date outside those years is to be written.
-extern const char* const kNotACardDate;
-
-// The date part of a date-time, for a frame.
+// The date part of a date-time, for a frame and the card rules; {0, 0, 0} for an invalid one.
 CFrameDate FrameDate(const QDateTime& date);
 
 // The local time that a management card's clock bytes (YY MM DD hh mm, BCD) stand for, the

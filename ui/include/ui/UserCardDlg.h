@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/ReplyHandoff.h"
+#include "cards/CardChecks.h"
 #include "ui/ListCtrlCl.h"
 
 class QCheckBox;
@@ -129,8 +130,14 @@ protected:
 private:
     void OnInitDialog();
     void ConnectCommands();
+    // What the card rules read of the form, and a failed rule told with the focus on its
+    // field (false) or none (true).
+    CardForm Form() const;
+    bool Passed(const std::optional<CheckFailure>& failure);
     // Steps shared by the editing operations.
     void LoadCard(const CCard& card);
+    // The record's fields other than card number, validity, password and permissions.
+    void LoadRecordDetails(const CCard& card);
     void LoadCardOfRow(int row);
     void CopyFormTo(CCard& card) const;
     // Copies the form into `existing`, or into a new card with the next serial number that
@@ -143,7 +150,6 @@ private:
     void ListAllCards();
     void OnCardRead(const uint8_t data[]);
     void OnCardExtended();
-    QString RecordExtensionFee(CCard& card);
 
     // The date texts of the card last loaded: written back while its picker still shows a
     // date that the record did not hold as a real day.
