@@ -3,7 +3,6 @@
 
 #include <sys/stat.h>
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 
 #include <QAction>
@@ -30,21 +29,6 @@ QString Text(const std::string& utf8) {
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
-}
-
-// "cardbook.kcd.damaged-20261208-164751", numbered when that name is taken.
-std::string DamagedName(const std::string& path) {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = path + ".damaged-" + stamp;
-    std::string name = base;
-    for (int n = 2; Exists(name); ++n) {
-        name = base + "-" + std::to_string(n);
-    }
-    return name;
 }
 
 }  // namespace
@@ -173,7 +157,7 @@ bool COrvaneApp::KeepDamagedRegister() {
         m_bRegisterDamaged = false;
         return true;
     }
-    const std::string kept = DamagedName(path);
+    const std::string kept = DamagedRegisterName(path, std::time(nullptr));
     if (Io().rename(path.c_str(), kept.c_str()) != 0) {
         Msg::Show(
             m_pMainWnd.get(),

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -434,6 +438,24 @@ TEST(RegisterFile, LoadOutcomes) {
     EXPECT_EQ(LoadRegisterFile(dir / "one.kcd", map, max, error), RegisterLoad::Loaded);
     EXPECT_EQ(Keys(map), std::vector<std::string>{"000001"});
     EXPECT_EQ(map.GetHashTableSize(), 12001u);
+}
+
+TEST(DamagedRegisterName, StampedAndNumberedPastEveryTakenName) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    TempDir dir;
+    const std::string path = dir / "cardbook.kcd";
+    const std::time_t when = 1796748471;  // 2026-12-08 16:47:51 UTC
+    const std::string base = path + ".damaged-20261208-164751";
+    EXPECT_EQ(DamagedRegisterName(path, when), base);
+    WriteFile(base, "x");
+    EXPECT_EQ(DamagedRegisterName(path, when), base + "-2");
+    // A link that points nowhere takes its name as well: renaming onto it would replace it.
+    ASSERT_EQ(::symlink("/nonexistent", (base + "-2").c_str()), 0);
+    EXPECT_EQ(DamagedRegisterName(path, when), base + "-3");
+    EXPECT_EQ(DamagedRegisterName(path, when + 1), path + ".damaged-20261208-164752");
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "register/CardMap.h"
@@ -34,3 +35,8 @@ RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& 
 // file and the backup are as they were.
 bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::string& backupPath,
                       std::string& error);
+
+// The name under which an unreadable register file at `path` is kept before a save would
+// replace it: "cardbook.kcd.damaged-20261208-164751" for the local time `now`, numbered
+// ("...-164751-2", "-3", ...) while that name is taken by any file or link.
+std::string DamagedRegisterName(const std::string& path, std::time_t now);
