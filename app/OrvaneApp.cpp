@@ -37,9 +37,7 @@ COrvaneApp& theApp() {
     return *g_app;
 }
 
-COrvaneApp::COrvaneApp(std::string appDir)
-    : m_strAppDir(std::move(appDir)),
-      m_replyHandoff([this](const CardReply& reply) { OnCardReply(reply); }) {
+COrvaneApp::COrvaneApp(std::string appDir) : m_strAppDir(std::move(appDir)) {
     g_app = this;
 }
 
@@ -65,7 +63,7 @@ bool COrvaneApp::InitInstance() {
     m_pMainWnd->repaint();
 
     m_nMaxNumber = 0;
-    m_hReplyWnd = nullptr;
+    m_replyHandoff.SetReceiver(nullptr);
     m_mapCards.InitHashTable(CCardMap::kRegisterHashSize);
 
     if (m_strAppDir.empty()) {
@@ -94,24 +92,15 @@ bool COrvaneApp::OpenSerialLink() {
         Msg::Show(m_pMainWnd.get(), QStringLiteral("打开连接失败,请检查端口设置."));
         return true;  // the program runs on without a serial link
     }
-    const bool started =
-        m_comPort.StartReader([this](CardReply& reply) { m_replyHandoff.Deliver(reply); },
-                              [this] { m_replyHandoff.Cancel(); });
+    const bool started = m_comPort.StartReader(m_replyHandoff);
     if (!started) {
         Msg::Show(m_pMainWnd.get(), QStringLiteral("创建线程失败!"));
     }
     return started;
 }
 
-void COrvaneApp::OnCardReply(const CardReply& reply) {
-    if (auto* receiver = dynamic_cast<CReplyReceiver*>(m_hReplyWnd.data())) {
-        receiver->OnCardReply(reply);
-    }
-}
-
 bool COrvaneApp::WriteFrame(const Frame& frame) {
-    m_comPort.GoAhead().Set();
-    return m_comPort.WritePort(frame.data(), frame.size());
+    return m_replyHandoff.Write(frame);
 }
 
 int COrvaneApp::ExitInstance() {

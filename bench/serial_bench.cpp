@@ -26,6 +26,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Takes the time at the start of its handler; the hand-off has given the go-ahead by then.
+class TimingReceiver : public CReplyReceiver {
+public:
+    void OnCardReply(const CardReply&) override {
+        const auto now = Clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        latencies.push_back(std::chrono::duration<double, std::milli>(now - written).count());
+        done = true;
+        handled.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable handled;
+    Clock::time_point written;
+    std::vector<double> latencies;
+    bool done = false;
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -44,37 +62,28 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    std::mutex mutex;
-    std::condition_variable handled;
-    Clock::time_point written;
-    std::vector<double> latencies;
-    bool done = false;
-    CReplyHandoff handoff([&](const CardReply&) {
-        const auto now = Clock::now();
-        port.GoAhead().Set();
-        std::lock_guard<std::mutex> lock(mutex);
-        latencies.push_back(std::chrono::duration<double, std::milli>(now - written).count());
-        done = true;
-        handled.notify_all();
-    });
-    port.StartReader([&](CardReply& r) { handoff.Deliver(r); }, [&] { handoff.Cancel(); });
+    TimingReceiver receiver;
+    CReplyHandoff handoff(port);
+    handoff.SetReceiver(&receiver);
+    port.StartReader(handoff);
 
     std::thread device([&] {
         const uint8_t reply[5] = {0xAA, 0x03, 0xA1, 0x01, 0x55};
         for (int i = 0; i < replies; ++i) {
-            std::unique_lock<std::mutex> lock(mutex);
-            done = false;
-            written = Clock::now();
+            std::unique_lock<std::mutex> lock(receiver.mutex);
+            receiver.done = false;
+            receiver.written = Clock::now();
             if (::write(master, reply, sizeof reply) != 5) {
                 break;
             }
-            handled.wait(lock, [&] { return done; });
+            receiver.handled.wait(lock, [&] { return receiver.done; });
         }
         QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     QCoreApplication::exec();
     device.join();
 
+    std::vector<double>& latencies = receiver.latencies;
     std::sort(latencies.begin(), latencies.end());
     const auto at = [&](double q) {
         return latencies[std::min(latencies.size() - 1, static_cast<size_t>(q * latencies.size()))];

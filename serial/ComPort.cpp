@@ -68,12 +68,11 @@ bool CComPort::OpenPort(const std::string& devicePath) {
     return true;
 }
 
-bool CComPort::StartReader(Deliver deliver, std::function<void()> cancelDelivery) {
+bool CComPort::StartReader(CReplySink& sink) {
     if (m_fd < 0 || m_pReaderThread.joinable()) {
         return false;
     }
-    m_deliver = std::move(deliver);
-    m_cancelDelivery = std::move(cancelDelivery);
+    m_pSink = &sink;
     m_bPortOpen = 1;
     try {
         m_pReaderThread = std::thread(&CComPort::ReaderThreadProc, this);
@@ -91,13 +90,13 @@ bool CComPort::ClosePort() {
     m_bPortOpen = 0;
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
-    m_hGoAheadEvent.Set();
-    if (m_cancelDelivery) {
-        m_cancelDelivery();
+    if (m_pSink != nullptr) {
+        m_pSink->Cancel();
     }
     if (m_pReaderThread.joinable()) {
         m_pReaderThread.join();
     }
+    m_pSink = nullptr;
     SetModemLines(m_fd, false);
     ::tcflush(m_fd, TCIOFLUSH);
     ::close(m_fd);
@@ -146,7 +145,7 @@ void CComPort::ReaderThreadProc() {
     bool lineGone = false;
     while (m_bPortOpen) {
         if (delivered) {
-            m_hGoAheadEvent.Wait();
+            m_pSink->WaitGoAhead();
             delivered = false;
             continue;
         }
@@ -159,21 +158,15 @@ void CComPort::ReaderThreadProc() {
         }
         const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         uint8_t burst[kReplyBufferSize] = {};
-        m_reply.dwCount = 0;
         const uint32_t count = (fds[1].revents & POLLIN) != 0 ? ReadBurst(burst) : 0;
         if (count == 0) {
             // The device side has gone (a closed pseudo-terminal, an unplugged adapter).
             lineGone = hungUp;
             continue;
         }
-        {
-            std::lock_guard<std::mutex> lock(m_csReply);
-            m_reply.dwCount = count;
-            std::memset(m_reply.data, 0, sizeof m_reply.data);
-            std::memcpy(m_reply.data, burst, count);
-        }
-        if (m_deliver && m_bPortOpen) {
-            m_deliver(m_reply);
+        // The reply route starts here: see CReplyHandoff (app/ReplyHandoff.h).
+        if (m_bPortOpen) {
+            m_pSink->Deliver(burst, count);
         }
         delivered = true;
     }

@@ -340,6 +340,62 @@ std::string OneCardFile() {
     return ::testing::AssertionFailure() << detail;
 }
 
+void RecordingSink::Deliver(const uint8_t* bytes, uint32_t count) {
+    if (m_bGiveGoAhead) {
+        m_goAhead.Set();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bursts.emplace_back(bytes, bytes + count);
+    m_cv.notify_all();
+}
+
+void RecordingSink::WaitGoAhead() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_nGoAheadWaits;
+        m_cv.notify_all();
+        if (m_bCancelled) {
+            return;
+        }
+    }
+    m_goAhead.Wait();
+}
+
+void RecordingSink::Cancel() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bCancelled = true;
+        ++m_nCancels;
+        m_cv.notify_all();
+    }
+    m_goAhead.Set();
+}
+
+bool RecordingSink::WaitFor(size_t n, std::chrono::milliseconds deadline) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_cv.wait_for(lock, deadline, [&] { return m_bursts.size() >= n; });
+}
+
+bool RecordingSink::WaitForGoAheadWait(size_t n) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return m_nGoAheadWaits >= n; });
+}
+
+size_t RecordingSink::Count() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bursts.size();
+}
+
+std::string RecordingSink::At(size_t i) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bursts.at(i);
+}
+
+size_t RecordingSink::Cancels() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nCancels;
+}
+
 std::vector<std::string> EmulatorFrames(const std::string& logPath) {
     std::vector<std::string> frames;
     std::istringstream log(ReadFile(logPath));

@@ -1,12 +1,17 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/AutoResetEvent.h"
 #include "register/Card.h"
+#include "serial/ReplySink.h"
 
 // A fresh folder under /tmp, removed with its content at the end of the test.
 class TempDir {
@@ -60,6 +65,39 @@ public:
     std::string Received() const;
     int master = -1;
     std::string slave;
+};
+
+// A reply sink of the port's own tests: records every burst that the reader thread hands over
+// and, unless told otherwise, gives the go-ahead at once, as the program's hand-off does when
+// a window takes the reply. Waits have a deadline only against a hang.
+class RecordingSink : public CReplySink {
+public:
+    explicit RecordingSink(bool giveGoAhead = true) : m_bGiveGoAhead(giveGoAhead) {}
+
+    void Deliver(const uint8_t* bytes, uint32_t count) override;
+    void WaitGoAhead() override;
+    void Cancel() override;
+
+    // The go-ahead, as every sender gives it before it writes.
+    void GiveGoAhead() { m_goAhead.Set(); }
+    // Waits until `n` bursts have come.
+    bool WaitFor(size_t n, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+    // Waits until the reader has come to WaitGoAhead for the `n`-th time.
+    bool WaitForGoAheadWait(size_t n);
+    size_t Count();
+    // The i-th burst's bytes.
+    std::string At(size_t i);
+    size_t Cancels();
+
+private:
+    const bool m_bGiveGoAhead;
+    CAutoResetEvent m_goAhead;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<std::string> m_bursts;
+    size_t m_nGoAheadWaits = 0;
+    size_t m_nCancels = 0;
+    bool m_bCancelled = false;
 };
 
 // The card-reader emulator as a child process, linked as `link`; its log (every frame it

@@ -274,18 +274,10 @@ TEST_F(AppTest, PasswordThatCannotBeWrittenIsReported) {
     EXPECT_TRUE(boxes.shown()[0].text.contains(QStringLiteral("系统密码")));
 }
 
-// A window in the receiver slot, handling replies the way the card windows do.
+// A window in the receiver slot; the hand-off gives it a copy of each reply.
 class TestReceiver : public QWidget, public CReplyReceiver {
 public:
-    void OnCardReply(const CardReply& reply) override {
-        CardReply copy;
-        {
-            std::lock_guard<std::mutex> lock(theApp().m_comPort.ReplyLock());
-            copy = reply;
-        }
-        theApp().m_comPort.GoAhead().Set();
-        replies.push_back(copy);
-    }
+    void OnCardReply(const CardReply& reply) override { replies.push_back(reply); }
     std::vector<CardReply> replies;
 };
 
@@ -295,7 +287,7 @@ TEST_F(AppTest, RepliesReachTheReceiverAndFramesReachTheDevice) {
     EXPECT_TRUE(boxes.shown().empty());
     ASSERT_TRUE(app.m_comPort.IsOpen());
     TestReceiver receiver;
-    app.m_hReplyWnd = &receiver;
+    app.m_replyHandoff.SetReceiver(&receiver);
 
     EXPECT_TRUE(app.WriteFrame(BuildReadCardFrame("5820463917")));
     device.Send({0xAA, 0x03, 0xA2, 0x00, 0x55});
@@ -306,7 +298,7 @@ TEST_F(AppTest, RepliesReachTheReceiverAndFramesReachTheDevice) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 2; }, 10000));
 
     // A closed receiver gets nothing, and the program still closes at once.
-    app.m_hReplyWnd = nullptr;
+    app.m_replyHandoff.ReleaseReceiver(&receiver);
     device.Send({0xAA, 0x03, 0xA3, 0x01, 0x55});
     QTest::qWait(100);
     EXPECT_EQ(receiver.replies.size(), 2u);
@@ -334,13 +326,17 @@ TEST_F(AppTest, ShutDownWhileAReplyWaitsForTheWindowDoesNotHang) {
     COrvaneApp app(dir.path());
     ASSERT_TRUE(app.InitInstance());
     TestReceiver receiver;
-    app.m_hReplyWnd = &receiver;
+    app.m_replyHandoff.SetReceiver(&receiver);
     // The reply is queued for the user-interface thread, which goes straight to shut-down.
     device.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
-    ::usleep(200 * 1000);
+    for (int i = 0; i < 10000 && app.m_replyHandoff.Posted() == 0; ++i) {
+        ::usleep(1000);  // no events handled meanwhile: the notification stays queued
+    }
+    ASSERT_EQ(app.m_replyHandoff.Posted(), 1u);
     app.ExitInstance();
     QTest::qWait(50);  // a notification still queued must do nothing now
     EXPECT_TRUE(receiver.replies.empty());
+    EXPECT_EQ(app.m_replyHandoff.Handled(), 0u);
 }
 
 TEST_F(AppTest, MissingDeviceIsReportedAndTheProgramRunsOn) {

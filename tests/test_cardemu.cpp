@@ -13,9 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "TestUtil.h"
@@ -36,37 +34,25 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(emulator.ready());
         ASSERT_TRUE(port.OpenPort(dir / "COM1"));
-        ASSERT_TRUE(port.StartReader(
-            [this](CardReply& reply) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_replies.push_back(std::string(reply.data, reply.data + reply.dwCount));
-                m_cv.notify_all();
-                port.GoAhead().Set();
-            },
-            nullptr));
+        ASSERT_TRUE(port.StartReader(replies));
     }
     // Sends a frame and returns the next reply ("" when none comes within the deadline).
     std::string Exchange(const Frame& frame, std::chrono::milliseconds wait = 5000ms) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const size_t before = m_replies.size();
-        port.GoAhead().Set();
+        const size_t before = replies.Count();
+        replies.GiveGoAhead();
         port.WritePort(frame.data(), frame.size());
-        if (!m_cv.wait_for(lock, wait, [&] { return m_replies.size() > before; })) {
+        if (!replies.WaitFor(before + 1, wait)) {
             return "";
         }
-        return m_replies[before];
+        return replies.At(before);
     }
-    size_t Replies() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_replies.size();
-    }
+    size_t Replies() { return replies.Count(); }
 
     TempDir dir;
     CardEmulator emulator{CARDEMU, dir / "COM1"};
+    // Every burst, with the go-ahead given at once; declared before the port, which cancels it.
+    RecordingSink replies;
     CComPort port;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<std::string> m_replies;
 };
 
 std::string Ok(uint8_t cmd) {
@@ -129,12 +115,9 @@ TEST_F(EmulatorTest, ControlLinesAndFaults) {
     const size_t before = Replies();
     const std::string first = Exchange(BuildReadCardFrame(kPassword));
     EXPECT_EQ(first, FromHex("AA 10 A2 00 07 77 27 12 31"));
-    for (int i = 0; i < 100 && Replies() < before + 2; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
+    ASSERT_TRUE(replies.WaitFor(before + 2));
     ASSERT_EQ(Replies(), before + 2);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    EXPECT_EQ(m_replies.back(), FromHex("00 00 00 00 00 00 00 01 55"));
+    EXPECT_EQ(replies.At(before + 1), FromHex("00 00 00 00 00 00 00 01 55"));
 }
 
 TEST_F(EmulatorTest, ControlLinesAreAnsweredAndRefusedOnesChangeNothing) {

@@ -25,48 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Records every delivered reply; optionally hands back the go-ahead like a window does.
-class Receiver {
-public:
-    explicit Receiver(CComPort& port, bool signalGoAhead = true)
-        : m_port(port), m_bSignal(signalGoAhead) {}
-
-    void operator()(CardReply& reply) {
-        CardReply copy;
-        {
-            std::lock_guard<std::mutex> lock(m_port.ReplyLock());
-            copy.dwCount = reply.dwCount;
-            std::memcpy(copy.data, reply.data, sizeof copy.data);
-        }
-        if (m_bSignal) {
-            m_port.GoAhead().Set();
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_replies.push_back(copy);
-        m_cv.notify_all();
-    }
-    // Waits until `n` replies have come (a deadline only against a hang).
-    bool WaitFor(size_t n) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, 10s, [&] { return m_replies.size() >= n; });
-    }
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_replies.size();
-    }
-    CardReply At(size_t i) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_replies.at(i);
-    }
-
-private:
-    CComPort& m_port;
-    bool m_bSignal;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::vector<CardReply> m_replies;
-};
-
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) {
@@ -81,10 +39,11 @@ protected:
         ASSERT_FALSE(pty.slave.empty());
         ASSERT_TRUE(port.OpenPort(pty.slave));
     }
-    void Start(Receiver& receiver) {
-        ASSERT_TRUE(port.StartReader([&receiver](CardReply& r) { receiver(r); }, nullptr));
-    }
+    void Start(RecordingSink& sink) { ASSERT_TRUE(port.StartReader(sink)); }
     PseudoTerminal pty;
+    // Declared before the port: the port's destructor cancels the sinks it was started with.
+    RecordingSink sink;
+    RecordingSink parkedSink{/*giveGoAhead=*/false};
     CComPort port;
 };
 
@@ -105,83 +64,91 @@ TEST_F(ComPortTest, LineSettings) {
     EXPECT_EQ(exclusive, 1);
 }
 
-TEST_F(ComPortTest, EachBurstIsOneReplyWithZerosAfter) {
-    Receiver receiver(port);
-    Start(receiver);
+// (That the reply holds zeros after the burst is the hand-off's work now: test_reply_handoff.)
+TEST_F(ComPortTest, EachBurstIsOneDeliveryOfExactlyItsBytes) {
+    Start(sink);
     const size_t sizes[] = {1, 5, 39, 40, 41, 80, 99, 100};
     size_t expected = 0;
     for (const size_t n : sizes) {
         const auto bytes = Pattern(n, static_cast<uint8_t>(n));
         pty.Send(bytes);
-        ASSERT_TRUE(receiver.WaitFor(++expected)) << n;
-        const CardReply r = receiver.At(expected - 1);
-        EXPECT_EQ(r.dwCount, n);
-        EXPECT_EQ(std::memcmp(r.data, bytes.data(), n), 0) << n;
-        for (size_t i = n; i < kReplyBufferSize; ++i) {
-            ASSERT_EQ(r.data[i], 0) << n << " at " << i;
-        }
+        ASSERT_TRUE(sink.WaitFor(++expected)) << n;
+        const std::string r = sink.At(expected - 1);
+        EXPECT_EQ(r.size(), n);
+        EXPECT_EQ(r, std::string(bytes.begin(), bytes.end())) << n;
     }
+    // After every delivery the reader asked for the go-ahead before reading on.
+    ASSERT_TRUE(sink.WaitForGoAheadWait(expected));
+    EXPECT_EQ(sink.Count(), expected);
 }
 
 TEST_F(ComPortTest, MoreThan100BytesKeepsTheFirst100) {
-    Receiver receiver(port);
-    Start(receiver);
+    Start(sink);
     const auto bytes = Pattern(150, 3);
     pty.Send(bytes);
-    ASSERT_TRUE(receiver.WaitFor(1));
-    const CardReply r = receiver.At(0);
-    EXPECT_EQ(r.dwCount, 100u);
-    EXPECT_EQ(std::memcmp(r.data, bytes.data(), 100), 0);
+    ASSERT_TRUE(sink.WaitFor(1));
+    const std::string r = sink.At(0);
+    EXPECT_EQ(r.size(), 100u);
+    EXPECT_EQ(r, std::string(bytes.begin(), bytes.begin() + 100));
     // The line is still usable: the next reply comes whole.
     pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
-    ASSERT_TRUE(receiver.WaitFor(2));
-    EXPECT_EQ(receiver.At(receiver.Count() - 1).dwCount, 5u);
+    ASSERT_TRUE(sink.WaitFor(2));
+    EXPECT_EQ(sink.At(sink.Count() - 1).size(), 5u);
 }
 
 TEST_F(ComPortTest, AReplyInTwoBurstsIsTwoReplies) {
-    Receiver receiver(port);
-    Start(receiver);
+    Start(sink);
     pty.Send({0xAA, 0x10, 0xA2});
-    ASSERT_TRUE(receiver.WaitFor(1));
+    ASSERT_TRUE(sink.WaitFor(1));
     pty.Send({0x00, 0x01, 0x23, 0x55});
-    ASSERT_TRUE(receiver.WaitFor(2));
-    EXPECT_EQ(receiver.At(0).dwCount, 3u);
-    EXPECT_EQ(receiver.At(1).dwCount, 4u);
-    EXPECT_EQ(receiver.At(1).data[0], 0x00);
+    ASSERT_TRUE(sink.WaitFor(2));
+    EXPECT_EQ(sink.At(0).size(), 3u);
+    EXPECT_EQ(sink.At(1).size(), 4u);
+    EXPECT_EQ(sink.At(1)[0], 0x00);
 }
 
 TEST_F(ComPortTest, WithoutGoAheadTheThreadStaysParked) {
-    Receiver receiver(port, /*signalGoAhead=*/false);
-    Start(receiver);
+    Start(parkedSink);
     pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
-    ASSERT_TRUE(receiver.WaitFor(1));
+    ASSERT_TRUE(parkedSink.WaitFor(1));
+    // The reader waits for the go-ahead, which nobody gives, before it reads the line again.
+    ASSERT_TRUE(parkedSink.WaitForGoAheadWait(1));
     pty.Send({0xAA, 0x03, 0xA3, 0x01, 0x55});
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(receiver.Count(), 1u);  // parked: nobody gave the go-ahead
+    EXPECT_EQ(parkedSink.Count(), 1u);  // parked: nobody gave the go-ahead
     // The next command written signals the go-ahead first, as every sender does.
-    port.GoAhead().Set();
+    parkedSink.GiveGoAhead();
     const uint8_t command[] = {0xAA, 0x07, 0xA8, 0, 0, 0, 0, 0, 0x55};
     EXPECT_TRUE(port.WritePort(command, sizeof command));
-    ASSERT_TRUE(receiver.WaitFor(2));
-    EXPECT_EQ(receiver.At(1).data[2], 0xA3);
+    ASSERT_TRUE(parkedSink.WaitFor(2));
+    EXPECT_EQ(parkedSink.At(1)[2], '\xA3');
     uint8_t written[16] = {};
     EXPECT_EQ(::read(pty.master, written, sizeof written), 9);
     EXPECT_EQ(std::memcmp(written, command, sizeof command), 0);
 }
 
 TEST_F(ComPortTest, IdleLineWakesNobodyAndCloseEndsTheWait) {
-    Receiver receiver(port);
-    Start(receiver);
+    Start(sink);
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(port.WakeUps(), 0u);
     EXPECT_TRUE(port.ClosePort());
     EXPECT_FALSE(port.IsOpen());
     EXPECT_TRUE(port.ClosePort());
+    EXPECT_EQ(sink.Cancels(), 1u);  // once, by the first close
+}
+
+TEST_F(ComPortTest, CloseReleasesAReaderWaitingForTheGoAhead) {
+    Start(parkedSink);
+    pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(parkedSink.WaitFor(1));
+    ASSERT_TRUE(parkedSink.WaitForGoAheadWait(1));
+    EXPECT_TRUE(port.ClosePort());  // returns: the cancel ends the wait for the go-ahead
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(parkedSink.Cancels(), 1u);
 }
 
 TEST_F(ComPortTest, CloseWhileRepliesKeepComing) {
-    Receiver receiver(port);
-    Start(receiver);
+    Start(sink);
     std::atomic<bool> stop{false};
     std::thread device([&] {
         const std::vector<uint8_t> reply = {0xAA, 0x03, 0xA1, 0x01, 0x55};
@@ -191,34 +158,47 @@ TEST_F(ComPortTest, CloseWhileRepliesKeepComing) {
             }
         }
     });
-    ASSERT_TRUE(receiver.WaitFor(3));
+    ASSERT_TRUE(sink.WaitFor(3));
     EXPECT_TRUE(port.ClosePort());
     stop = true;
     device.join();
 }
 
-TEST_F(ComPortTest, CloseWhileTheReceiverIsBusyIsReleasedByTheCancelHook) {
-    std::mutex m;
-    std::condition_variable cv;
-    bool entered = false;
-    bool cancelled = false;
-    ASSERT_TRUE(port.StartReader(
-        [&](CardReply&) {
-            std::unique_lock<std::mutex> lock(m);
-            entered = true;
-            cv.notify_all();
-            cv.wait(lock, [&] { return cancelled; });  // a handler that never finishes
-        },
-        [&] {
-            std::lock_guard<std::mutex> lock(m);
-            cancelled = true;
-            cv.notify_all();
-        }));
-    pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
-    {
-        std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return entered; }));
+// A sink whose handler never finishes: only the cancel releases the reader.
+class BusySink : public CReplySink {
+public:
+    void Deliver(const uint8_t*, uint32_t) override {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_bEntered = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [&] { return m_bCancelled; });
     }
+    void WaitGoAhead() override {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_bCancelled; });
+    }
+    void Cancel() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bCancelled = true;
+        m_cv.notify_all();
+    }
+    bool WaitEntered() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, 10s, [&] { return m_bEntered; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_bEntered = false;
+    bool m_bCancelled = false;
+};
+
+TEST_F(ComPortTest, CloseWhileTheReceiverIsBusyIsReleasedByTheCancel) {
+    BusySink busy;
+    ASSERT_TRUE(port.StartReader(busy));
+    pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(busy.WaitEntered());
     EXPECT_TRUE(port.ClosePort());
 }
 
@@ -230,18 +210,30 @@ TEST(ComPort, OpenFailuresAndUnopenedPort) {
     EXPECT_EQ(port.ReadPort(nullptr), 0u);
     EXPECT_FALSE(port.OpenPort("/nonexistent/COM1"));
     EXPECT_FALSE(port.OpenPort("/dev/null"));  // not a terminal: cannot be configured
-    EXPECT_FALSE(port.StartReader(nullptr, nullptr));
+    RecordingSink sink;
+    EXPECT_FALSE(port.StartReader(sink));
+    EXPECT_TRUE(port.ClosePort());
+    EXPECT_EQ(sink.Cancels(), 0u);  // never started, never cancelled
+}
+
+TEST_F(ComPortTest, OneReaderAtATime) {
+    Start(sink);
+    EXPECT_FALSE(port.StartReader(parkedSink));
+    pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(sink.WaitFor(1));
+    EXPECT_EQ(parkedSink.Count(), 0u);
 }
 
 TEST(ComPort, ReaderThreadThatCannotBeCreatedIsReported) {
     // A real refusal: an unprivileged process allowed no further threads (in a child).
     PseudoTerminal pty;
+    RecordingSink sink;
     CComPort port;
     const int result = RunAsNobody(
         [&] {
             const rlimit none{1, 1};
             ::setrlimit(RLIMIT_NPROC, &none);
-            const bool started = port.StartReader([](CardReply&) {}, nullptr);
+            const bool started = port.StartReader(sink);
             const bool stillWorks = !port.IsOpen() && port.ClosePort();
             return !started && stillWorks ? 0 : 1;
         },
@@ -254,9 +246,10 @@ TEST(ComPort, ReaderThreadThatCannotBeCreatedIsReported) {
 
 TEST(ComPort, HangUpOfTheDeviceDoesNotSpin) {
     auto* pty = new PseudoTerminal;
+    RecordingSink sink;
     CComPort port;
     ASSERT_TRUE(port.OpenPort(pty->slave));
-    ASSERT_TRUE(port.StartReader([](CardReply&) {}, nullptr));
+    ASSERT_TRUE(port.StartReader(sink));
     delete pty;  // the device side goes away
     std::this_thread::sleep_for(300ms);
     EXPECT_LE(port.WakeUps(), 2u);

@@ -82,7 +82,7 @@ TEST_F(ManageCardTest, OpeningStateAndEnableRules) {
     if (!shots.isEmpty()) {
         dialog->grab().save(QString::fromUtf8(shots) + "/manage-card.png");
     }
-    EXPECT_EQ(app.m_hReplyWnd.data(), dialog.get());
+    EXPECT_EQ(app.m_replyHandoff.Receiver(), dialog.get());
     EXPECT_EQ(dialog->m_nCommand, 0);
     EXPECT_TRUE(dialog->findChild<QRadioButton*>("radio1070")->isChecked());
     EXPECT_TRUE(dialog->m_strPassword.empty());

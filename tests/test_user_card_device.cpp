@@ -458,7 +458,7 @@ TEST_F(UserCardDeviceTest, ReplyInTwoBurstsAndReplyAfterTheWindowHasGone) {
     EXPECT_EQ(Card("000001"), nullptr);
 
     window.reset();
-    EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
+    EXPECT_EQ(app.m_replyHandoff.Receiver(), nullptr);
     app.WriteFrame(BuildReadCardFrame(kPassword));
     ASSERT_TRUE(WaitForFrames(2));
     QTest::qWait(200);

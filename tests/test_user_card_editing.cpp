@@ -752,7 +752,7 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
     ConnectCardWindows(app);
     app.MainFrame()->Command(ID_USER_CARD)->trigger();
     EXPECT_TRUE(operated);
-    EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
+    EXPECT_EQ(app.m_replyHandoff.Receiver(), nullptr);
     EXPECT_EQ(app.ExitInstance(), 0);
 
     CCardMap saved;

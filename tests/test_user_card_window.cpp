@@ -71,7 +71,7 @@ TEST_F(UserCardWindowTest, ListInCardNumberOrderThenTheOtherKeys) {
 TEST_F(UserCardWindowTest, OpeningStateAndModes) {
     auto window = std::make_unique<CUserCardDlg>();
     window->show();
-    EXPECT_EQ(app.m_hReplyWnd.data(), window.get());
+    EXPECT_EQ(app.m_replyHandoff.Receiver(), window.get());
     EXPECT_EQ(window->m_nMode, 0);
     EXPECT_TRUE(static_cast<QRadioButton*>(window->Control(1059))->isChecked());
     const auto enabled = [&](int id) { return window->Control(id)->isEnabled(); };
@@ -110,7 +110,7 @@ TEST_F(UserCardWindowTest, OpeningStateAndModes) {
     window->resize(1280, 760);
     Screenshot(window.get(), "user-card");
     window.reset();
-    EXPECT_EQ(app.m_hReplyWnd.data(), nullptr);
+    EXPECT_EQ(app.m_replyHandoff.Receiver(), nullptr);
 }
 
 TEST_F(UserCardWindowTest, TypingStopsAtTheByteLimits) {

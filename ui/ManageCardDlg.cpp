@@ -91,7 +91,7 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
 void CManageCardDlg::OnInitDialog() {
     m_timeClock = WholeSeconds(QDateTime::currentDateTime());
     m_nCommand = kSetTime;
-    theApp().m_hReplyWnd = this;
+    theApp().m_replyHandoff.SetReceiver(this);
     EnableFor(kSetTime);
     UpdateData(false);
 }
@@ -182,9 +182,9 @@ void CManageCardDlg::OnReadSettings() {
 
 void CManageCardDlg::OnCardReply(const CardReply& reply) {
     COrvaneApp& app = theApp();
-    uint8_t data[kReplyBufferSize];
+    const uint8_t* data = reply.data;
     CReplyCheck check;
-    if (!TakeCardReply(this, QMessageBox::Warning, reply, data, check)) {
+    if (!TakeCardReply(this, QMessageBox::Warning, reply, check)) {
         return;
     }
     const ReplyKind kind = ClassifyReply(check);

@@ -53,9 +53,9 @@ void CUserCardDlg::OnExtend() {
 }
 
 void CUserCardDlg::OnCardReply(const CardReply& reply) {
-    uint8_t data[kReplyBufferSize];
+    const uint8_t* data = reply.data;
     CReplyCheck check;
-    if (!TakeCardReply(this, QMessageBox::NoIcon, reply, data, check)) {
+    if (!TakeCardReply(this, QMessageBox::NoIcon, reply, check)) {
         return;
     }
     if (check.command != CMD_ISSUE_CARD && check.command != CMD_READ_CARD &&

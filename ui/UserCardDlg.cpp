@@ -254,9 +254,7 @@ void CUserCardDlg::ConnectCommands() {
 
 CUserCardDlg::~CUserCardDlg() {
     // Replies arriving after the window has gone reach no window.
-    if (theApp().m_hReplyWnd == this) {
-        theApp().m_hReplyWnd = nullptr;
-    }
+    theApp().m_replyHandoff.ReleaseReceiver(this);
     m_list.setParent(nullptr);
 }
 
@@ -286,7 +284,7 @@ void CUserCardDlg::OnInitDialog() {
     FillList();
     UpdateData(false);
     m_nMode = 0;
-    theApp().m_hReplyWnd = this;
+    theApp().m_replyHandoff.SetReceiver(this);
     m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
     // One reading of the clock for all four: a query range taken a second apart could
     // start after it ends and list nothing.

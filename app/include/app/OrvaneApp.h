@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPointer>
 #include <QWidget>
 
 #include <cstdint>
@@ -42,8 +41,8 @@ public:
     // operator and leaves the file and the backup as they were.
     bool SaveRegister(const std::string& path);
 
-    // Signals the go-ahead event and writes the frame; false when there is no serial link
-    // (callers do not examine it: a missing link fails without notice).
+    // m_replyHandoff.Write: signals the go-ahead event and writes the frame; false when there
+    // is no serial link (callers do not examine it: a missing link fails without notice).
     bool WriteFrame(const Frame& frame);
 
     std::string RegisterPath() const { return m_strAppDir + kRegisterFileName; }
@@ -55,8 +54,9 @@ public:
     int m_nComPort = 0;
     std::string m_strSysPassword;
     CComPort m_comPort;
-    // The receiver slot: the window that gets device replies (a CReplyReceiver), or none.
-    QPointer<QWidget> m_hReplyWnd;
+    // The reply's way from m_comPort to a window, with the receiver slot (SetReceiver,
+    // ReleaseReceiver) and the writes; declared after the port, which it closes when it goes.
+    CReplyHandoff m_replyHandoff{m_comPort};
     CCardMap m_mapCards;
     uint32_t m_nMaxNumber = 0;
 
@@ -64,9 +64,6 @@ private:
     bool KeepDamagedRegister();
     bool OpenSerialLink();
     void OnAppAbout();
-    void OnCardReply(const CardReply& reply);
-
-    CReplyHandoff m_replyHandoff;
 
     std::unique_ptr<CMainFrame> m_pMainWnd;
     // Set when the register file at start-up existed but could not be read: it is moved
