@@ -13,14 +13,20 @@
 #include "TestUtil.h"
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/ControlId.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
+#include "app/PasswordIds.h"
 #include "app/PortSetDlg.h"
+#include "app/PortSetIds.h"
 #include "app/ToolbarIcons.h"
 #include "base/Settings.h"
 
 namespace {
+
+using namespace PasswordIds;
+using namespace PortSetIds;
 
 class DialogTest : public ::testing::Test {
 protected:
@@ -52,7 +58,7 @@ TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
         boxes.clear();
         CPortSetDlg dialog;
         dialog.show();
-        auto* edit = dialog.findChild<QLineEdit*>("edit1064");
+        auto* edit = FindControl<QLineEdit>(&dialog, IDC_COM_PORT);
         TypeInto(edit, QString::fromUtf8(c.typed));
         QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
         ASSERT_EQ(boxes.shown().size(), 1u) << c.typed;
@@ -72,10 +78,10 @@ TEST_F(DialogTest, PortDialogShowsThePortInUseAndCancelWritesNothing) {
     app.m_nComPort = 12;
     CPortSetDlg dialog;
     dialog.show();
-    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1064")->text(), QStringLiteral("12"));
+    EXPECT_EQ(FindControl<QLineEdit>(&dialog, IDC_COM_PORT)->text(), QStringLiteral("12"));
     Screenshot(&dialog, "port");
     auto* label = dialog.findChild<QLabel*>();
-    EXPECT_EQ(label->buddy(), dialog.findChild<QLineEdit*>("edit1064"));
+    EXPECT_EQ(label->buddy(), FindControl<QLineEdit>(&dialog, IDC_COM_PORT));
     QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_TRUE(boxes.shown().empty());
@@ -86,7 +92,7 @@ TEST_F(DialogTest, PortThatCannotBeWrittenIsReportedAndTheDialogStays) {
     ::mkdir((dir / "set.ini").c_str(), 0755);
     CPortSetDlg dialog;
     dialog.show();
-    TypeInto(dialog.findChild<QLineEdit*>("edit1064"), QStringLiteral("3"));
+    TypeInto(FindControl<QLineEdit>(&dialog, IDC_COM_PORT), QStringLiteral("3"));
     QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("串口号无法写入设置文件")));
@@ -107,7 +113,7 @@ TEST_F(DialogTest, PasswordRules) {
         boxes.clear();
         CPasswordDlg dialog("5820463917");
         dialog.show();
-        auto* edit = dialog.findChild<QLineEdit*>("edit1065");
+        auto* edit = FindControl<QLineEdit>(&dialog, IDC_PASSWORD);
         EXPECT_EQ(edit->text(), QStringLiteral("5820463917"));
         TypeInto(edit, c.typed);
         QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
@@ -130,9 +136,9 @@ TEST_F(DialogTest, PasswordRules) {
 TEST_F(DialogTest, PasswordDialogOpensWithTheCurrentPasswordAndCancelChangesNothing) {
     CPasswordDlg dialog("0123456789");
     dialog.show();
-    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->text(), QStringLiteral("0123456789"));
+    EXPECT_EQ(FindControl<QLineEdit>(&dialog, IDC_PASSWORD)->text(), QStringLiteral("0123456789"));
     Screenshot(&dialog, "password");
-    TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("5555555555"));
+    TypeInto(FindControl<QLineEdit>(&dialog, IDC_PASSWORD), QStringLiteral("5555555555"));
     QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
@@ -140,7 +146,7 @@ TEST_F(DialogTest, PasswordDialogOpensWithTheCurrentPasswordAndCancelChangesNoth
 TEST_F(DialogTest, PasswordTypingStopsAtTenBytesAndALongerOneIsRefusedWhole) {
     CPasswordDlg dialog("012345678901");  // from a hand-edited set.ini
     dialog.show();
-    auto* edit = dialog.findChild<QLineEdit*>("edit1065");
+    auto* edit = FindControl<QLineEdit>(&dialog, IDC_PASSWORD);
     EXPECT_EQ(edit->text(), QStringLiteral("012345678901"));
     QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
     ASSERT_EQ(boxes.shown().size(), 1u);
@@ -170,8 +176,8 @@ TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
 TEST_F(DialogTest, EnterIsTheSmallDialogsOk) {
     CPasswordDlg dialog("5820463917");
     dialog.show();
-    TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("0123456789"));
-    PressEnter(dialog.findChild<QLineEdit*>("edit1065"));
+    TypeInto(FindControl<QLineEdit>(&dialog, IDC_PASSWORD), QStringLiteral("0123456789"));
+    PressEnter(FindControl<QLineEdit>(&dialog, IDC_PASSWORD));
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.m_strPassword, "0123456789");
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {

@@ -16,11 +16,15 @@
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "app/ControlId.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "ui/ManageCardDlg.h"
+#include "ui/ManageCardIds.h"
 
 namespace {
+
+using namespace ManageCardIds;
 
 const char* kPassword = "5820463917";
 
@@ -39,13 +43,11 @@ protected:
         app.ExitInstance();
     }
     void Choose(int index) {
-        const int ids[] = {1070, 1071, 1061, 1062, 1064};
-        QTest::mouseClick(
-            dialog->findChild<QRadioButton*>(QStringLiteral("radio%1").arg(ids[index])),
-            Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(FindControl<QRadioButton>(dialog.get(), IDC_COMMANDS[index]),
+                          Qt::LeftButton, {}, QPoint(5, 5));
     }
     void TypeCardNo(const QString& text) {
-        auto* edit = dialog->findChild<QLineEdit*>("edit1014");
+        auto* edit = FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO);
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
@@ -84,12 +86,12 @@ TEST_F(ManageCardTest, OpeningStateAndEnableRules) {
     }
     EXPECT_EQ(app.m_hReplyWnd.data(), dialog.get());
     EXPECT_EQ(dialog->m_nCommand, 0);
-    EXPECT_TRUE(dialog->findChild<QRadioButton*>("radio1070")->isChecked());
+    EXPECT_TRUE(FindControl<QRadioButton>(dialog.get(), IDC_SET_TIME)->isChecked());
     EXPECT_TRUE(dialog->m_strPassword.empty());
     EXPECT_EQ(dialog->m_timeClock.time().msec(), 0);
-    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
-    auto* password = dialog->findChild<QPushButton*>("button118");
-    auto* cardNo = dialog->findChild<QLineEdit*>("edit1014");
+    auto* picker = FindControl<QDateTimeEdit>(dialog.get(), IDC_CLOCK);
+    auto* password = FindControl<QPushButton>(dialog.get(), IDC_PASSWORD);
+    auto* cardNo = FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO);
     struct Row {
         int choice;
         bool picker, password, cardNo;
@@ -123,7 +125,7 @@ TEST_F(ManageCardTest, ChecksComeBeforeAnythingIsSent) {
 
 TEST_F(ManageCardTest, EachCommandsBytesAndReplies) {
     dialog->m_strPassword = kPassword;
-    dialog->findChild<QDateTimeEdit*>("picker1069")
+    FindControl<QDateTimeEdit>(dialog.get(), IDC_CLOCK)
         ->setDateTime(QDateTime(QDate(2026, 3, 9), QTime(14, 5, 30)));
     Click("制卡");
     EXPECT_EQ(Message(1), QStringLiteral("校时成功!"));
@@ -159,14 +161,14 @@ TEST_F(ManageCardTest, ReportLostAndUnlockChangeTheRegisteredCard) {
     TypeCardNo(QStringLiteral("000123"));
     Click("制卡");
     // Typed after sending, before the reply: the reply acts on the number that was sent.
-    dialog->findChild<QLineEdit*>("edit1014")->setText(QStringLiteral("999999"));
+    FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO)->setText(QStringLiteral("999999"));
     EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
     EXPECT_EQ(app.m_mapCards.Lookup("000123")->m_nStatus, CARD_LOST);
     EXPECT_EQ(app.m_mapCards.Lookup("999999")->m_nStatus, CARD_NOT_ISSUED);
 
     Click("读卡");  // the management card holds the lost card's number
     EXPECT_EQ(Message(2), QStringLiteral("读设定信息挂失卡号成功!"));
-    EXPECT_EQ(dialog->findChild<QLineEdit*>("edit1014")->text(), QStringLiteral("000123"));
+    EXPECT_EQ(FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO)->text(), QStringLiteral("000123"));
     Choose(3);
     Click("制卡");
     EXPECT_EQ(Message(3), QStringLiteral("解挂成功!"));
@@ -247,7 +249,7 @@ TEST_F(ManageCardTest, EnterInTheCardNumberSendsNothing) {
     TypeCardNo(QStringLiteral("000123"));
     Click("制卡");  // the mouse leaves the focus on "制卡"
     EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
-    PressEnter(dialog->findChild<QLineEdit*>("edit1014"));
+    PressEnter(FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO));
     QTest::qWait(200);
     EXPECT_EQ(Received().size(), 1u);
     EXPECT_EQ(boxes.shown().size(), 1u);
@@ -257,27 +259,27 @@ TEST_F(ManageCardTest, EnterInTheCardNumberSendsNothing) {
 }
 
 TEST_F(ManageCardTest, ScreenReaderActionsChooseTheCommand) {
-    auto* password = dialog->findChild<QPushButton*>("button118");
-    auto* cardNo = dialog->findChild<QLineEdit*>("edit1014");
-    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
-    ASSERT_TRUE(AccessibleAction(dialog->findChild<QRadioButton*>("radio1071"),
+    auto* password = FindControl<QPushButton>(dialog.get(), IDC_PASSWORD);
+    auto* cardNo = FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO);
+    auto* picker = FindControl<QDateTimeEdit>(dialog.get(), IDC_CLOCK);
+    ASSERT_TRUE(AccessibleAction(FindControl<QRadioButton>(dialog.get(), IDC_SET_PASSWORD),
                                  QAccessibleActionInterface::toggleAction()));
     EXPECT_EQ(dialog->m_nCommand, 1);
     EXPECT_TRUE(password->isEnabled());
     EXPECT_FALSE(picker->isEnabled());
-    ASSERT_TRUE(AccessibleAction(dialog->findChild<QRadioButton*>("radio1062"),
+    ASSERT_TRUE(AccessibleAction(FindControl<QRadioButton>(dialog.get(), IDC_UNLOCK),
                                  QAccessibleActionInterface::toggleAction()));
     EXPECT_EQ(dialog->m_nCommand, 3);
     EXPECT_TRUE(cardNo->isEnabled());
     EXPECT_FALSE(password->isEnabled());
     // The space bar on a focused choice as well.
-    QTest::keyClick(dialog->findChild<QRadioButton*>("radio1064"), Qt::Key_Space);
+    QTest::keyClick(FindControl<QRadioButton>(dialog.get(), IDC_CLEAR), Qt::Key_Space);
     EXPECT_EQ(dialog->m_nCommand, 4);
     EXPECT_FALSE(cardNo->isEnabled());
 }
 
 TEST_F(ManageCardTest, TypingStopsAtSixBytesAndALongerNumberReadBackIsNotCut) {
-    auto* edit = dialog->findChild<QLineEdit*>("edit1014");
+    auto* edit = FindControl<QLineEdit>(dialog.get(), IDC_CARD_NO);
     Choose(2);
     TypeCardNo(QStringLiteral("12345678"));
     EXPECT_EQ(edit->text(), QStringLiteral("123456"));
@@ -321,7 +323,7 @@ TEST_F(ManageCardTest, ClockReadBackIsNormalisedOrRefused) {
         if (c.expected.isValid()) {
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("读设定信息校时成功!")) << c.clock;
             EXPECT_EQ(dialog->m_timeClock, c.expected) << c.clock;
-            EXPECT_EQ(dialog->findChild<QDateTimeEdit*>("picker1069")->dateTime(), c.expected);
+            EXPECT_EQ(FindControl<QDateTimeEdit>(dialog.get(), IDC_CLOCK)->dateTime(), c.expected);
         } else {
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("管理卡中没有有效的校时时间!"))
                 << c.clock;
@@ -332,7 +334,7 @@ TEST_F(ManageCardTest, ClockReadBackIsNormalisedOrRefused) {
 
 TEST_F(ManageCardTest, ClockOutsideTheCardsCenturyIsRefused) {
     dialog->m_strPassword = kPassword;
-    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
+    auto* picker = FindControl<QDateTimeEdit>(dialog.get(), IDC_CLOCK);
     size_t shown = 0;
     for (const QDateTime& t :
          {QDateTime(QDate(2150, 1, 1), QTime(8, 0)), QDateTime(QDate(1999, 12, 31), QTime(23, 59)),

@@ -16,8 +16,11 @@
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 class UserCardFilesTest : public ::testing::Test {
 protected:
@@ -63,7 +66,7 @@ protected:
 TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     Open();
     dialogs.QueueAnswer(Path("out"));
-    Click(119);
+    Click(IDC_EXPORT);
     ASSERT_EQ(dialogs.asked().size(), 1u);
     EXPECT_TRUE(dialogs.asked()[0].save);
     EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个kcd格式的文件"));
@@ -79,7 +82,7 @@ TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     app.m_mapCards.RemoveKey("000002");
     Add("000009", 9);
     dialogs.QueueAnswer(Path("out.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_EQ(dialogs.asked()[1].title, QStringLiteral("选择一个kcd格式的文件"));
     EXPECT_EQ(dialogs.asked()[1].filterNames,
               (QStringList{QStringLiteral("Files(*.kcd)"), QStringLiteral("All Files")}));
@@ -103,7 +106,7 @@ TEST_F(UserCardFilesTest, ImportReplacesTheRegisterWithTheFile) {
     WriteFile(dir / "other.kcd", RegisterBytes(other));
     Open();
     dialogs.QueueAnswer(Path("other.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     EXPECT_EQ(app.m_mapCards.Lookup("000002")->m_strName, "other");
     EXPECT_EQ(app.m_mapCards.Lookup("000001"), nullptr);
@@ -116,20 +119,20 @@ TEST_F(UserCardFilesTest, ImportThatReadsNothing) {
     const std::vector<std::string> before = InRegisterOrder();
     const std::string bytesBefore = RegisterBytes(app.m_mapCards);
 
-    Click(114);  // cancelled: not even the save
+    Click(IDC_IMPORT);  // cancelled: not even the save
     EXPECT_FALSE(FileExists(dir / "cardbook.kcd"));
     EXPECT_TRUE(boxes.shown().empty());
 
     WriteFile(dir / "empty.kcd", "");
     dialogs.QueueAnswer(Path("empty.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("文件是空的")));
     EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
     EXPECT_EQ(Listed(), before);  // rebuilt, in the register's order
 
     dialogs.QueueAnswer(Path("missing.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("无法打开文件")));
 
     // A damaged file: told what is wrong, nothing changed, the list not rebuilt.
@@ -138,7 +141,7 @@ TEST_F(UserCardFilesTest, ImportThatReadsNothing) {
     damaged.resize(damaged.size() - 3);
     WriteFile(dir / "damaged.kcd", damaged);
     dialogs.QueueAnswer(Path("damaged.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("卡片登记文件无法读取")));
     EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
     EXPECT_EQ(window->m_list.GetItemCount(), 3);
@@ -153,7 +156,7 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
     } names[] = {{"abc", "abc.kcd"}, {"def.kcd", "def.kcd"}, {"ghi.KCD", "ghi.KCD.kcd"}};
     for (const auto& n : names) {
         dialogs.QueueAnswer(Path(n.typed));
-        Click(119);
+        Click(IDC_EXPORT);
         EXPECT_TRUE(FileExists(dir / n.written)) << n.typed;
     }
     EXPECT_FALSE(FileExists(dir / "ghi.KCD"));
@@ -164,14 +167,14 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
     boxes.clear();
     boxes.QueueAnswer(QMessageBox::No);
     dialogs.QueueAnswer(Path("abc"));
-    Click(119);
+    Click(IDC_EXPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
     EXPECT_EQ(ReadFile(dir / "abc.kcd"), "old");
     boxes.QueueAnswer(QMessageBox::Yes);
     dialogs.QueueAnswer(Path("abc"));
-    Click(119);
+    Click(IDC_EXPORT);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "abc.kcd"), RegisterBytes(app.m_mapCards)));
     EXPECT_EQ(boxes.shown().back().text, QStringLiteral("导出文件保存于%1!").arg(Path("abc.kcd")));
 }
@@ -179,29 +182,29 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
 TEST_F(UserCardFilesTest, ExportWritesTheWholeRegisterOrNothing) {
     Open();
     // A query that shows one card still exports all of them.
-    TypeInto(static_cast<QLineEdit*>(window->Control(1021)), QStringLiteral("000003"));
-    window->Control(1070)->setProperty("date", QDate(2000, 1, 1));
+    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_QUERY_CARD_NO)), QStringLiteral("000003"));
+    window->Control(IDC_QUERY_FROM)->setProperty("date", QDate(2000, 1, 1));
     app.m_mapCards.Lookup("000003")->m_strRegDate =
         QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
-    Click(111);
+    Click(IDC_QUERY);
     ASSERT_EQ(window->m_list.GetItemCount(), 1);
     dialogs.QueueAnswer(Path("part"));
-    Click(119);
+    Click(IDC_EXPORT);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "part.kcd"), RegisterBytes(app.m_mapCards)));
 
     // An empty list: no dialog at all.
-    TypeInto(static_cast<QLineEdit*>(window->Control(1021)), QStringLiteral("999999"));
-    Click(111);
+    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_QUERY_CARD_NO)), QStringLiteral("999999"));
+    Click(IDC_QUERY);
     ASSERT_EQ(window->m_list.GetItemCount(), 0);
     const size_t asked = dialogs.asked().size();
-    Click(119);
+    Click(IDC_EXPORT);
     EXPECT_EQ(dialogs.asked().size(), asked);
 
     // A copy that cannot be made is reported, not announced as saved.
-    Click(112);
+    Click(IDC_SHOW_ALL);
     boxes.clear();
     dialogs.QueueAnswer(Path("no-such-folder/x"));
-    Click(119);
+    Click(IDC_EXPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出失败")));
 }

@@ -17,8 +17,11 @@
 #include "app/OrvaneApp.h"
 #include "register/Card.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 std::string DateText(const QDate& date) {
     return date.toString(QStringLiteral("yyyyMMdd")).toStdString();
@@ -117,25 +120,25 @@ TEST_F(UserCardQueryTest, Criteria) {
         {"from after to", "", "", -1, "", "", 1, 0, {}},
     };
     for (const Case& c : cases) {
-        Type(1021, c.cardNo);
-        Type(1020, c.name);
-        static_cast<QComboBox*>(window->Control(1067))->setCurrentIndex(c.status);
-        Type(1030, c.phone);
-        Type(1022, c.house);
-        Picker(1070)->setDate(today.addDays(c.fromDays));
-        Picker(1071)->setDate(today.addDays(c.toDays));
-        ClickControl(window->Control(111));
+        Type(IDC_QUERY_CARD_NO, c.cardNo);
+        Type(IDC_QUERY_NAME, c.name);
+        static_cast<QComboBox*>(window->Control(IDC_QUERY_STATUS))->setCurrentIndex(c.status);
+        Type(IDC_QUERY_PHONE, c.phone);
+        Type(IDC_QUERY_HOUSE_NO, c.house);
+        Picker(IDC_QUERY_FROM)->setDate(today.addDays(c.fromDays));
+        Picker(IDC_QUERY_TO)->setDate(today.addDays(c.toDays));
+        ClickControl(window->Control(IDC_QUERY));
         EXPECT_EQ(Listed(), InRegisterOrder(c.expected)) << c.what;
         EXPECT_TRUE(boxes.shown().empty()) << c.what;
     }
 }
 
 TEST_F(UserCardQueryTest, StatusFilterGoesBackToAnyStatus) {
-    auto* combo = static_cast<QComboBox*>(window->Control(1067));
+    auto* combo = static_cast<QComboBox*>(window->Control(IDC_QUERY_STATUS));
     QLineEdit* text = combo->lineEdit();
     const std::set<std::string> today = {"000012", "000013", "000017"};
     const auto query = [&] {
-        ClickControl(window->Control(111));
+        ClickControl(window->Control(IDC_QUERY));
         const std::vector<std::string> listed = Listed();
         return std::set<std::string>(listed.begin(), listed.end());
     };
@@ -163,43 +166,44 @@ TEST_F(UserCardQueryTest, StatusFilterGoesBackToAnyStatus) {
 
 TEST_F(UserCardQueryTest, TimeOfDayOfThePickersCounts) {
     const QDate today = QDate::currentDate();
-    Picker(1070)->setDateTime(QDateTime(today, QTime(23, 0)));
-    Picker(1071)->setDateTime(QDateTime(today, QTime(8, 0)));
-    ClickControl(window->Control(111));
+    Picker(IDC_QUERY_FROM)->setDateTime(QDateTime(today, QTime(23, 0)));
+    Picker(IDC_QUERY_TO)->setDateTime(QDateTime(today, QTime(8, 0)));
+    ClickControl(window->Control(IDC_QUERY));
     EXPECT_TRUE(Listed().empty());
-    Picker(1070)->setDateTime(QDateTime(today, QTime(8, 0)));
-    ClickControl(window->Control(111));
+    Picker(IDC_QUERY_FROM)->setDateTime(QDateTime(today, QTime(8, 0)));
+    ClickControl(window->Control(IDC_QUERY));
     EXPECT_EQ(Listed(), InRegisterOrder({"000012", "000013", "000017"}));
 
     // As the window opens, the range is today's.
     window = std::make_unique<CUserCardDlg>();
-    ClickControl(window->Control(111));
+    ClickControl(window->Control(IDC_QUERY));
     EXPECT_EQ(Listed(), InRegisterOrder({"000012", "000013", "000017"}));
 }
 
 TEST_F(UserCardQueryTest, ShowAllAfterAQuery) {
-    Type(1021, "000012");
-    ClickControl(window->Control(111));
+    Type(IDC_QUERY_CARD_NO, "000012");
+    ClickControl(window->Control(IDC_QUERY));
     ASSERT_EQ(Listed(), std::vector<std::string>{"000012"});
 
     // A card that the query left out is saved without a row appearing.
     app.m_mapCards.Lookup("000013")->m_strPassword = "1111111111";
     window->m_strPassword = "1111111111";
-    ClickControl(window->Control(106));
-    TypeInto(static_cast<QLineEdit*>(window->Control(1014)), QStringLiteral("000013"));
-    TypeInto(static_cast<QLineEdit*>(window->Control(1013)), QStringLiteral("changed"));
+    ClickControl(window->Control(IDC_EDIT));
+    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_CARD_NO)), QStringLiteral("000013"));
+    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_NAME)), QStringLiteral("changed"));
     boxes.QueueAnswer(QMessageBox::Yes);
-    ClickControl(window->Control(108));
+    ClickControl(window->Control(IDC_SAVE));
     EXPECT_EQ(app.m_mapCards.Lookup("000013")->m_strName, "changed");
     EXPECT_EQ(Listed(), std::vector<std::string>{"000012"});
 
-    ClickControl(window->Control(112));
+    ClickControl(window->Control(IDC_SHOW_ALL));
     std::set<std::string> all;
     for (const CCardMap::CAssoc& entry : app.m_mapCards) {
         all.insert(entry.key);
     }
     EXPECT_EQ(Listed(), InRegisterOrder(all));
-    EXPECT_EQ(static_cast<QLineEdit*>(window->Control(1021))->text(), QStringLiteral("000012"));
+    EXPECT_EQ(static_cast<QLineEdit*>(window->Control(IDC_QUERY_CARD_NO))->text(),
+              QStringLiteral("000012"));
     for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
         if (window->m_list.GetItemText(row, 2) == QStringLiteral("000013")) {
             EXPECT_EQ(window->m_list.GetItemText(row, 6), QStringLiteral("changed"));
@@ -209,9 +213,9 @@ TEST_F(UserCardQueryTest, ShowAllAfterAQuery) {
 
 TEST_F(UserCardQueryTest, EmptyRegister) {
     app.m_mapCards.RemoveAll();
-    ClickControl(window->Control(111));
+    ClickControl(window->Control(IDC_QUERY));
     EXPECT_TRUE(Listed().empty());
-    ClickControl(window->Control(112));
+    ClickControl(window->Control(IDC_SHOW_ALL));
     EXPECT_TRUE(Listed().empty());
 }
 

@@ -20,8 +20,11 @@
 #include "register/CardFields.h"
 #include "sheet/OdbcDrivers.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
@@ -92,7 +95,7 @@ TEST_F(UserCardSheetTest, ThroughTheOdbcDriverManager) {
               "[\'\'\'\']\nDriver=Test Excel Driver\nDatabase=" + dir / "sheet.db" + "\n");
     Open();
     dialogs.QueueAnswer(Path("cards.xls"));
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     ASSERT_EQ(dialogs.asked().size(), 1u);
     EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个xls格式的文件"));
     EXPECT_EQ(dialogs.asked()[0].filterNames, QStringList{QStringLiteral("Files(*.xls)")});
@@ -115,16 +118,16 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
     Open();
     // Only what the list shows: a query for one card.
-    TypeInto(static_cast<QLineEdit*>(window->Control(1020)), QStringLiteral("O'Brien"));
-    window->Control(1070)->setProperty("date", QDate(2000, 1, 1));
-    ClickControl(window->Control(111));
+    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_QUERY_NAME)), QStringLiteral("O'Brien"));
+    window->Control(IDC_QUERY_FROM)->setProperty("date", QDate(2000, 1, 1));
+    ClickControl(window->Control(IDC_QUERY));
     EXPECT_EQ(window->m_list.GetItemCount(), 0);  // registered "00000000": outside any range
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     EXPECT_TRUE(dialogs.asked().empty());  // an empty list: nothing at all
-    ClickControl(window->Control(112));
+    ClickControl(window->Control(IDC_SHOW_ALL));
 
     dialogs.QueueAnswer(Path("book"));  // no extension is added
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     ASSERT_EQ(boxes.shown().size(), 1u) << boxes.shown()[0].text.toStdString();
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("book")));
     const std::string script =
@@ -149,13 +152,13 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     boxes.clear();
     boxes.QueueAnswer(QMessageBox::No);
     dialogs.QueueAnswer(Path("old.xls"));
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
     EXPECT_EQ(ReadFile(dir / "old.xls"), "old");
     boxes.QueueAnswer(QMessageBox::Yes);
     dialogs.QueueAnswer(Path("old.xls"));
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     EXPECT_EQ(ReadFile(dir / "old.xls").substr(0, 2), "PK");  // a workbook (a zip archive)
 }
 
@@ -163,7 +166,7 @@ TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
     Drivers("[Broken Excel Driver]\nDriver=" + dir / "no-such-driver.so" + "\n");
     Open();
     dialogs.QueueAnswer(Path("cards.xls"));
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
         << boxes.shown()[0].text.toStdString();
@@ -173,7 +176,7 @@ TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
     Drivers("");
     boxes.clear();
     dialogs.QueueAnswer(Path("no-such-folder/cards.xls"));
-    ClickControl(window->Control(120));
+    ClickControl(window->Control(IDC_EXPORT_EXCEL));
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
         << boxes.shown()[0].text.toStdString();

@@ -17,8 +17,11 @@
 #include "bench/SampleCards.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 class UserCardWindowTest : public ::testing::Test {
 protected:
@@ -38,7 +41,7 @@ TEST_F(UserCardWindowTest, EmptyRegisterOpensEmpty) {
     CUserCardDlg window;
     EXPECT_EQ(window.windowTitle(), QStringLiteral("发卡"));
     EXPECT_EQ(window.m_list.GetItemCount(), 0);
-    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1002))->text(), QStringLiteral("1"));
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(IDC_NUMBER))->text(), QStringLiteral("1"));
     EXPECT_EQ(window.m_list.Model()->columnCount(), 12);
     EXPECT_EQ(window.m_list.m_ctlHeader.m_strAlign, QStringLiteral("111111111111"));
     EXPECT_TRUE(boxes.shown().empty());
@@ -65,7 +68,7 @@ TEST_F(UserCardWindowTest, ListInCardNumberOrderThenTheOtherKeys) {
             EXPECT_EQ(window.m_list.GetItemText(row, 1), QStringLiteral("7"));
         }
     }
-    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1002))->text(), QStringLiteral("6"));
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(IDC_NUMBER))->text(), QStringLiteral("6"));
 }
 
 TEST_F(UserCardWindowTest, OpeningStateAndModes) {
@@ -73,39 +76,46 @@ TEST_F(UserCardWindowTest, OpeningStateAndModes) {
     window->show();
     EXPECT_EQ(app.m_hReplyWnd.data(), window.get());
     EXPECT_EQ(window->m_nMode, 0);
-    EXPECT_TRUE(static_cast<QRadioButton*>(window->Control(1059))->isChecked());
+    EXPECT_TRUE(static_cast<QRadioButton*>(window->Control(IDC_MODE_ISSUE))->isChecked());
     const auto enabled = [&](int id) { return window->Control(id)->isEnabled(); };
-    for (const int id : {105, 106, 107, 109, 110, 1000, 113, 111, 112, 114, 119, 120, 1053}) {
+    for (const int id : {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_CANCEL, IDC_ISSUE_CARD, IDC_AUTO_NUMBER,
+                         IDC_NEW_SAME_INFO, IDC_QUERY, IDC_SHOW_ALL, IDC_IMPORT, IDC_EXPORT,
+                         IDC_EXPORT_EXCEL, IDC_CARD_LIST}) {
         EXPECT_TRUE(enabled(id)) << id;
     }
-    for (const int id : {108, 118, 1013, 1014, 1064, 1068, 1003, 1028, 1029, 115, 116, 1069, 1055,
-                         1061, 1062, 1063, 1002, 1066}) {
+    for (const int id : {IDC_SAVE, IDC_PASSWORD, IDC_NAME, IDC_CARD_NO, IDC_CARD_TYPE,
+                         IDC_VALID_DATE, IdcPort(1), IdcPort(16), IDC_ALL_PORTS, IDC_READ_CARD,
+                         IDC_EXTEND, IDC_EXTEND_DATE, IDC_EXTEND_FEE, IDC_EXTEND_DATE_LABEL,
+                         IDC_EXTEND_FEE_LABEL, IDC_EXTEND_FEE_UNIT, IDC_NUMBER, IDC_STATUS}) {
         EXPECT_FALSE(enabled(id)) << id;
     }
-    EXPECT_FALSE(window->Control(117)->isVisibleTo(window.get()));
-    EXPECT_FALSE(window->Control(1054)->isVisibleTo(window.get()));
-    EXPECT_FALSE(window->Control(1047)->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->Control(IDC_RETURN_CARD)->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->Control(IDC_EXTEND_WITHOUT_CARD)->isVisibleTo(window.get()));
+    EXPECT_FALSE(window->Control(IDC_SEX)->isVisibleTo(window.get()));
     const QDate today = QDate::currentDate();
-    for (const int id : {1052, 1069, 1070, 1071}) {
+    for (const int id : {IDC_REG_DATE, IDC_EXTEND_DATE, IDC_QUERY_FROM, IDC_QUERY_TO}) {
         EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(id))->date(), today) << id;
     }
-    EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(1068))->date(), QDate(2099, 12, 31));
+    EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(IDC_VALID_DATE))->date(),
+              QDate(2099, 12, 31));
     EXPECT_EQ(window->m_dateValid, QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30)));
 
-    QTest::mouseClick(window->Control(1060), Qt::LeftButton, {}, QPoint(4, 4));
+    QTest::mouseClick(window->Control(IDC_MODE_EXTEND), Qt::LeftButton, {}, QPoint(4, 4));
     EXPECT_EQ(window->m_nMode, 1);
-    for (const int id : {115, 116, 1069, 1055, 1061}) {
+    for (const int id :
+         {IDC_READ_CARD, IDC_EXTEND, IDC_EXTEND_DATE, IDC_EXTEND_FEE, IDC_EXTEND_DATE_LABEL}) {
         EXPECT_TRUE(enabled(id)) << id;
     }
-    for (const int id : {105, 106, 107, 108, 109, 110, 1000, 1013}) {
+    for (const int id : {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_SAVE, IDC_CANCEL, IDC_ISSUE_CARD,
+                         IDC_AUTO_NUMBER, IDC_NAME}) {
         EXPECT_FALSE(enabled(id)) << id;
     }
-    QTest::mouseClick(window->Control(1059), Qt::LeftButton, {}, QPoint(4, 4));
+    QTest::mouseClick(window->Control(IDC_MODE_ISSUE), Qt::LeftButton, {}, QPoint(4, 4));
     EXPECT_EQ(window->m_nMode, 0);
-    EXPECT_TRUE(enabled(105));
-    EXPECT_FALSE(enabled(108));   // 保存 stays disabled
-    EXPECT_FALSE(enabled(1013));  // and so do the record fields
-    EXPECT_FALSE(enabled(115));
+    EXPECT_TRUE(enabled(IDC_NEW));
+    EXPECT_FALSE(enabled(IDC_SAVE));  // 保存 stays disabled
+    EXPECT_FALSE(enabled(IDC_NAME));  // and so do the record fields
+    EXPECT_FALSE(enabled(IDC_READ_CARD));
 
     window->resize(1280, 760);
     Screenshot(window.get(), "user-card");
@@ -124,28 +134,28 @@ TEST_F(UserCardWindowTest, TypingStopsAtTheByteLimits) {
         QString kept;
     };
     const Case cases[] = {
-        {1014, QStringLiteral("1234567"), QStringLiteral("123456")},
-        {1014, QStringLiteral("一二三四五六"), QStringLiteral("一二三")},  // two bytes each
-        {1014, QStringLiteral("12345一"), QStringLiteral("12345")},
-        {1049, QStringLiteral("12345678901"), QStringLiteral("1234567890")},
-        {1050, QStringLiteral("一二三四五六"), QStringLiteral("一二三四五")},
-        {1051, QStringLiteral("1234567890"), QStringLiteral("1234567890")},
-        {1013, QStringLiteral("一二三四五六七八九十"), QStringLiteral("一二三四五六七八九十")},
+        {IDC_CARD_NO, QStringLiteral("1234567"), QStringLiteral("123456")},
+        {IDC_CARD_NO, QStringLiteral("一二三四五六"), QStringLiteral("一二三")},  // two bytes each
+        {IDC_CARD_NO, QStringLiteral("12345一"), QStringLiteral("12345")},
+        {IDC_PAID, QStringLiteral("12345678901"), QStringLiteral("1234567890")},
+        {IDC_MONTH_FEE, QStringLiteral("一二三四五六"), QStringLiteral("一二三四五")},
+        {IDC_YEAR_FEE, QStringLiteral("1234567890"), QStringLiteral("1234567890")},
+        {IDC_NAME, QStringLiteral("一二三四五六七八九十"), QStringLiteral("一二三四五六七八九十")},
     };
     for (const Case& c : cases) {
         TypeInto(edit(c.id), c.typed);
         EXPECT_EQ(edit(c.id)->text(), c.kept) << c.id << " " << c.typed.toStdString();
     }
     // A paste is cut to what fits, at the cursor.
-    edit(1014)->setText(QStringLiteral("12"));
-    edit(1014)->setCursorPosition(1);
-    edit(1014)->insert(QStringLiteral("abcdefg"));
-    EXPECT_EQ(edit(1014)->text(), QStringLiteral("1abcd2"));
-    EXPECT_EQ(edit(1014)->cursorPosition(), 5);
+    edit(IDC_CARD_NO)->setText(QStringLiteral("12"));
+    edit(IDC_CARD_NO)->setCursorPosition(1);
+    edit(IDC_CARD_NO)->insert(QStringLiteral("abcdefg"));
+    EXPECT_EQ(edit(IDC_CARD_NO)->text(), QStringLiteral("1abcd2"));
+    EXPECT_EQ(edit(IDC_CARD_NO)->cursorPosition(), 5);
     // The extension's payment, enabled as in mode "延期退卡".
-    window.Control(1055)->setEnabled(true);
-    TypeInto(edit(1055), QStringLiteral("99999999999"));
-    EXPECT_EQ(edit(1055)->text(), QStringLiteral("9999999999"));
+    window.Control(IDC_EXTEND_FEE)->setEnabled(true);
+    TypeInto(edit(IDC_EXTEND_FEE), QStringLiteral("99999999999"));
+    EXPECT_EQ(edit(IDC_EXTEND_FEE)->text(), QStringLiteral("9999999999"));
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -156,7 +166,7 @@ TEST_F(UserCardWindowTest, ALongerStoredTextIsShownWholeAndStopsTheExchange) {
     CUserCardDlg window;
     window.show();
     ClickListRow(window.m_list, 0);
-    auto* paid = static_cast<QLineEdit*>(window.Control(1049));
+    auto* paid = static_cast<QLineEdit*>(window.Control(IDC_PAID));
     EXPECT_EQ(paid->text(), QStringLiteral("一二三四五六"));
     EXPECT_FALSE(window.UpdateData(true));
     ASSERT_EQ(boxes.shown().size(), 1u);
@@ -229,7 +239,7 @@ TEST_F(UserCardWindowTest, FilledWindowScreenshot) {
     const QModelIndex third = window.m_list.Model()->index(2, 2);
     QTest::mouseClick(window.m_list.viewport(), Qt::LeftButton, {},
                       window.m_list.visualRect(third).center());
-    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1014))->text(),
+    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(IDC_CARD_NO))->text(),
               window.m_list.GetItemText(2, 2));
     QTest::qWait(50);
     Screenshot(&window, "user-card-filled");

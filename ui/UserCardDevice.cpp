@@ -18,6 +18,9 @@
 #include "ui/CardDate.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
+
+using namespace UserCardIds;
 
 namespace {
 
@@ -43,7 +46,7 @@ void CUserCardDlg::OnIssueCard() {
     }
     if (!app.IsDigits(m_strCardNo, 6)) {
         Tell(this, "卡号输入6个数字!");
-        Control(1014)->setFocus();
+        Control(IDC_CARD_NO)->setFocus();
         return;
     }
     if (!app.IsDigits(m_strPassword, 10)) {
@@ -59,7 +62,7 @@ void CUserCardDlg::OnIssueCard() {
     }
     if (!IsCardDate(m_dateValid)) {
         Tell(this, kNotACardDate);
-        Control(1068)->setFocus();
+        Control(IDC_VALID_DATE)->setFocus();
         return;
     }
     app.WriteFrame(BuildIssueCardFrame(m_strCardNo, FrameDate(m_dateValid), m_strPassword,
@@ -74,7 +77,7 @@ void CUserCardDlg::OnExtend() {
     if (!m_strExtendFee.empty() &&
         !app.IsAmount(m_strExtendFee, static_cast<int>(m_strExtendFee.size()))) {
         Tell(this, "输入正确金额格式!");
-        Control(1055)->setFocus();
+        Control(IDC_EXTEND_FEE)->setFocus();
         return;
     }
     if (!app.IsDigits(m_strPassword, 10)) {
@@ -83,7 +86,7 @@ void CUserCardDlg::OnExtend() {
     }
     if (!IsCardDate(m_dateExtend)) {
         Tell(this, kNotACardDate);
-        Control(1069)->setFocus();
+        Control(IDC_EXTEND_DATE)->setFocus();
         return;
     }
     // The payment that goes with this extension, recorded when the device confirms it.

@@ -14,6 +14,9 @@
 #include "register/CardFields.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
+
+using namespace UserCardIds;
 
 namespace {
 
@@ -92,7 +95,7 @@ bool CUserCardDlg::SaveForm() {
     }
     if (!app.IsDigits(m_strCardNo, 6)) {
         Tell(this, "卡号输入6个数字!");
-        Control(1014)->setFocus();
+        Control(IDC_CARD_NO)->setFocus();
         return false;
     }
     if (!app.IsDigits(m_strPassword, 10)) {
@@ -100,7 +103,7 @@ bool CUserCardDlg::SaveForm() {
         return false;
     }
     const std::pair<const std::string*, int> amounts[] = {
-        {&m_strPaid, 1049}, {&m_strMonthFee, 1050}, {&m_strYearFee, 1051}};
+        {&m_strPaid, IDC_PAID}, {&m_strMonthFee, IDC_MONTH_FEE}, {&m_strYearFee, IDC_YEAR_FEE}};
     for (const auto& [amount, id] : amounts) {
         if (!amount->empty() && !app.IsAmount(*amount, static_cast<int>(amount->size()))) {
             Tell(this, "输入正确金额格式!");
