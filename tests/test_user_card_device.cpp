@@ -3,17 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDateTimeEdit>
-#include <QLineEdit>
 #include <QtTest/QTest>
 
-#include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/CodePageText.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "protocol/Frame.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
@@ -36,7 +31,7 @@ std::string Spaced(const std::string& digits) {
     return out;
 }
 
-class UserCardDeviceTest : public ::testing::Test {
+class UserCardDeviceTest : public UserCardTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulator.ready());
@@ -54,42 +49,19 @@ protected:
             app.ExitInstance();
         }
     }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-        window->showNormal();
-        window->resize(1280, 800);
-    }
+    void Open() { UserCardTest::Open(QSize(1280, 800)); }
     CCard& Add(const std::string& key, int number, uint8_t status = CARD_NOT_ISSUED) {
-        auto card = MakeCard(key, number);
-        card->m_nStatus = status;
-        card->m_strPassword = kPassword;
-        card->m_strValidDate = "20301231";
-        card->m_strRegDate = "20240105";
-        CCard* stored = app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-        return *stored;
-    }
-    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(window->Control(id)); }
-    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
-    bool Port(int port) const {
-        return static_cast<QCheckBox*>(window->Control(IdcPort(port)))->isChecked();
-    }
-    void Click(int id) const { ClickControl(window->Control(id)); }
-    void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
-    // Waits for the n-th message box and returns its text.
-    QString Message(size_t n) {
-        if (!QTest::qWaitFor([&] { return boxes.shown().size() >= n; }, 10000)) {
-            return QStringLiteral("(no message)");
-        }
-        return boxes.shown()[n - 1].text;
+        CCard& card = UserCardTest::Add(key, number, status);
+        card.m_strPassword = kPassword;
+        card.m_strValidDate = "20301231";
+        card.m_strRegDate = "20240105";
+        return card;
     }
     std::vector<std::string> Received() const { return EmulatorFrames(dir / "emu.log"); }
     // Waits until the emulator has logged n frames.
     bool WaitForFrames(size_t n) const {
         return QTest::qWaitFor([&] { return Received().size() >= n; }, 10000);
     }
-    const CCard* Card(const std::string& key) const { return app.m_mapCards.Lookup(key); }
     // A new card in the form with the given number, the password set. "取消" first: after an
     // issue the form is still entering its card, which "新增" would save again.
     void EnterCard(const QString& cardNo) {
@@ -101,11 +73,7 @@ protected:
 
     std::string registerFile;  // set before SetUp to start with a register file
     bool ended = false;        // the test ran ExitInstance itself
-    TempDir dir;
     CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(UserCardDeviceTest, IssueChecksStopBeforeSending) {
@@ -142,7 +110,7 @@ TEST_F(UserCardDeviceTest, IssueChecksStopBeforeSending) {
         if (c.message != nullptr) {
             EXPECT_EQ(Message(shown), QString::fromUtf8(c.message)) << c.cardNo;
             if (c.focusOnCardNo) {
-                EXPECT_EQ(window->focusWidget(), window->Control(IDC_CARD_NO)) << c.cardNo;
+                EXPECT_EQ(window->focusWidget(), Control(IDC_CARD_NO)) << c.cardNo;
             }
         } else {
             ++sent;
@@ -172,9 +140,8 @@ TEST_F(UserCardDeviceTest, IssueSendsTheFormAndStoresTheCard) {
     EXPECT_EQ(card->m_strRights, "1000000000000001");
     EXPECT_EQ(card->m_strValidDate, "20991231");
     EXPECT_EQ(FromCodePage(card->m_strName), QStringLiteral("钱八"));
-    EXPECT_EQ(window->m_list.GetItemText(0, 1), QStringLiteral("已发行"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(IDC_STATUS))->currentText(),
-              QStringLiteral("已发行"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("已发行"));
 
     // The device refuses: nothing changes.
     EnterCard(QStringLiteral("000124"));
@@ -189,7 +156,7 @@ TEST_F(UserCardDeviceTest, ValidityThatACardCannotHoldIsNotSent) {
     Picker(IDC_VALID_DATE)->setDate(QDate(2100, 1, 1));
     Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
-    EXPECT_EQ(window->focusWidget(), window->Control(IDC_VALID_DATE));
+    EXPECT_EQ(window->focusWidget(), Control(IDC_VALID_DATE));
     Picker(IDC_VALID_DATE)->setDate(QDate(1999, 12, 31));
     Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(2), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
@@ -198,7 +165,7 @@ TEST_F(UserCardDeviceTest, ValidityThatACardCannotHoldIsNotSent) {
     Add("000009", 9).m_strValidDate = "00000000";
     window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000009"));
     Click(IDC_CANCEL);
-    ClickListRow(window->m_list, 0);
+    ClickRow(0);
     Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(3), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
     EXPECT_TRUE(Received().empty());
@@ -209,7 +176,7 @@ TEST_F(UserCardDeviceTest, FiveCardsIssuedOneAfterTheOther) {
         Add(CardNoText(n), n).m_strRights = n % 2 ? "0000000000000001" : "1000000000000000";
     }
     Open();
-    ClickListRow(window->m_list, 0);
+    ClickRow(0);
     for (int n = 1; n <= 5; ++n) {
         Click(IDC_ISSUE_CARD);
         EXPECT_EQ(Message(static_cast<size_t>(n)), QStringLiteral("发卡成功并保存!")) << n;
@@ -221,10 +188,10 @@ TEST_F(UserCardDeviceTest, FiveCardsIssuedOneAfterTheOther) {
         EXPECT_EQ(frame.substr(9, 8), Spaced(CardNoText(n))) << frame;
         EXPECT_EQ(frame.substr(14 * 3, 2), n % 2 ? "00" : "10") << frame;  // R0: doors 16, 15
         EXPECT_EQ(Card(CardNoText(n))->m_nStatus, CARD_ISSUED) << n;
-        EXPECT_EQ(window->m_list.GetItemText(n - 1, 1), QStringLiteral("已发行")) << n;
+        EXPECT_EQ(Cell(n - 1, 1), QStringLiteral("已发行")) << n;
     }
     // After the last row the form and the mark stay there.
-    EXPECT_EQ(Edit(IDC_CARD_NO)->text(), QStringLiteral("000005"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000005"));
     EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
     EXPECT_EQ(app.m_mapCards.GetCount(), 5u);
 }
@@ -242,15 +209,15 @@ TEST_F(UserCardDeviceTest, ReadingACardFillsTheForm) {
     Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
     EXPECT_EQ(Received(), std::vector<std::string>{"AA 07 A2 58 20 46 39 17 55"});
-    EXPECT_EQ(Edit(IDC_CARD_NO)->text(), QStringLiteral("000007"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000007"));
     EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2030, 12, 31));  // the card's, not the record's
-    EXPECT_TRUE(Port(1));
-    EXPECT_TRUE(Port(2));
-    EXPECT_FALSE(Port(3));
-    EXPECT_FALSE(static_cast<QCheckBox*>(window->Control(IDC_ALL_PORTS))->isChecked());
-    EXPECT_EQ(Edit(IDC_NAME)->text(), QStringLiteral("Zhou"));
-    EXPECT_EQ(Edit(IDC_PAID)->text(), QStringLiteral("100"));
-    EXPECT_EQ(Edit(IDC_NUMBER)->text(), QStringLiteral("7"));
+    EXPECT_TRUE(Checked(IdcPort(1)));
+    EXPECT_TRUE(Checked(IdcPort(2)));
+    EXPECT_FALSE(Checked(IdcPort(3)));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("Zhou"));
+    EXPECT_EQ(Text(IDC_PAID), QStringLiteral("100"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("7"));
     EXPECT_EQ(Picker(IDC_REG_DATE)->date(), QDate(2023, 4, 5));
     EXPECT_EQ(window->m_strPassword, kPassword);
     EXPECT_EQ(Card("000007")->m_strRights, "1111111111111111");  // the register is unchanged
@@ -259,17 +226,17 @@ TEST_F(UserCardDeviceTest, ReadingACardFillsTheForm) {
     emulator.Control("place user 000042 281130 1111111111111111");
     Click(IDC_READ_CARD);
     EXPECT_EQ(Message(2), QStringLiteral("卡号[000042]读卡成功!"));
-    EXPECT_EQ(Edit(IDC_CARD_NO)->text(), QStringLiteral("000042"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000042"));
     EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2028, 11, 30));
-    EXPECT_TRUE(static_cast<QCheckBox*>(window->Control(IDC_ALL_PORTS))->isChecked());
-    EXPECT_EQ(Edit(IDC_NAME)->text(), QStringLiteral("Zhou"));
+    EXPECT_TRUE(Checked(IDC_ALL_PORTS));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("Zhou"));
     EXPECT_EQ(Card("000042"), nullptr);
 
     // No user card on the device: the time-out reply.
     emulator.Control("remove");
     Click(IDC_READ_CARD);
     EXPECT_EQ(Message(3), QStringLiteral("读取超时!"));
-    EXPECT_EQ(Edit(IDC_CARD_NO)->text(), QStringLiteral("000042"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000042"));
 
     // Without a password nothing is sent.
     window->m_strPassword.clear();
@@ -296,10 +263,10 @@ TEST_F(UserCardDeviceTest, ExtendingUpdatesFormRegisterListAndPayment) {
     EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2031, 3, 15));
     EXPECT_EQ(Card("000007")->m_strValidDate, "20310315");
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
-    EXPECT_EQ(Edit(IDC_PAID)->text(), QStringLiteral("112.5"));
-    EXPECT_EQ(Edit(IDC_EXTEND_FEE)->text(), QString());  // recorded, so not recorded again
-    EXPECT_EQ(window->m_list.GetItemText(0, 4), QStringLiteral("20310315"));
-    EXPECT_EQ(window->m_list.GetItemText(1, 4), QStringLiteral("20301231"));
+    EXPECT_EQ(Text(IDC_PAID), QStringLiteral("112.5"));
+    EXPECT_EQ(Text(IDC_EXTEND_FEE), QString());  // recorded, so not recorded again
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("20310315"));
+    EXPECT_EQ(Cell(1, 4), QStringLiteral("20301231"));
     EXPECT_EQ(boxes.shown().size(), 2u);
 
     // The device refuses.
@@ -340,7 +307,7 @@ TEST_F(UserCardDeviceTest, ThePaymentRecordedIsTheOneSentAndOnlyOnce) {
     Click(IDC_READ_CARD);  // its answer is the late extension reply
     EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
-    EXPECT_EQ(Edit(IDC_EXTEND_FEE)->text(), QStringLiteral("20"));  // typed since: kept
+    EXPECT_EQ(Text(IDC_EXTEND_FEE), QStringLiteral("20"));  // typed since: kept
 
     // A second extension with nothing typed records nothing.
     Type(IDC_EXTEND_FEE, QString());
@@ -364,7 +331,7 @@ TEST_F(UserCardDeviceTest, ANumberLongerThanSixIsShownWholeAndStopsReadAndExtend
     emulator.Control("fault reply AA 10 A2 01 0B CD 30 12 31 11 11 11 11 11 11 11 11 55");
     Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[010111213]读卡成功!"));
-    EXPECT_EQ(Edit(IDC_CARD_NO)->text(), QStringLiteral("010111213"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("010111213"));
     Click(IDC_EXTEND);  // 延期
     EXPECT_EQ(Message(2), QStringLiteral("请填入不多于6个的字符。"));
     Click(IDC_READ_CARD);  // 读卡
@@ -400,7 +367,7 @@ TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {
             }
         } else {
             EXPECT_EQ(Message(shown), QStringLiteral("输入正确金额格式!")) << c.fee;
-            EXPECT_EQ(window->focusWidget(), window->Control(IDC_EXTEND_FEE)) << c.fee;
+            EXPECT_EQ(window->focusWidget(), Control(IDC_EXTEND_FEE)) << c.fee;
         }
         EXPECT_EQ(Received().size(), sent) << c.fee;
     }

@@ -5,25 +5,19 @@
 
 #include <QAccessibleActionInterface>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
-
-#include <functional>
 
 #include <unistd.h>
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/CodePageText.h"
-#include "app/ControlId.h"
 #include "app/MainFrm.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/PasswordIds.h"
 #include "register/Card.h"
@@ -39,58 +33,26 @@ using namespace UserCardIds;
 
 const char* kPassword = "5820463917";
 
-class EditingTest : public ::testing::Test {
+class EditingTest : public UserCardTest {
 protected:
-    CCard& Add(const char* key, int number, uint8_t status = CARD_NOT_ISSUED) {
-        auto card = MakeCard(key, number);
-        card->m_nStatus = status;
-        card->m_strPassword = "1111111111";
-        card->m_strValidDate = "20301231";
-        card->m_strRegDate = "20240105";
-        CCard* stored = app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-        return *stored;
+    CCard& Add(const std::string& key, int number, uint8_t status = CARD_NOT_ISSUED) {
+        CCard& card = UserCardTest::Add(key, number, status);
+        card.m_strPassword = "1111111111";
+        card.m_strValidDate = "20301231";
+        card.m_strRegDate = "20240105";
+        return card;
     }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-        window->showNormal();
-        window->resize(1280, 800);
-    }
-
-    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(window->Control(id)); }
-    QCheckBox* Check(int id) const { return static_cast<QCheckBox*>(window->Control(id)); }
-    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
-    QString Text(int id) const { return Edit(id)->text(); }
-    bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
-    void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
-    void Click(int id) const { ClickControl(window->Control(id)); }
-    void ClickRow(int row) const { ClickListRow(window->m_list, row); }
+    void Open() { UserCardTest::Open(QSize(1280, 800)); }
     // "密码": the dialog opens over the window and the operator types the password.
-    void EnterPassword(const QString& password) const {
-        bool typed = false;
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            TypeInto(FindControl<QLineEdit>(dialog, PasswordIds::IDC_PASSWORD), password);
-            QTest::mouseClick(Button(dialog, QStringLiteral("确认")), Qt::LeftButton);
-            typed = true;
-        });
-        Click(IDC_PASSWORD);
-        EXPECT_TRUE(typed);
+    void EnterPassword(const QString& password) {
+        EXPECT_TRUE(ClickIntoDialog(IDC_PASSWORD, [&](QWidget& dialog) {
+            ASSERT_NE(qobject_cast<CPasswordDlg*>(&dialog), nullptr);
+            Type(PasswordIds::IDC_PASSWORD, password);
+            ClickButton(QStringLiteral("确认"));
+        }));
     }
-    QString Row(int row, int column) const { return window->m_list.GetItemText(row, column); }
-    int Rows() const { return window->m_list.GetItemCount(); }
-    QStringList Messages() const {
-        QStringList texts;
-        for (const Msg::Shown& box : boxes.shown()) {
-            texts << box.text;
-        }
-        return texts;
-    }
-    const CCard* Card(const char* key) const { return app.m_mapCards.Lookup(key); }
     // "新增", then the card number (unless empty), the holder's name and the password.
-    void NewCard(const QString& cardNo, const QString& name) const {
+    void NewCard(const QString& cardNo, const QString& name) {
         Click(IDC_NEW);
         if (!cardNo.isEmpty()) {
             Type(IDC_CARD_NO, cardNo);
@@ -98,11 +60,6 @@ protected:
         Type(IDC_NAME, name);
         EnterPassword(QString::fromLatin1(kPassword));
     }
-
-    TempDir dir;
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(EditingTest, AutomaticCardNumbersFillTheGaps) {
@@ -128,9 +85,9 @@ TEST_F(EditingTest, AutomaticCardNumbersFillTheGaps) {
     EXPECT_EQ(card->m_nNumber, 4);
     EXPECT_EQ(card->m_strPassword, kPassword);
     EXPECT_EQ(FromCodePage(card->m_strName), QStringLiteral("张三"));
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000003"));
-    EXPECT_EQ(Row(0, 0), QStringLiteral("4"));
-    EXPECT_EQ(Row(0, 6), QStringLiteral("张三"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 0), QStringLiteral("4"));
+    EXPECT_EQ(Cell(0, 6), QStringLiteral("张三"));
     EXPECT_FALSE(window->m_bNew);
     EXPECT_FALSE(Enabled(IDC_SAVE));
     EXPECT_FALSE(Enabled(IDC_NAME));
@@ -152,12 +109,10 @@ TEST_F(EditingTest, NewWithoutAutomaticNumberAndTheFormDefaults) {
     EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("42"));
     EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2099, 12, 31));
     EXPECT_EQ(Picker(IDC_REG_DATE)->date(), QDate::currentDate());
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(IDC_CARD_TYPE))->currentText(),
-              QStringLiteral("免费卡"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(IDC_STATUS))->currentText(),
-              QStringLiteral("未发行"));
+    EXPECT_EQ(Text(IDC_CARD_TYPE), QStringLiteral("免费卡"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("未发行"));
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(IdcPort(port))->isChecked()) << port;
+        EXPECT_FALSE(Checked(IdcPort(port))) << port;
     }
     // The password of the card last loaded stays the working password.
     Type(IDC_CARD_NO, QStringLiteral("000123"));
@@ -170,8 +125,8 @@ TEST_F(EditingTest, NewWithoutAutomaticNumberAndTheFormDefaults) {
     EXPECT_EQ(Card("000123")->m_strRegDate,
               QDate::currentDate().toString("yyyyMMdd").toStdString());
     EXPECT_EQ(app.m_nMaxNumber, 42u);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000123"));
-    EXPECT_EQ(Row(1, 2), QStringLiteral("000007"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000123"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("000007"));
 }
 
 TEST_F(EditingTest, SaveChecksInOrder) {
@@ -229,7 +184,7 @@ TEST_F(EditingTest, SaveChecksInOrder) {
         EXPECT_TRUE(window->m_bNew) << label;
         EXPECT_TRUE(Enabled(IDC_SAVE)) << label;
         if (c.focus != 0) {
-            EXPECT_EQ(window->focusWidget(), window->Control(c.focus)) << label;
+            EXPECT_EQ(window->focusWidget(), Control(c.focus)) << label;
         }
     }
 }
@@ -239,7 +194,7 @@ TEST_F(EditingTest, ExistingNumberIsOverwrittenOnlyAfterYes) {
     Add("000005", 5);
     Open();
     NewCard(QStringLiteral("000002"), QStringLiteral("李四"));
-    boxes.QueueAnswer(QMessageBox::No);
+    AnswerNext(QMessageBox::No);
     Click(IDC_SAVE);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("确认保存已存在卡号?"));
@@ -250,7 +205,7 @@ TEST_F(EditingTest, ExistingNumberIsOverwrittenOnlyAfterYes) {
     EXPECT_TRUE(window->m_bNew);
     EXPECT_EQ(Text(IDC_NAME), QStringLiteral("李四"));
 
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_SAVE);
     EXPECT_EQ(boxes.shown().size(), 2u);
     EXPECT_EQ(FromCodePage(Card("000002")->m_strName), QStringLiteral("李四"));
@@ -258,9 +213,9 @@ TEST_F(EditingTest, ExistingNumberIsOverwrittenOnlyAfterYes) {
     EXPECT_EQ(app.m_nMaxNumber, 5u);
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000002"));
-    EXPECT_EQ(Row(0, 0), QStringLiteral("2"));
-    EXPECT_EQ(Row(0, 6), QStringLiteral("李四"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000002"));
+    EXPECT_EQ(Cell(0, 0), QStringLiteral("2"));
+    EXPECT_EQ(Cell(0, 6), QStringLiteral("李四"));
     EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("2"));
     EXPECT_FALSE(window->m_bNew);
 }
@@ -282,7 +237,7 @@ TEST_F(EditingTest, EditingWithAChangedNumberCreatesASecondCard) {
     EXPECT_EQ(Card("000010")->m_strPassword, "1111111111");
     EXPECT_NE(Card("000002"), nullptr);
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000010"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000010"));
     EXPECT_FALSE(window->m_bEdit);
 }
 
@@ -302,7 +257,7 @@ TEST_F(EditingTest, NewStopsWhenThePendingCardCannotBeSaved) {
     // The operator answers No to overwriting: the form stays as well.
     Type(IDC_CARD_NO, QStringLiteral("000002"));
     EnterPassword(QString::fromLatin1(kPassword));
-    boxes.QueueAnswer(QMessageBox::No);
+    AnswerNext(QMessageBox::No);
     Click(IDC_NEW);
     EXPECT_EQ(Messages().last(), QStringLiteral("确认保存已存在卡号?"));
     EXPECT_EQ(Text(IDC_NAME), QStringLiteral("王五"));
@@ -375,8 +330,7 @@ TEST_F(EditingTest, PortsToAndFromThePermissionString) {
         for (int port = 1; port <= 16; ++port) {
             const bool expected =
                 std::find(load.set.begin(), load.set.end(), port) != load.set.end();
-            EXPECT_EQ(Check(IdcPort(port))->isChecked(), expected)
-                << load.rights << " port " << port;
+            EXPECT_EQ(Checked(IdcPort(port)), expected) << load.rights << " port " << port;
         }
         EXPECT_EQ(Card("000001")->m_strRights, load.rights);
     }
@@ -386,27 +340,27 @@ TEST_F(EditingTest, SelectAllAndThePortBoxes) {
     Open();
     Click(IDC_NEW);
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(IDC_ALL_PORTS)->isChecked()) << port;
+        EXPECT_FALSE(Checked(IDC_ALL_PORTS)) << port;
         Click(IdcPort(port));
     }
-    EXPECT_TRUE(Check(IDC_ALL_PORTS)->isChecked());
+    EXPECT_TRUE(Checked(IDC_ALL_PORTS));
     Click(IdcPort(5));
-    EXPECT_FALSE(Check(IDC_ALL_PORTS)->isChecked());
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
     Click(IDC_ALL_PORTS);
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_TRUE(Check(IdcPort(port))->isChecked()) << port;
+        EXPECT_TRUE(Checked(IdcPort(port))) << port;
     }
     Click(IDC_ALL_PORTS);
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(IdcPort(port))->isChecked()) << port;
+        EXPECT_FALSE(Checked(IdcPort(port))) << port;
     }
 
     // A loaded card's ports leave "全选" as it was.
     Add("000001", 1).m_strRights = "1111111111111111";
     window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000001"));
     ClickRow(0);
-    EXPECT_TRUE(Check(IdcPort(1))->isChecked());
-    EXPECT_FALSE(Check(IDC_ALL_PORTS)->isChecked());
+    EXPECT_TRUE(Checked(IdcPort(1)));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
 }
 
 TEST_F(EditingTest, DeleteAsksAndRemovesCardAndRow) {
@@ -419,28 +373,28 @@ TEST_F(EditingTest, DeleteAsksAndRemovesCardAndRow) {
 
     ClickRow(1);
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::No);
+    AnswerNext(QMessageBox::No);
     Click(IDC_DELETE);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("确认要删除选择的项?")});
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("清空"));
     EXPECT_EQ(Rows(), 3);
     EXPECT_NE(Card("000002"), nullptr);
 
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_DELETE);
     EXPECT_EQ(Card("000002"), nullptr);
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
-    EXPECT_EQ(Row(1, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("000003"));
     EXPECT_EQ(app.m_nMaxNumber, 3u);
 
     // A row whose card has left the register is still removed.
     app.m_mapCards.RemoveKey("000003");
     ClickRow(1);
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_DELETE);
     ASSERT_EQ(Rows(), 1);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000001"));
     EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
 }
 
@@ -450,14 +404,14 @@ TEST_F(EditingTest, AfterADeleteNoRowIsMarked) {
     Add("000003", 3);
     Open();
     ClickRow(0);
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_DELETE);
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(window->m_list.GetSelectionMark(), -1);
     EXPECT_TRUE(window->m_list.selectionModel()->selectedRows().isEmpty());
     // A second "删除" asks for a row instead of deleting the one that moved up.
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_DELETE);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("先选择要删除的项")});
     EXPECT_EQ(Rows(), 2);
@@ -487,7 +441,7 @@ TEST_F(EditingTest, ARowLeadsToItsOwnCard) {
         ASSERT_GE(row, 0);
         ClickRow(row);
         EXPECT_EQ(Text(IDC_NAME), QString::fromLatin1(name));
-        boxes.QueueAnswer(QMessageBox::Yes);
+        AnswerNext(QMessageBox::Yes);
         Click(IDC_DELETE);
         EXPECT_EQ(app.m_mapCards.Lookup(key), nullptr) << name;
     }
@@ -502,10 +456,10 @@ TEST_F(EditingTest, EnterRunsNoCommand) {
     Click(IDC_EDIT);  // 编辑/修改
     Type(IDC_NAME, QStringLiteral("新名字"));
     for (const int id : {IDC_NAME, IDC_CARD_NO, IDC_PAID, IDC_QUERY_NAME, IDC_QUERY_CARD_NO}) {
-        PressEnter(window->Control(id));
+        PressEnter(id);
     }
     // Nor on a button that has the focus.
-    PressEnter(window->Control(IDC_NEW));
+    PressEnter(IDC_NEW);
     EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
@@ -523,31 +477,31 @@ TEST_F(EditingTest, ScreenReaderTogglesRunTheHandlers) {
     Click(IDC_NEW);
     const QString toggle = QAccessibleActionInterface::toggleAction();
     for (int port = 1; port <= 16; ++port) {
-        ASSERT_TRUE(AccessibleAction(Check(IdcPort(port)), toggle)) << port;
+        ASSERT_TRUE(AccessibleAction(Control(IdcPort(port)), toggle)) << port;
     }
-    EXPECT_TRUE(Check(IDC_ALL_PORTS)->isChecked());  // "全选" follows the sixteen boxes
+    EXPECT_TRUE(Checked(IDC_ALL_PORTS));  // "全选" follows the sixteen boxes
     EXPECT_TRUE(window->m_bAllPorts);
-    ASSERT_TRUE(AccessibleAction(Check(IdcPort(7)), toggle));
-    EXPECT_FALSE(Check(IDC_ALL_PORTS)->isChecked());
-    ASSERT_TRUE(AccessibleAction(Check(IDC_ALL_PORTS), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IdcPort(7)), toggle));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_ALL_PORTS), toggle));
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_TRUE(Check(IdcPort(port))->isChecked()) << port;
+        EXPECT_TRUE(Checked(IdcPort(port))) << port;
     }
-    ASSERT_TRUE(AccessibleAction(Check(IDC_ALL_PORTS), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_ALL_PORTS), toggle));
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(IdcPort(port))->isChecked()) << port;
+        EXPECT_FALSE(Checked(IdcPort(port))) << port;
     }
     // The space bar on a focused box as well.
-    QTest::keyClick(Check(IdcPort(3)), Qt::Key_Space);
+    QTest::keyClick(Control(IdcPort(3)), Qt::Key_Space);
     EXPECT_TRUE(window->m_bPort[3]);
 
     // The mode radios switch the groups.
-    ASSERT_TRUE(AccessibleAction(window->Control(IDC_MODE_EXTEND), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_MODE_EXTEND), toggle));
     EXPECT_EQ(window->m_nMode, 1);
     EXPECT_FALSE(Enabled(IDC_NEW));
     EXPECT_FALSE(Enabled(IDC_NAME));
     EXPECT_TRUE(Enabled(IDC_READ_CARD));
-    ASSERT_TRUE(AccessibleAction(window->Control(IDC_MODE_ISSUE), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_MODE_ISSUE), toggle));
     EXPECT_EQ(window->m_nMode, 0);
     EXPECT_TRUE(Enabled(IDC_NEW));
     EXPECT_FALSE(Enabled(IDC_READ_CARD));
@@ -570,14 +524,12 @@ TEST_F(EditingTest, ClickingARowLoadsItsCard) {
     EXPECT_EQ(Text(IDC_NAME), QStringLiteral("Wang"));
     EXPECT_EQ(Text(IDC_PHONE), QStringLiteral("13800000000"));
     EXPECT_EQ(Text(IDC_PAID), QStringLiteral("120"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(IDC_STATUS))->currentText(),
-              QStringLiteral("挂失"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(IDC_CARD_TYPE))->currentText(),
-              QStringLiteral("年卡"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("挂失"));
+    EXPECT_EQ(Text(IDC_CARD_TYPE), QStringLiteral("年卡"));
     EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2030, 12, 31));
     EXPECT_EQ(Picker(IDC_REG_DATE)->date(), QDate(2024, 1, 5));
     EXPECT_EQ(window->m_strPassword, "2222222222");
-    EXPECT_TRUE(Check(IDC_AUTO_NUMBER)->isChecked());  // other controls keep their state
+    EXPECT_TRUE(Checked(IDC_AUTO_NUMBER));  // other controls keep their state
     EXPECT_FALSE(Enabled(IDC_NAME));
 
     // In the middle of entering, a click replaces the form and keeps the state.
@@ -603,14 +555,14 @@ TEST_F(EditingTest, UnreadableStoredValuesSurviveASave) {
     card.m_nStatus = 7;
     card.m_nCardType = 9;
     Open();
-    EXPECT_EQ(Row(0, 1), QStringLiteral("7"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("7"));
     ClickRow(0);
     // The pickers show the stored texts.
     EXPECT_EQ(Picker(IDC_VALID_DATE)->text(), QStringLiteral("00000000"));
     EXPECT_EQ(Picker(IDC_REG_DATE)->text(), QStringLiteral("20230231"));
     Click(IDC_EDIT);
     Type(IDC_NAME, QStringLiteral("kept"));
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_SAVE);
     EXPECT_EQ(Card("000004")->m_strName, "kept");
     EXPECT_EQ(Card("000004")->m_strValidDate, "00000000");
@@ -621,8 +573,8 @@ TEST_F(EditingTest, UnreadableStoredValuesSurviveASave) {
     // A date picked by the operator replaces the stored text.
     Click(IDC_EDIT);
     Picker(IDC_VALID_DATE)->setDate(QDate(2031, 6, 30));
-    static_cast<QComboBox*>(window->Control(IDC_CARD_TYPE))->setCurrentIndex(1);
-    boxes.QueueAnswer(QMessageBox::Yes);
+    Control<QComboBox>(IDC_CARD_TYPE)->setCurrentIndex(1);
+    AnswerNext(QMessageBox::Yes);
     Click(IDC_SAVE);
     EXPECT_EQ(Card("000004")->m_strValidDate, "20310630");
     EXPECT_EQ(Card("000004")->m_strRegDate, "20230231");
@@ -656,8 +608,8 @@ TEST_F(EditingTest, NewCardWithTheSameInformation) {
     EXPECT_EQ(copy->m_strPassword, "1111111111");
     EXPECT_EQ(copy->m_strValidDate, "20301231");
     EXPECT_EQ(copy->m_strRegDate, "20240105");
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000003"));
-    EXPECT_EQ(Row(0, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("已发行"));
     EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000003"));
     EXPECT_FALSE(window->m_bNew);
 }
@@ -672,8 +624,8 @@ TEST_F(EditingTest, IssuedCardIsStoredAndTheNextRowLoaded) {
     window->StoreIssuedCard();
     window->ShowNextCard();
     EXPECT_EQ(Card("000004")->m_nStatus, CARD_ISSUED);
-    EXPECT_EQ(Row(3, 1), QStringLiteral("已发行"));
-    EXPECT_EQ(Row(3, 0), QStringLiteral("4"));
+    EXPECT_EQ(Cell(3, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Cell(3, 0), QStringLiteral("4"));
     EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000005"));
     EXPECT_EQ(Text(IDC_NAME), QStringLiteral("holder5"));
     EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
@@ -693,10 +645,9 @@ TEST_F(EditingTest, IssuedCardIsStoredAndTheNextRowLoaded) {
     ASSERT_NE(Card("000777"), nullptr);
     EXPECT_EQ(Card("000777")->m_nStatus, CARD_ISSUED);
     EXPECT_EQ(Card("000777")->m_nNumber, 6);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000777"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000777"));
     EXPECT_TRUE(window->m_bNew);  // the editing state is left alone
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(IDC_STATUS))->currentText(),
-              QStringLiteral("已发行"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("已发行"));
 }
 
 TEST_F(EditingTest, PasswordButtonSetsTheWorkingPassword) {
@@ -723,33 +674,33 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
         }
         WriteFile(dir / "cardbook.kcd", RegisterBytes(map));
     }
-    Msg::Recorder boxes;
+    WindowDriver driver;
     COrvaneApp app(dir.path());
     ASSERT_TRUE(app.InitInstance());
     bool operated = false;
     QTimer::singleShot(0, [&] {
         auto* window = qobject_cast<CUserCardDlg*>(QApplication::activeModalWidget());
         ASSERT_NE(window, nullptr);
+        driver.Drive(window);
         EXPECT_TRUE(window->isMaximized());
         EXPECT_EQ(window->windowTitle(), QStringLiteral("发卡"));
-        ASSERT_EQ(window->m_list.GetItemCount(), 3);
-        const auto click = [window](int id) { ClickControl(window->Control(id)); };
+        ASSERT_EQ(driver.Rows(), 3);
         // Row 1 gets a holder and port 3; card 000003 is deleted; a new card takes its number.
-        ClickListRow(window->m_list, 1);
+        driver.ClickRow(1);
         window->m_strPassword = kPassword;
-        click(IDC_EDIT);
-        TypeInto(static_cast<QLineEdit*>(window->Control(IDC_NAME)), QStringLiteral("周七"));
-        click(IdcPort(3));
-        boxes.QueueAnswer(QMessageBox::Yes);
-        click(IDC_SAVE);
-        ClickListRow(window->m_list, 2);
-        boxes.QueueAnswer(QMessageBox::Yes);
-        click(IDC_DELETE);
+        driver.Click(IDC_EDIT);
+        driver.Type(IDC_NAME, QStringLiteral("周七"));
+        driver.Click(IdcPort(3));
+        driver.AnswerNext(QMessageBox::Yes);
+        driver.Click(IDC_SAVE);
+        driver.ClickRow(2);
+        driver.AnswerNext(QMessageBox::Yes);
+        driver.Click(IDC_DELETE);
         // The deleted number is the lowest free one again; loading a row took its password.
         window->m_strPassword = kPassword;
-        click(IDC_AUTO_NUMBER);
-        click(IDC_NEW);
-        click(IDC_SAVE);
+        driver.Click(IDC_AUTO_NUMBER);
+        driver.Click(IDC_NEW);
+        driver.Click(IDC_SAVE);
         operated = true;
         window->close();
     });
@@ -773,7 +724,7 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
     EXPECT_EQ(saved.Lookup("000003")->m_nNumber, 4);
     EXPECT_EQ(saved.Lookup("000003")->m_strPassword, kPassword);
     EXPECT_EQ(maxNumber, 4u);
-    EXPECT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(driver.boxes.shown().size(), 2u);
 }
 
 }  // namespace

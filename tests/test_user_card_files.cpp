@@ -4,15 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QtTest/QTest>
 
-#include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/FileDialog.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "ui/UserCardDlg.h"
@@ -22,7 +20,7 @@ namespace {
 
 using namespace UserCardIds;
 
-class UserCardFilesTest : public ::testing::Test {
+class UserCardFilesTest : public UserCardTest {
 protected:
     UserCardFilesTest() {
         for (int n = 1; n <= 4; ++n) {
@@ -30,37 +28,10 @@ protected:
         }
     }
     void Add(const std::string& key, int number) {
-        auto card = MakeCard(key, number);
-        card->m_strName = "holder " + key;
-        app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-    }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-    }
-    void Click(int id) const { ClickControl(window->Control(id)); }
-    QString Path(const std::string& name) const { return QString::fromStdString(dir / name); }
-    std::vector<std::string> Listed() const {
-        std::vector<std::string> keys;
-        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-            keys.push_back(window->m_list.GetItemText(row, 2).toStdString());
-        }
-        return keys;
-    }
-    std::vector<std::string> InRegisterOrder() const {
-        std::vector<std::string> keys;
-        for (const CCardMap::CAssoc& entry : app.m_mapCards) {
-            keys.push_back(entry.key);
-        }
-        return keys;
+        UserCardTest::Add(key, number).m_strName = "holder " + key;
     }
 
-    TempDir dir;
-    Msg::Recorder boxes;
     FileDlg::Recorder dialogs;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
@@ -144,7 +115,7 @@ TEST_F(UserCardFilesTest, ImportThatReadsNothing) {
     Click(IDC_IMPORT);
     EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("卡片登记文件无法读取")));
     EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
-    EXPECT_EQ(window->m_list.GetItemCount(), 3);
+    EXPECT_EQ(Rows(), 3);
     EXPECT_EQ(boxes.shown().size(), 3u);
 }
 
@@ -165,14 +136,14 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
     // abc.kcd exists: typing abc asks; No leaves it, Yes replaces it.
     WriteFile(dir / "abc.kcd", "old");
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::No);
+    AnswerNext(QMessageBox::No);
     dialogs.QueueAnswer(Path("abc"));
     Click(IDC_EXPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
     EXPECT_EQ(ReadFile(dir / "abc.kcd"), "old");
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     dialogs.QueueAnswer(Path("abc"));
     Click(IDC_EXPORT);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "abc.kcd"), RegisterBytes(app.m_mapCards)));
@@ -182,20 +153,20 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
 TEST_F(UserCardFilesTest, ExportWritesTheWholeRegisterOrNothing) {
     Open();
     // A query that shows one card still exports all of them.
-    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_QUERY_CARD_NO)), QStringLiteral("000003"));
-    window->Control(IDC_QUERY_FROM)->setProperty("date", QDate(2000, 1, 1));
+    Type(IDC_QUERY_CARD_NO, QStringLiteral("000003"));
+    Picker(IDC_QUERY_FROM)->setDate(QDate(2000, 1, 1));
     app.m_mapCards.Lookup("000003")->m_strRegDate =
         QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
     Click(IDC_QUERY);
-    ASSERT_EQ(window->m_list.GetItemCount(), 1);
+    ASSERT_EQ(Rows(), 1);
     dialogs.QueueAnswer(Path("part"));
     Click(IDC_EXPORT);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "part.kcd"), RegisterBytes(app.m_mapCards)));
 
     // An empty list: no dialog at all.
-    TypeInto(static_cast<QLineEdit*>(window->Control(IDC_QUERY_CARD_NO)), QStringLiteral("999999"));
+    Type(IDC_QUERY_CARD_NO, QStringLiteral("999999"));
     Click(IDC_QUERY);
-    ASSERT_EQ(window->m_list.GetItemCount(), 0);
+    ASSERT_EQ(Rows(), 0);
     const size_t asked = dialogs.asked().size();
     Click(IDC_EXPORT);
     EXPECT_EQ(dialogs.asked().size(), asked);
