@@ -4,8 +4,10 @@
 
 #include "app/ByteLimit.h"
 #include "app/CodePageText.h"
+#include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
+#include "app/PasswordIds.h"
 #include "base/TextCheck.h"
 
 namespace {
@@ -17,7 +19,7 @@ constexpr int kMaxBytes = 10;
 CPasswordDlg::CPasswordDlg(const std::string& current, QWidget* parent) : QDialog(parent) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("密码"), 187, 100);
     m_pEdit = new QLineEdit(this);
-    m_pEdit->setObjectName("edit1065");
+    SetControlId(m_pEdit, PasswordIds::IDC_PASSWORD);
     SetByteLimit(m_pEdit, kMaxBytes);
     du.Place(m_pEdit, 65, 34, 88, 14);
     AddLabelFor(m_pEdit, du, QStringLiteral("密码:"), 6, 36, 59, 9);

@@ -2,15 +2,17 @@
 
 #include <QLineEdit>
 
+#include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
+#include "app/PortSetIds.h"
 #include "base/Settings.h"
 
 CPortSetDlg::CPortSetDlg(QWidget* parent) : QDialog(parent), m_nCom(theApp().m_nComPort) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("端口设置"), 187, 100);
     m_pEdit = new QLineEdit(this);
-    m_pEdit->setObjectName("edit1064");
+    SetControlId(m_pEdit, PortSetIds::IDC_COM_PORT);
     du.Place(m_pEdit, 74, 32, 60, 14);
     AddLabelFor(m_pEdit, du, QStringLiteral("COM:"), 42, 35, 32, 9);
     AddOkCancel(this, du);

@@ -20,6 +20,7 @@
 #include "app/OrvaneApp.h"
 #include "bench/SampleCards.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -45,7 +46,7 @@ int main(int argc, char* argv[]) {
         dialogs.QueueAnswer(QString::fromStdString(target));
         QElapsedTimer timer;
         timer.start();
-        static_cast<QAbstractButton*>(window.Control(120))->click();
+        static_cast<QAbstractButton*>(window.Control(UserCardIds::IDC_EXPORT_EXCEL))->click();
         times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     struct stat info {};

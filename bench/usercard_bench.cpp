@@ -23,6 +23,7 @@
 #include "bench/SampleCards.h"
 #include "register/Card.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
 
@@ -98,8 +99,10 @@ int main(int argc, char* argv[]) {
     window.m_list.viewport()->installEventFilter(&watch);
     window.show();
     watch.Wait(qt);
-    static_cast<QDateTimeEdit*>(window.Control(1070))->setDate(QDate(2015, 1, 1));
-    static_cast<QComboBox*>(window.Control(1067))->setCurrentIndex(CARD_LOST);
+    static_cast<QDateTimeEdit*>(window.Control(UserCardIds::IDC_QUERY_FROM))
+        ->setDate(QDate(2015, 1, 1));
+    static_cast<QComboBox*>(window.Control(UserCardIds::IDC_QUERY_STATUS))
+        ->setCurrentIndex(CARD_LOST);
     const auto timeClick = [&](int id) {
         QElapsedTimer timer;
         timer.start();
@@ -112,9 +115,9 @@ int main(int argc, char* argv[]) {
     std::vector<double> showAll;
     int queryRows = 0;
     for (int run = 0; run < runs; ++run) {
-        queries.push_back(timeClick(111));
+        queries.push_back(timeClick(UserCardIds::IDC_QUERY));
         queryRows = window.m_list.GetItemCount();
-        showAll.push_back(timeClick(112));
+        showAll.push_back(timeClick(UserCardIds::IDC_SHOW_ALL));
     }
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());

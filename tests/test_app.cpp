@@ -16,9 +16,9 @@
 #include <unistd.h>
 
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/AppIcon.h"
 #include "app/MainFrm.h"
-#include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "app/OrvaneView.h"
 #include "base/PosixIo.h"
@@ -37,7 +37,7 @@ std::string RegisterOf(std::initializer_list<std::pair<const char*, int>> cards)
 }
 
 // A program folder whose port 0 ("COM0") is linked to a pseudo-terminal playing the device.
-class AppTest : public ::testing::Test {
+class AppTest : public ::testing::Test, public WindowDriver {
 protected:
     void SetUp() override {
         ASSERT_FALSE(device.slave.empty());
@@ -45,7 +45,6 @@ protected:
     }
     TempDir dir;
     PseudoTerminal device;
-    Msg::Recorder boxes;
 };
 
 TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
@@ -231,8 +230,8 @@ TEST_F(AppTest, FailedSaveAtExitIsReportedAndCanBeRetried) {
     {
         ScopedIoOverride restore;
         Io().rename = FailRename;
-        boxes.QueueAnswer(QMessageBox::Ok);
-        boxes.QueueAnswer(QMessageBox::No);
+        AnswerNext(QMessageBox::Ok);
+        AnswerNext(QMessageBox::No);
         app.ExitInstance();
     }
     // The password's file is replaced the same way, so it fails too and says so.
@@ -256,8 +255,8 @@ TEST_F(AppTest, FailedSaveAtExitIsReportedAndCanBeRetried) {
         Io().rename = [](const char* a, const char* b) {
             return failures-- > 0 ? FailRename(a, b) : ::rename(a, b);
         };
-        boxes.QueueAnswer(QMessageBox::Ok);
-        boxes.QueueAnswer(QMessageBox::Yes);
+        AnswerNext(QMessageBox::Ok);
+        AnswerNext(QMessageBox::Yes);
         again.ExitInstance();
     }
     EXPECT_EQ(boxes.shown().size(), 2u);

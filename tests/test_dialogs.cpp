@@ -3,32 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QtTest/QTest>
 
 #include <sys/stat.h>
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
+#include "app/PasswordIds.h"
 #include "app/PortSetDlg.h"
+#include "app/PortSetIds.h"
 #include "app/ToolbarIcons.h"
 #include "base/Settings.h"
 
 namespace {
 
-class DialogTest : public ::testing::Test {
-protected:
-    DialogTest() : app(dir.path()) { app.m_strAppDir = dir.path(); }
-    TempDir dir;
-    Msg::Recorder boxes;
-    COrvaneApp app;
-};
+using namespace PasswordIds;
+using namespace PortSetIds;
+
+using DialogTest = WindowTest;
 
 TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
     struct Case {
@@ -50,14 +46,13 @@ TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
     for (const Case& c : cases) {
         ::unlink((dir / "set.ini").c_str());
         boxes.clear();
-        CPortSetDlg dialog;
-        dialog.show();
-        auto* edit = dialog.findChild<QLineEdit*>("edit1064");
-        TypeInto(edit, QString::fromUtf8(c.typed));
-        QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+        const auto dialog = NewPortDialog();
+        Open(dialog.get());
+        Type(IDC_COM_PORT, QString::fromUtf8(c.typed));
+        ClickButton(QStringLiteral("确认"));
         ASSERT_EQ(boxes.shown().size(), 1u) << c.typed;
         EXPECT_EQ(boxes.shown()[0].text, QString::fromUtf8(c.message)) << c.typed;
-        EXPECT_EQ(dialog.isVisible(), !c.accepted) << c.typed;
+        EXPECT_EQ(dialog->isVisible(), !c.accepted) << c.typed;
         if (c.accepted) {
             EXPECT_EQ(ReadSettings(dir / "set.ini").comPort,
                       QString::fromUtf8(c.typed).trimmed().toInt());
@@ -70,27 +65,27 @@ TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
 
 TEST_F(DialogTest, PortDialogShowsThePortInUseAndCancelWritesNothing) {
     app.m_nComPort = 12;
-    CPortSetDlg dialog;
-    dialog.show();
-    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1064")->text(), QStringLiteral("12"));
-    Screenshot(&dialog, "port");
-    auto* label = dialog.findChild<QLabel*>();
-    EXPECT_EQ(label->buddy(), dialog.findChild<QLineEdit*>("edit1064"));
-    QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
-    EXPECT_FALSE(dialog.isVisible());
+    const auto dialog = NewPortDialog();
+    Open(dialog.get());
+    EXPECT_EQ(Text(IDC_COM_PORT), QStringLiteral("12"));
+    Screenshot(dialog.get(), "port");
+    auto* label = dialog->findChild<QLabel*>();
+    EXPECT_EQ(label->buddy(), Control(IDC_COM_PORT));
+    ClickButton(QStringLiteral("取消"));
+    EXPECT_FALSE(dialog->isVisible());
     EXPECT_TRUE(boxes.shown().empty());
     EXPECT_FALSE(FileExists(dir / "set.ini"));
 }
 
 TEST_F(DialogTest, PortThatCannotBeWrittenIsReportedAndTheDialogStays) {
     ::mkdir((dir / "set.ini").c_str(), 0755);
-    CPortSetDlg dialog;
-    dialog.show();
-    TypeInto(dialog.findChild<QLineEdit*>("edit1064"), QStringLiteral("3"));
-    QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+    const auto dialog = NewPortDialog();
+    Open(dialog.get());
+    Type(IDC_COM_PORT, QStringLiteral("3"));
+    ClickButton(QStringLiteral("确认"));
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("串口号无法写入设置文件")));
-    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog->isVisible());
 }
 
 TEST_F(DialogTest, PasswordRules) {
@@ -105,90 +100,88 @@ TEST_F(DialogTest, PasswordRules) {
     };
     for (const Case& c : cases) {
         boxes.clear();
-        CPasswordDlg dialog("5820463917");
-        dialog.show();
-        auto* edit = dialog.findChild<QLineEdit*>("edit1065");
-        EXPECT_EQ(edit->text(), QStringLiteral("5820463917"));
-        TypeInto(edit, c.typed);
-        QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
+        const auto dialog = NewPasswordDialog("5820463917");
+        Open(dialog.get());
+        EXPECT_EQ(Text(IDC_PASSWORD), QStringLiteral("5820463917"));
+        Type(IDC_PASSWORD, c.typed);
+        ClickButton(QStringLiteral("确认"));
         const std::string typed = c.typed.toStdString();
         if (c.accepted) {
             EXPECT_TRUE(boxes.shown().empty()) << typed;
-            EXPECT_FALSE(dialog.isVisible());
-            EXPECT_EQ(dialog.result(), QDialog::Accepted);
-            EXPECT_EQ(dialog.m_strPassword, typed);
+            EXPECT_FALSE(dialog->isVisible());
+            EXPECT_EQ(dialog->result(), QDialog::Accepted);
+            EXPECT_EQ(dialog->m_strPassword, typed);
         } else {
             ASSERT_EQ(boxes.shown().size(), 1u) << typed;
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("输入10个数字!"));
             EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::NoIcon);
-            EXPECT_TRUE(dialog.isVisible()) << typed;
-            EXPECT_EQ(edit->text(), c.typed);
+            EXPECT_TRUE(dialog->isVisible()) << typed;
+            EXPECT_EQ(Text(IDC_PASSWORD), c.typed);
         }
     }
 }
 
 TEST_F(DialogTest, PasswordDialogOpensWithTheCurrentPasswordAndCancelChangesNothing) {
-    CPasswordDlg dialog("0123456789");
-    dialog.show();
-    EXPECT_EQ(dialog.findChild<QLineEdit*>("edit1065")->text(), QStringLiteral("0123456789"));
-    Screenshot(&dialog, "password");
-    TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("5555555555"));
-    QTest::mouseClick(Button(&dialog, QStringLiteral("取消")), Qt::LeftButton);
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    const auto dialog = NewPasswordDialog("0123456789");
+    Open(dialog.get());
+    EXPECT_EQ(Text(IDC_PASSWORD), QStringLiteral("0123456789"));
+    Screenshot(dialog.get(), "password");
+    Type(IDC_PASSWORD, QStringLiteral("5555555555"));
+    ClickButton(QStringLiteral("取消"));
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
 }
 
 TEST_F(DialogTest, PasswordTypingStopsAtTenBytesAndALongerOneIsRefusedWhole) {
-    CPasswordDlg dialog("012345678901");  // from a hand-edited set.ini
-    dialog.show();
-    auto* edit = dialog.findChild<QLineEdit*>("edit1065");
-    EXPECT_EQ(edit->text(), QStringLiteral("012345678901"));
-    QTest::mouseClick(Button(&dialog, QStringLiteral("确认")), Qt::LeftButton);
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("输入10个数字!"));
-    EXPECT_TRUE(dialog.isVisible());
-    TypeInto(edit, QStringLiteral("12345678901"));
-    EXPECT_EQ(edit->text(), QStringLiteral("1234567890"));
-    TypeInto(edit, QStringLiteral("一二三四五六"));
-    EXPECT_EQ(edit->text(), QStringLiteral("一二三四五"));
+    const auto dialog = NewPasswordDialog("012345678901");  // from a hand-edited set.ini
+    Open(dialog.get());
+    EXPECT_EQ(Text(IDC_PASSWORD), QStringLiteral("012345678901"));
+    ClickButton(QStringLiteral("确认"));
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("输入10个数字!")});
+    EXPECT_TRUE(dialog->isVisible());
+    Type(IDC_PASSWORD, QStringLiteral("12345678901"));
+    EXPECT_EQ(Text(IDC_PASSWORD), QStringLiteral("1234567890"));
+    Type(IDC_PASSWORD, QStringLiteral("一二三四五六"));
+    EXPECT_EQ(Text(IDC_PASSWORD), QStringLiteral("一二三四五"));
 }
 
 TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
     const QImage icon = AppIconPixmap(32).toImage();
     const auto shows = [&](const QIcon& shown) { return shown.pixmap(32).toImage() == icon; };
-    CAboutDlg about;
-    CPasswordDlg password("0123456789");
-    CPortSetDlg port;
-    for (QWidget* window : std::initializer_list<QWidget*>{&about, &password, &port}) {
+    const auto about = NewAboutDialog();
+    const auto password = NewPasswordDialog("0123456789");
+    const auto port = NewPortDialog();
+    for (QWidget* window :
+         std::initializer_list<QWidget*>{about.get(), password.get(), port.get()}) {
         EXPECT_TRUE(shows(window->windowIcon())) << window->windowTitle().toStdString();
     }
     // The About box shows it rather than a toolbar picture.
-    const QPixmap shown = about.findChild<QLabel*>("icon")->pixmap();
+    const QPixmap shown = about->findChild<QLabel*>("icon")->pixmap();
     EXPECT_EQ(shown.toImage(), AppIconPixmap(shown.height()).toImage());
     EXPECT_NE(shown.toImage(), UserCardIcon().pixmap(shown.size()).toImage());
 }
 
 TEST_F(DialogTest, EnterIsTheSmallDialogsOk) {
-    CPasswordDlg dialog("5820463917");
-    dialog.show();
-    TypeInto(dialog.findChild<QLineEdit*>("edit1065"), QStringLiteral("0123456789"));
-    PressEnter(dialog.findChild<QLineEdit*>("edit1065"));
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.m_strPassword, "0123456789");
-    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+    const auto dialog = NewPasswordDialog("5820463917");
+    Open(dialog.get());
+    Type(IDC_PASSWORD, QStringLiteral("0123456789"));
+    PressEnter(IDC_PASSWORD);
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
+    EXPECT_EQ(dialog->m_strPassword, "0123456789");
+    for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
         EXPECT_EQ(button->isDefault(), button->text() == QStringLiteral("确认"));
         EXPECT_FALSE(button->autoDefault());
     }
 }
 
 TEST_F(DialogTest, AboutBox) {
-    CAboutDlg dialog;
-    dialog.show();
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("关于 tessmark"));
-    Screenshot(&dialog, "about");
-    EXPECT_EQ(dialog.findChild<QLabel*>("version")->text(), QStringLiteral("tessmark 1.0 版"));
-    EXPECT_TRUE(dialog.findChild<QLabel*>("notice")->text().contains('\n'));
-    QTest::mouseClick(Button(&dialog, QStringLiteral("确定")), Qt::LeftButton);
-    EXPECT_FALSE(dialog.isVisible());
+    const auto dialog = NewAboutDialog();
+    Open(dialog.get());
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("关于 tessmark"));
+    Screenshot(dialog.get(), "about");
+    EXPECT_EQ(dialog->findChild<QLabel*>("version")->text(), QStringLiteral("tessmark 1.0 版"));
+    EXPECT_TRUE(dialog->findChild<QLabel*>("notice")->text().contains('\n'));
+    ClickButton(QStringLiteral("确定"));
+    EXPECT_FALSE(dialog->isVisible());
 }
 
 }  // namespace

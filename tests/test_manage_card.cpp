@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QAccessibleActionInterface>
-#include <QButtonGroup>
 #include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,55 +11,36 @@
 #include <QtTest/QTest>
 
 #include <cstring>
-#include <sstream>
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
+#include "WindowDriver.h"
 #include "ui/ManageCardDlg.h"
+#include "ui/ManageCardIds.h"
 
 namespace {
 
+using namespace ManageCardIds;
+
 const char* kPassword = "5820463917";
 
-class ManageCardTest : public ::testing::Test {
+class ManageCardTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulator.ready());
         ASSERT_TRUE(app.InitInstance());
         ASSERT_TRUE(app.m_comPort.IsOpen());
         ASSERT_TRUE(boxes.shown().empty());
-        dialog = std::make_unique<CManageCardDlg>();
-        dialog->show();
+        dialog = NewManageCardDialog();
+        Open(dialog.get());
     }
     void TearDown() override {
         dialog.reset();
         app.ExitInstance();
     }
-    void Choose(int index) {
-        const int ids[] = {1070, 1071, 1061, 1062, 1064};
-        QTest::mouseClick(
-            dialog->findChild<QRadioButton*>(QStringLiteral("radio%1").arg(ids[index])),
-            Qt::LeftButton, {}, QPoint(5, 5));
-    }
-    void TypeCardNo(const QString& text) {
-        auto* edit = dialog->findChild<QLineEdit*>("edit1014");
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Delete);
-        QTest::keyClicks(edit, text);
-    }
-    void Click(const char* text) {
-        QTest::mouseClick(Button(dialog.get(), QString::fromUtf8(text)), Qt::LeftButton);
-    }
-    // Waits for the n-th message box and returns its text.
-    QString Message(size_t n) {
-        if (!QTest::qWaitFor([&] { return boxes.shown().size() >= n; }, 10000)) {
-            return QStringLiteral("(no message)");
-        }
-        return boxes.shown()[n - 1].text;
-    }
-    std::vector<std::string> Received() { return EmulatorFrames(dir / "emu.log"); }
+    // Clicks the command radio of that number (0 校时 ... 4 格式化管理卡).
+    void Choose(int command) { Click(IDC_COMMANDS[command]); }
+    std::vector<std::string> Received() const { return EmulatorFrames(dir / "emu.log"); }
     // The dialog's reply handler given `bytes` as the reader thread delivers them.
     void Reply(const std::string& bytes) {
         CardReply reply;
@@ -69,27 +49,21 @@ protected:
         dialog->OnCardReply(reply);
     }
 
-    TempDir dir;
     CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
     std::unique_ptr<CManageCardDlg> dialog;
 };
 
 TEST_F(ManageCardTest, OpeningStateAndEnableRules) {
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral(" 管理卡"));
-    const QByteArray shots = qgetenv("ORVANE_SCREENSHOT_DIR");
-    if (!shots.isEmpty()) {
-        dialog->grab().save(QString::fromUtf8(shots) + "/manage-card.png");
-    }
+    Screenshot(dialog.get(), "manage-card");
     EXPECT_EQ(app.m_replyHandoff.Receiver(), dialog.get());
     EXPECT_EQ(dialog->m_nCommand, 0);
-    EXPECT_TRUE(dialog->findChild<QRadioButton*>("radio1070")->isChecked());
+    EXPECT_TRUE(Checked(IDC_SET_TIME));
     EXPECT_TRUE(dialog->m_strPassword.empty());
     EXPECT_EQ(dialog->m_timeClock.time().msec(), 0);
-    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
-    auto* password = dialog->findChild<QPushButton*>("button118");
-    auto* cardNo = dialog->findChild<QLineEdit*>("edit1014");
+    auto* picker = Picker(IDC_CLOCK);
+    auto* password = Control<QPushButton>(IDC_PASSWORD);
+    auto* cardNo = Control<QLineEdit>(IDC_CARD_NO);
     struct Row {
         int choice;
         bool picker, password, cardNo;
@@ -109,13 +83,13 @@ TEST_F(ManageCardTest, OpeningStateAndEnableRules) {
 }
 
 TEST_F(ManageCardTest, ChecksComeBeforeAnythingIsSent) {
-    Click("制卡");  // 校时 without a password
+    ClickButton("制卡");  // 校时 without a password
     EXPECT_EQ(Message(1), QStringLiteral("密码输入10个数字!"));
     Choose(2);  // 挂失 with an empty card number: the card number is checked first
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(2), QStringLiteral("卡号输入6个数字!"));
-    TypeCardNo(QStringLiteral("12345"));
-    Click("制卡");
+    Type(IDC_CARD_NO, QStringLiteral("12345"));
+    ClickButton("制卡");
     EXPECT_EQ(Message(3), QStringLiteral("卡号输入6个数字!"));
     QTest::qWait(100);
     EXPECT_TRUE(Received().empty());
@@ -123,19 +97,18 @@ TEST_F(ManageCardTest, ChecksComeBeforeAnythingIsSent) {
 
 TEST_F(ManageCardTest, EachCommandsBytesAndReplies) {
     dialog->m_strPassword = kPassword;
-    dialog->findChild<QDateTimeEdit*>("picker1069")
-        ->setDateTime(QDateTime(QDate(2026, 3, 9), QTime(14, 5, 30)));
-    Click("制卡");
+    Picker(IDC_CLOCK)->setDateTime(QDateTime(QDate(2026, 3, 9), QTime(14, 5, 30)));
+    ClickButton("制卡");
     EXPECT_EQ(Message(1), QStringLiteral("校时成功!"));
-    Click("读卡");
+    ClickButton("读卡");
     EXPECT_EQ(Message(2), QStringLiteral("读设定信息校时成功!"));
     Choose(1);
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(3), QStringLiteral("设定密码成功!"));
     Choose(4);
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(4), QStringLiteral("清除设定信息成功!"));
-    Click("读卡");
+    ClickButton("读卡");
     EXPECT_EQ(Message(5), QStringLiteral("读设定信息失败!"));
     const std::vector<std::string> expected = {
         "AA 0C A4 26 03 09 14 05 58 20 46 39 17 55",  // seconds are not sent
@@ -156,25 +129,25 @@ TEST_F(ManageCardTest, ReportLostAndUnlockChangeTheRegisteredCard) {
     app.m_mapCards.SetAt("999999", MakeCard("999999"));
     dialog->m_strPassword = kPassword;
     Choose(2);
-    TypeCardNo(QStringLiteral("000123"));
-    Click("制卡");
+    Type(IDC_CARD_NO, QStringLiteral("000123"));
+    ClickButton("制卡");
     // Typed after sending, before the reply: the reply acts on the number that was sent.
-    dialog->findChild<QLineEdit*>("edit1014")->setText(QStringLiteral("999999"));
+    Control<QLineEdit>(IDC_CARD_NO)->setText(QStringLiteral("999999"));
     EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
     EXPECT_EQ(app.m_mapCards.Lookup("000123")->m_nStatus, CARD_LOST);
     EXPECT_EQ(app.m_mapCards.Lookup("999999")->m_nStatus, CARD_NOT_ISSUED);
 
-    Click("读卡");  // the management card holds the lost card's number
+    ClickButton("读卡");  // the management card holds the lost card's number
     EXPECT_EQ(Message(2), QStringLiteral("读设定信息挂失卡号成功!"));
-    EXPECT_EQ(dialog->findChild<QLineEdit*>("edit1014")->text(), QStringLiteral("000123"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000123"));
     Choose(3);
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(3), QStringLiteral("解挂成功!"));
     EXPECT_EQ(app.m_mapCards.Lookup("000123")->m_nStatus, CARD_ISSUED);
     EXPECT_EQ(Received().back(), "AA 0A A7 00 01 23 58 20 46 39 17 55");
 
-    TypeCardNo(QStringLiteral("555555"));  // not registered: success all the same
-    Click("制卡");
+    Type(IDC_CARD_NO, QStringLiteral("555555"));  // not registered: success all the same
+    ClickButton("制卡");
     EXPECT_EQ(Message(4), QStringLiteral("解挂成功!"));
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
 }
@@ -182,10 +155,10 @@ TEST_F(ManageCardTest, ReportLostAndUnlockChangeTheRegisteredCard) {
 TEST_F(ManageCardTest, PasswordReadBackFromACardPassesTheCheck) {
     dialog->m_strPassword = "0123456789";
     Choose(1);
-    Click("制卡");  // the emulator takes any new password onto the management card
+    ClickButton("制卡");  // the emulator takes any new password onto the management card
     EXPECT_EQ(Message(1), QStringLiteral("设定密码成功!"));
     dialog->m_strPassword.clear();
-    Click("读卡");
+    ClickButton("读卡");
     EXPECT_EQ(Message(2), QStringLiteral("读设定信息密码成功!"));
     EXPECT_EQ(dialog->m_strPassword, "0123456789");
 }
@@ -193,17 +166,17 @@ TEST_F(ManageCardTest, PasswordReadBackFromACardPassesTheCheck) {
 TEST_F(ManageCardTest, FaultsFromTheDevice) {
     dialog->m_strPassword = kPassword;
     emulator.Control("fault garbage");
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(1), QStringLiteral("接收数据格式帧头错误!"));
     emulator.Control("fault fail");
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(2), QStringLiteral("校时失败!"));
     emulator.Control("fault split");
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(3), QStringLiteral("接收数据格式帧头错误!"));
     EXPECT_EQ(Message(4), QStringLiteral("接收数据格式帧头错误!"));  // the second piece too
     emulator.Control("fault silent");
-    Click("制卡");
+    ClickButton("制卡");
     QTest::qWait(300);
     EXPECT_EQ(boxes.shown().size(), 4u);
 }
@@ -244,10 +217,10 @@ TEST_F(ManageCardTest, RepliesToEveryCommandCode) {
 TEST_F(ManageCardTest, EnterInTheCardNumberSendsNothing) {
     dialog->m_strPassword = kPassword;
     Choose(2);
-    TypeCardNo(QStringLiteral("000123"));
-    Click("制卡");  // the mouse leaves the focus on "制卡"
+    Type(IDC_CARD_NO, QStringLiteral("000123"));
+    ClickButton("制卡");  // the mouse leaves the focus on "制卡"
     EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
-    PressEnter(dialog->findChild<QLineEdit*>("edit1014"));
+    PressEnter(IDC_CARD_NO);
     QTest::qWait(200);
     EXPECT_EQ(Received().size(), 1u);
     EXPECT_EQ(boxes.shown().size(), 1u);
@@ -257,31 +230,31 @@ TEST_F(ManageCardTest, EnterInTheCardNumberSendsNothing) {
 }
 
 TEST_F(ManageCardTest, ScreenReaderActionsChooseTheCommand) {
-    auto* password = dialog->findChild<QPushButton*>("button118");
-    auto* cardNo = dialog->findChild<QLineEdit*>("edit1014");
-    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
-    ASSERT_TRUE(AccessibleAction(dialog->findChild<QRadioButton*>("radio1071"),
+    auto* password = Control<QPushButton>(IDC_PASSWORD);
+    auto* cardNo = Control<QLineEdit>(IDC_CARD_NO);
+    auto* picker = Picker(IDC_CLOCK);
+    ASSERT_TRUE(AccessibleAction(Control<QRadioButton>(IDC_SET_PASSWORD),
                                  QAccessibleActionInterface::toggleAction()));
     EXPECT_EQ(dialog->m_nCommand, 1);
     EXPECT_TRUE(password->isEnabled());
     EXPECT_FALSE(picker->isEnabled());
-    ASSERT_TRUE(AccessibleAction(dialog->findChild<QRadioButton*>("radio1062"),
+    ASSERT_TRUE(AccessibleAction(Control<QRadioButton>(IDC_UNLOCK),
                                  QAccessibleActionInterface::toggleAction()));
     EXPECT_EQ(dialog->m_nCommand, 3);
     EXPECT_TRUE(cardNo->isEnabled());
     EXPECT_FALSE(password->isEnabled());
     // The space bar on a focused choice as well.
-    QTest::keyClick(dialog->findChild<QRadioButton*>("radio1064"), Qt::Key_Space);
+    QTest::keyClick(Control<QRadioButton>(IDC_CLEAR), Qt::Key_Space);
     EXPECT_EQ(dialog->m_nCommand, 4);
     EXPECT_FALSE(cardNo->isEnabled());
 }
 
 TEST_F(ManageCardTest, TypingStopsAtSixBytesAndALongerNumberReadBackIsNotCut) {
-    auto* edit = dialog->findChild<QLineEdit*>("edit1014");
+    auto* edit = Control<QLineEdit>(IDC_CARD_NO);
     Choose(2);
-    TypeCardNo(QStringLiteral("12345678"));
+    Type(IDC_CARD_NO, QStringLiteral("12345678"));
     EXPECT_EQ(edit->text(), QStringLiteral("123456"));
-    TypeInto(edit, QStringLiteral("一二三四"));
+    Type(IDC_CARD_NO, QStringLiteral("一二三四"));
     EXPECT_EQ(edit->text(), QStringLiteral("一二三"));
     // A lost-card setting whose number has nibbles above 9: shown whole, and "制卡" refuses it
     // instead of sending the first six characters (another card's number).
@@ -291,7 +264,7 @@ TEST_F(ManageCardTest, TypingStopsAtSixBytesAndALongerNumberReadBackIsNotCut) {
     EXPECT_EQ(Message(1), QStringLiteral("读设定信息挂失卡号成功!"));
     EXPECT_EQ(edit->text(), QStringLiteral("010111213"));
     Choose(3);
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(2), QStringLiteral("卡号输入6个数字!"));
     QTest::qWait(100);
     EXPECT_TRUE(Received().empty());
@@ -321,7 +294,7 @@ TEST_F(ManageCardTest, ClockReadBackIsNormalisedOrRefused) {
         if (c.expected.isValid()) {
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("读设定信息校时成功!")) << c.clock;
             EXPECT_EQ(dialog->m_timeClock, c.expected) << c.clock;
-            EXPECT_EQ(dialog->findChild<QDateTimeEdit*>("picker1069")->dateTime(), c.expected);
+            EXPECT_EQ(Picker(IDC_CLOCK)->dateTime(), c.expected);
         } else {
             EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("管理卡中没有有效的校时时间!"))
                 << c.clock;
@@ -332,13 +305,13 @@ TEST_F(ManageCardTest, ClockReadBackIsNormalisedOrRefused) {
 
 TEST_F(ManageCardTest, ClockOutsideTheCardsCenturyIsRefused) {
     dialog->m_strPassword = kPassword;
-    auto* picker = dialog->findChild<QDateTimeEdit*>("picker1069");
+    auto* picker = Picker(IDC_CLOCK);
     size_t shown = 0;
     for (const QDateTime& t :
          {QDateTime(QDate(2150, 1, 1), QTime(8, 0)), QDateTime(QDate(1999, 12, 31), QTime(23, 59)),
           QDateTime(QDate(2100, 1, 1), QTime(0, 0))}) {
         picker->setDateTime(t);
-        Click("制卡");
+        ClickButton("制卡");
         EXPECT_EQ(Message(++shown), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"))
             << t.toString().toStdString();
         EXPECT_EQ(dialog->focusWidget(), picker);
@@ -346,7 +319,7 @@ TEST_F(ManageCardTest, ClockOutsideTheCardsCenturyIsRefused) {
     QTest::qWait(100);
     EXPECT_TRUE(Received().empty());
     picker->setDateTime(QDateTime(QDate(2099, 12, 31), QTime(23, 59)));
-    Click("制卡");
+    ClickButton("制卡");
     EXPECT_EQ(Message(++shown), QStringLiteral("校时成功!"));
     EXPECT_EQ(Received(), std::vector<std::string>{"AA 0C A4 99 12 31 23 59 58 20 46 39 17 55"});
 }

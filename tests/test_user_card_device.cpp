@@ -3,24 +3,22 @@
 
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDateTimeEdit>
-#include <QLineEdit>
 #include <QtTest/QTest>
 
-#include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/CodePageText.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "protocol/Frame.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 const char* kPassword = "5820463917";  // the emulator's system password
 
@@ -32,10 +30,8 @@ std::string Spaced(const std::string& digits) {
     }
     return out;
 }
-constexpr int kPortIds[17] = {0,    1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
-                              1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028};
 
-class UserCardDeviceTest : public ::testing::Test {
+class UserCardDeviceTest : public UserCardTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulator.ready());
@@ -53,58 +49,31 @@ protected:
             app.ExitInstance();
         }
     }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-        window->showNormal();
-        window->resize(1280, 800);
-    }
+    void Open() { UserCardTest::Open(QSize(1280, 800)); }
     CCard& Add(const std::string& key, int number, uint8_t status = CARD_NOT_ISSUED) {
-        auto card = MakeCard(key, number);
-        card->m_nStatus = status;
-        card->m_strPassword = kPassword;
-        card->m_strValidDate = "20301231";
-        card->m_strRegDate = "20240105";
-        CCard* stored = app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-        return *stored;
-    }
-    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(window->Control(id)); }
-    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
-    bool Port(int port) const {
-        return static_cast<QCheckBox*>(window->Control(kPortIds[port]))->isChecked();
-    }
-    void Click(int id) const { ClickControl(window->Control(id)); }
-    void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
-    // Waits for the n-th message box and returns its text.
-    QString Message(size_t n) {
-        if (!QTest::qWaitFor([&] { return boxes.shown().size() >= n; }, 10000)) {
-            return QStringLiteral("(no message)");
-        }
-        return boxes.shown()[n - 1].text;
+        CCard& card = UserCardTest::Add(key, number, status);
+        card.m_strPassword = kPassword;
+        card.m_strValidDate = "20301231";
+        card.m_strRegDate = "20240105";
+        return card;
     }
     std::vector<std::string> Received() const { return EmulatorFrames(dir / "emu.log"); }
     // Waits until the emulator has logged n frames.
     bool WaitForFrames(size_t n) const {
         return QTest::qWaitFor([&] { return Received().size() >= n; }, 10000);
     }
-    const CCard* Card(const std::string& key) const { return app.m_mapCards.Lookup(key); }
     // A new card in the form with the given number, the password set. "取消" first: after an
     // issue the form is still entering its card, which "新增" would save again.
     void EnterCard(const QString& cardNo) {
-        Click(109);
-        Click(105);
-        Type(1014, cardNo);
+        Click(IDC_CANCEL);
+        Click(IDC_NEW);
+        Type(IDC_CARD_NO, cardNo);
         window->m_strPassword = kPassword;
     }
 
     std::string registerFile;  // set before SetUp to start with a register file
     bool ended = false;        // the test ran ExitInstance itself
-    TempDir dir;
     CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(UserCardDeviceTest, IssueChecksStopBeforeSending) {
@@ -129,19 +98,19 @@ TEST_F(UserCardDeviceTest, IssueChecksStopBeforeSending) {
     size_t sent = 0;
     size_t shown = 0;
     for (const Case& c : cases) {
-        Click(109);
-        Click(105);
+        Click(IDC_CANCEL);
+        Click(IDC_NEW);
         if (c.edit) {
-            Click(106);
+            Click(IDC_EDIT);
         }
-        Type(1014, QString::fromLatin1(c.cardNo));
+        Type(IDC_CARD_NO, QString::fromLatin1(c.cardNo));
         window->m_strPassword = c.password ? kPassword : "";
-        Click(110);
+        Click(IDC_ISSUE_CARD);
         ++shown;
         if (c.message != nullptr) {
             EXPECT_EQ(Message(shown), QString::fromUtf8(c.message)) << c.cardNo;
             if (c.focusOnCardNo) {
-                EXPECT_EQ(window->focusWidget(), window->Control(1014)) << c.cardNo;
+                EXPECT_EQ(window->focusWidget(), Control(IDC_CARD_NO)) << c.cardNo;
             }
         } else {
             ++sent;
@@ -156,10 +125,10 @@ TEST_F(UserCardDeviceTest, IssueChecksStopBeforeSending) {
 
 TEST_F(UserCardDeviceTest, IssueSendsTheFormAndStoresTheCard) {
     EnterCard(QStringLiteral("000123"));
-    Type(1013, QStringLiteral("钱八"));
-    Click(kPortIds[1]);
-    Click(kPortIds[16]);
-    Click(110);
+    Type(IDC_NAME, QStringLiteral("钱八"));
+    Click(IdcPort(1));
+    Click(IdcPort(16));
+    Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("发卡成功并保存!"));
     ASSERT_EQ(Received().size(), 1u);
     EXPECT_EQ(Received()[0],
@@ -171,34 +140,33 @@ TEST_F(UserCardDeviceTest, IssueSendsTheFormAndStoresTheCard) {
     EXPECT_EQ(card->m_strRights, "1000000000000001");
     EXPECT_EQ(card->m_strValidDate, "20991231");
     EXPECT_EQ(FromCodePage(card->m_strName), QStringLiteral("钱八"));
-    EXPECT_EQ(window->m_list.GetItemText(0, 1), QStringLiteral("已发行"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
-              QStringLiteral("已发行"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("已发行"));
 
     // The device refuses: nothing changes.
     EnterCard(QStringLiteral("000124"));
     emulator.Control("fault fail");
-    Click(110);
+    Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(2), QStringLiteral("发卡失败!"));
     EXPECT_EQ(Card("000124"), nullptr);
 }
 
 TEST_F(UserCardDeviceTest, ValidityThatACardCannotHoldIsNotSent) {
     EnterCard(QStringLiteral("000001"));
-    Picker(1068)->setDate(QDate(2100, 1, 1));
-    Click(110);
+    Picker(IDC_VALID_DATE)->setDate(QDate(2100, 1, 1));
+    Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
-    EXPECT_EQ(window->focusWidget(), window->Control(1068));
-    Picker(1068)->setDate(QDate(1999, 12, 31));
-    Click(110);
+    EXPECT_EQ(window->focusWidget(), Control(IDC_VALID_DATE));
+    Picker(IDC_VALID_DATE)->setDate(QDate(1999, 12, 31));
+    Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(2), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
 
     // A stored validity that is no day (the picker shows its text) is not sent either.
     Add("000009", 9).m_strValidDate = "00000000";
     window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000009"));
-    Click(109);
-    ClickListRow(window->m_list, 0);
-    Click(110);
+    Click(IDC_CANCEL);
+    ClickRow(0);
+    Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(3), QStringLiteral("有效期须为2000-01-01至2099-12-31之间的日期!"));
     EXPECT_TRUE(Received().empty());
 }
@@ -208,9 +176,9 @@ TEST_F(UserCardDeviceTest, FiveCardsIssuedOneAfterTheOther) {
         Add(CardNoText(n), n).m_strRights = n % 2 ? "0000000000000001" : "1000000000000000";
     }
     Open();
-    ClickListRow(window->m_list, 0);
+    ClickRow(0);
     for (int n = 1; n <= 5; ++n) {
-        Click(110);
+        Click(IDC_ISSUE_CARD);
         EXPECT_EQ(Message(static_cast<size_t>(n)), QStringLiteral("发卡成功并保存!")) << n;
     }
     const std::vector<std::string> frames = Received();
@@ -220,10 +188,10 @@ TEST_F(UserCardDeviceTest, FiveCardsIssuedOneAfterTheOther) {
         EXPECT_EQ(frame.substr(9, 8), Spaced(CardNoText(n))) << frame;
         EXPECT_EQ(frame.substr(14 * 3, 2), n % 2 ? "00" : "10") << frame;  // R0: doors 16, 15
         EXPECT_EQ(Card(CardNoText(n))->m_nStatus, CARD_ISSUED) << n;
-        EXPECT_EQ(window->m_list.GetItemText(n - 1, 1), QStringLiteral("已发行")) << n;
+        EXPECT_EQ(Cell(n - 1, 1), QStringLiteral("已发行")) << n;
     }
     // After the last row the form and the mark stay there.
-    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000005"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000005"));
     EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
     EXPECT_EQ(app.m_mapCards.GetCount(), 5u);
 }
@@ -236,43 +204,43 @@ TEST_F(UserCardDeviceTest, ReadingACardFillsTheForm) {
     card.m_strValidDate = "20250101";
     card.m_strRegDate = "20230405";
     window->m_strPassword = kPassword;
-    Click(1060);
+    Click(IDC_MODE_EXTEND);
     emulator.Control("place user 000007 301231 0000000000000011");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
     EXPECT_EQ(Received(), std::vector<std::string>{"AA 07 A2 58 20 46 39 17 55"});
-    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000007"));
-    EXPECT_EQ(Picker(1068)->date(), QDate(2030, 12, 31));  // the card's, not the record's
-    EXPECT_TRUE(Port(1));
-    EXPECT_TRUE(Port(2));
-    EXPECT_FALSE(Port(3));
-    EXPECT_FALSE(static_cast<QCheckBox*>(window->Control(1029))->isChecked());
-    EXPECT_EQ(Edit(1013)->text(), QStringLiteral("Zhou"));
-    EXPECT_EQ(Edit(1049)->text(), QStringLiteral("100"));
-    EXPECT_EQ(Edit(1002)->text(), QStringLiteral("7"));
-    EXPECT_EQ(Picker(1052)->date(), QDate(2023, 4, 5));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000007"));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2030, 12, 31));  // the card's, not the record's
+    EXPECT_TRUE(Checked(IdcPort(1)));
+    EXPECT_TRUE(Checked(IdcPort(2)));
+    EXPECT_FALSE(Checked(IdcPort(3)));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("Zhou"));
+    EXPECT_EQ(Text(IDC_PAID), QStringLiteral("100"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("7"));
+    EXPECT_EQ(Picker(IDC_REG_DATE)->date(), QDate(2023, 4, 5));
     EXPECT_EQ(window->m_strPassword, kPassword);
     EXPECT_EQ(Card("000007")->m_strRights, "1111111111111111");  // the register is unchanged
 
     // A card that the register does not know: number, validity and doors only.
     emulator.Control("place user 000042 281130 1111111111111111");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(2), QStringLiteral("卡号[000042]读卡成功!"));
-    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000042"));
-    EXPECT_EQ(Picker(1068)->date(), QDate(2028, 11, 30));
-    EXPECT_TRUE(static_cast<QCheckBox*>(window->Control(1029))->isChecked());
-    EXPECT_EQ(Edit(1013)->text(), QStringLiteral("Zhou"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000042"));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2028, 11, 30));
+    EXPECT_TRUE(Checked(IDC_ALL_PORTS));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("Zhou"));
     EXPECT_EQ(Card("000042"), nullptr);
 
     // No user card on the device: the time-out reply.
     emulator.Control("remove");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(3), QStringLiteral("读取超时!"));
-    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("000042"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000042"));
 
     // Without a password nothing is sent.
     window->m_strPassword.clear();
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(4), QStringLiteral("密码输入10个数字!"));
     EXPECT_EQ(Received().size(), 3u);
 }
@@ -282,41 +250,41 @@ TEST_F(UserCardDeviceTest, ExtendingUpdatesFormRegisterListAndPayment) {
     Add("000008", 8, CARD_ISSUED);
     Open();
     window->m_strPassword = kPassword;
-    Click(1060);
+    Click(IDC_MODE_EXTEND);
     emulator.Control("place user 000007 251231 1111111111111111");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
-    Picker(1069)->setDate(QDate(2031, 3, 15));
-    Type(1055, QStringLiteral("12.5"));
-    Click(116);
+    Picker(IDC_EXTEND_DATE)->setDate(QDate(2031, 3, 15));
+    Type(IDC_EXTEND_FEE, QStringLiteral("12.5"));
+    Click(IDC_EXTEND);
     EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
     ASSERT_EQ(Received().size(), 2u);
     EXPECT_EQ(Received()[1], "AA 0A A3 31 03 15 58 20 46 39 17 55");
-    EXPECT_EQ(Picker(1068)->date(), QDate(2031, 3, 15));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2031, 3, 15));
     EXPECT_EQ(Card("000007")->m_strValidDate, "20310315");
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
-    EXPECT_EQ(Edit(1049)->text(), QStringLiteral("112.5"));
-    EXPECT_EQ(Edit(1055)->text(), QString());  // recorded, so not recorded again
-    EXPECT_EQ(window->m_list.GetItemText(0, 4), QStringLiteral("20310315"));
-    EXPECT_EQ(window->m_list.GetItemText(1, 4), QStringLiteral("20301231"));
+    EXPECT_EQ(Text(IDC_PAID), QStringLiteral("112.5"));
+    EXPECT_EQ(Text(IDC_EXTEND_FEE), QString());  // recorded, so not recorded again
+    EXPECT_EQ(Cell(0, 4), QStringLiteral("20310315"));
+    EXPECT_EQ(Cell(1, 4), QStringLiteral("20301231"));
     EXPECT_EQ(boxes.shown().size(), 2u);
 
     // The device refuses.
     emulator.Control("fault fail");
-    Click(116);
+    Click(IDC_EXTEND);
     EXPECT_EQ(Message(3), QStringLiteral("延期设定失败!"));
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
 
     // A card without a record: only the form's validity, and the payment is not recorded.
     emulator.Control("place user 000099 251231 1111111111111111");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(4), QStringLiteral("卡号[000099]读卡成功!"));
-    Picker(1069)->setDate(QDate(2032, 1, 2));
-    Type(1055, QStringLiteral("12.5"));
-    Click(116);
+    Picker(IDC_EXTEND_DATE)->setDate(QDate(2032, 1, 2));
+    Type(IDC_EXTEND_FEE, QStringLiteral("12.5"));
+    Click(IDC_EXTEND);
     EXPECT_EQ(Message(5), QStringLiteral("延期设定成功!"));
     EXPECT_EQ(Message(6), QStringLiteral("卡号[000099]没有登记,缴费12.5元未记录!"));
-    EXPECT_EQ(Picker(1068)->date(), QDate(2032, 1, 2));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2032, 1, 2));
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     EXPECT_EQ(Card("000008")->m_strValidDate, "20301231");
 }
@@ -325,30 +293,30 @@ TEST_F(UserCardDeviceTest, ThePaymentRecordedIsTheOneSentAndOnlyOnce) {
     Add("000007", 7, CARD_ISSUED).m_strPaid = "100";
     Open();
     window->m_strPassword = kPassword;
-    Click(1060);
+    Click(IDC_MODE_EXTEND);
     emulator.Control("place user 000007 251231 1111111111111111");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
     // The device takes its time: the operator types the next amount before the reply.
     emulator.Control("fault silent");
-    Type(1055, QStringLiteral("12.5"));
-    Click(116);
+    Type(IDC_EXTEND_FEE, QStringLiteral("12.5"));
+    Click(IDC_EXTEND);
     ASSERT_TRUE(WaitForFrames(2));
-    Type(1055, QStringLiteral("20"));
+    Type(IDC_EXTEND_FEE, QStringLiteral("20"));
     emulator.Control("fault reply AA 03 A3 01 55");
-    Click(115);  // its answer is the late extension reply
+    Click(IDC_READ_CARD);  // its answer is the late extension reply
     EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
-    EXPECT_EQ(Edit(1055)->text(), QStringLiteral("20"));  // typed since: kept
+    EXPECT_EQ(Text(IDC_EXTEND_FEE), QStringLiteral("20"));  // typed since: kept
 
     // A second extension with nothing typed records nothing.
-    Type(1055, QString());
-    Click(116);
+    Type(IDC_EXTEND_FEE, QString());
+    Click(IDC_EXTEND);
     EXPECT_EQ(Message(3), QStringLiteral("延期设定成功!"));
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
     // Nor does a reply that comes without an extension sent with money.
     emulator.Control("fault reply AA 03 A3 01 55");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(4), QStringLiteral("延期设定成功!"));
     EXPECT_EQ(Card("000007")->m_strPaid, "112.5");
     EXPECT_EQ(boxes.shown().size(), 4u);
@@ -359,14 +327,14 @@ TEST_F(UserCardDeviceTest, ANumberLongerThanSixIsShownWholeAndStopsReadAndExtend
     Add("010111", 5, CARD_ISSUED);
     Open();
     window->m_strPassword = kPassword;
-    Click(1060);
+    Click(IDC_MODE_EXTEND);
     emulator.Control("fault reply AA 10 A2 01 0B CD 30 12 31 11 11 11 11 11 11 11 11 55");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[010111213]读卡成功!"));
-    EXPECT_EQ(Edit(1014)->text(), QStringLiteral("010111213"));
-    Click(116);  // 延期
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("010111213"));
+    Click(IDC_EXTEND);  // 延期
     EXPECT_EQ(Message(2), QStringLiteral("请填入不多于6个的字符。"));
-    Click(115);  // 读卡
+    Click(IDC_READ_CARD);  // 读卡
     EXPECT_EQ(Message(3), QStringLiteral("请填入不多于6个的字符。"));
     QTest::qWait(200);
     EXPECT_EQ(Received().size(), 1u);
@@ -376,7 +344,7 @@ TEST_F(UserCardDeviceTest, ANumberLongerThanSixIsShownWholeAndStopsReadAndExtend
 
 TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {
     window->m_strPassword = kPassword;
-    Click(1060);
+    Click(IDC_MODE_EXTEND);
     emulator.Control("place user 000007 251231 1111111111111111");
     const struct {
         const char* fee;
@@ -386,8 +354,8 @@ TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {
     size_t shown = 0;
     size_t sent = 0;
     for (const auto& c : cases) {
-        Type(1055, QString::fromLatin1(c.fee));
-        Click(116);
+        Type(IDC_EXTEND_FEE, QString::fromLatin1(c.fee));
+        Click(IDC_EXTEND);
         ++shown;
         if (c.passes) {
             ++sent;
@@ -399,7 +367,7 @@ TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {
             }
         } else {
             EXPECT_EQ(Message(shown), QStringLiteral("输入正确金额格式!")) << c.fee;
-            EXPECT_EQ(window->focusWidget(), window->Control(1055)) << c.fee;
+            EXPECT_EQ(window->focusWidget(), Control(IDC_EXTEND_FEE)) << c.fee;
         }
         EXPECT_EQ(Received().size(), sent) << c.fee;
     }
@@ -412,34 +380,34 @@ TEST_F(UserCardDeviceTest, RepliesThatChangeNothing) {
         const char* message;  // nullptr: ignored
     };
     const Case cases[] = {
-        {"AA 03 A1 02 55", 110, nullptr},  // result neither 0 nor 1
-        {"AA 03 A3 07 55", 116, nullptr},  //
-        {"AA 03 A4 01 55", 110, nullptr},  // another command's reply
-        {"AA 03 A8 00 55", 116, nullptr},  //
-        {"AA 03 A1 01 54", 110, "接收数据格式帧尾错误!"},
-        {"55 03 A1 01 55", 110, "接收数据格式帧头错误!"},
-        {"AA 04 A1 01 55", 110, "接收数据格式帧头错误!"},  // LEN does not match
-        {"AA 03 A1 00 55", 110, "发卡失败!"},
-        {"AA 03 A3 00 55", 116, "延期设定失败!"},
-        {"AA 03 A2 00 55", 115, "读取超时!"},
+        {"AA 03 A1 02 55", IDC_ISSUE_CARD, nullptr},  // result neither 0 nor 1
+        {"AA 03 A3 07 55", IDC_EXTEND, nullptr},      //
+        {"AA 03 A4 01 55", IDC_ISSUE_CARD, nullptr},  // another command's reply
+        {"AA 03 A8 00 55", IDC_EXTEND, nullptr},      //
+        {"AA 03 A1 01 54", IDC_ISSUE_CARD, "接收数据格式帧尾错误!"},
+        {"55 03 A1 01 55", IDC_ISSUE_CARD, "接收数据格式帧头错误!"},
+        {"AA 04 A1 01 55", IDC_ISSUE_CARD, "接收数据格式帧头错误!"},  // LEN does not match
+        {"AA 03 A1 00 55", IDC_ISSUE_CARD, "发卡失败!"},
+        {"AA 03 A3 00 55", IDC_EXTEND, "延期设定失败!"},
+        {"AA 03 A2 00 55", IDC_READ_CARD, "读取超时!"},
     };
     window->m_strPassword = kPassword;
     for (const Case& c : cases) {
         boxes.clear();
         const size_t before = Received().size();
-        Click(c.button == 110 ? 1059 : 1060);
-        Click(109);
-        Click(105);
-        Type(1014, QStringLiteral("000555"));
+        Click(c.button == IDC_ISSUE_CARD ? IDC_MODE_ISSUE : IDC_MODE_EXTEND);
+        Click(IDC_CANCEL);
+        Click(IDC_NEW);
+        Type(IDC_CARD_NO, QStringLiteral("000555"));
         window->m_strPassword = kPassword;
         emulator.Control(std::string("fault reply ") + c.reply);
         Click(c.button);
         ASSERT_TRUE(WaitForFrames(before + 1)) << c.reply;
         if (c.message == nullptr) {
             // A read afterwards is answered; nothing came before its message.
-            Click(1060);
+            Click(IDC_MODE_EXTEND);
             emulator.Control("remove");
-            Click(115);
+            Click(IDC_READ_CARD);
             EXPECT_EQ(Message(1), QStringLiteral("读取超时!")) << c.reply;
             EXPECT_EQ(boxes.shown().size(), 1u) << c.reply;
         } else {
@@ -452,7 +420,7 @@ TEST_F(UserCardDeviceTest, RepliesThatChangeNothing) {
 TEST_F(UserCardDeviceTest, ReplyInTwoBurstsAndReplyAfterTheWindowHasGone) {
     EnterCard(QStringLiteral("000001"));
     emulator.Control("fault split");
-    Click(110);
+    Click(IDC_ISSUE_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("接收数据格式帧头错误!"));
     EXPECT_EQ(Message(2), QStringLiteral("接收数据格式帧头错误!"));
     EXPECT_EQ(Card("000001"), nullptr);
@@ -482,12 +450,12 @@ protected:
 TEST_F(UserCardDeviceFileTest, ExtensionIsInTheRegisterFileAfterExit) {
     ASSERT_NE(Card("000007"), nullptr);
     window->m_strPassword = kPassword;
-    Click(1060);
+    Click(IDC_MODE_EXTEND);
     emulator.Control("place user 000007 251231 1111111111111111");
-    Click(115);
+    Click(IDC_READ_CARD);
     EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
-    Picker(1069)->setDate(QDate(2029, 9, 9));
-    Click(116);
+    Picker(IDC_EXTEND_DATE)->setDate(QDate(2029, 9, 9));
+    Click(IDC_EXTEND);
     EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
     window.reset();
     ended = true;

@@ -5,101 +5,61 @@
 
 #include <QAccessibleActionInterface>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
-
-#include <functional>
 
 #include <unistd.h>
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/CodePageText.h"
 #include "app/MainFrm.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
+#include "app/PasswordIds.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
 #include "ui/CardWindows.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
 
+using namespace UserCardIds;
+
 const char* kPassword = "5820463917";
-constexpr int kPortIds[17] = {0,    1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
-                              1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028};
 
-class EditingTest : public ::testing::Test {
+class EditingTest : public UserCardTest {
 protected:
-    CCard& Add(const char* key, int number, uint8_t status = CARD_NOT_ISSUED) {
-        auto card = MakeCard(key, number);
-        card->m_nStatus = status;
-        card->m_strPassword = "1111111111";
-        card->m_strValidDate = "20301231";
-        card->m_strRegDate = "20240105";
-        CCard* stored = app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-        return *stored;
+    CCard& Add(const std::string& key, int number, uint8_t status = CARD_NOT_ISSUED) {
+        CCard& card = UserCardTest::Add(key, number, status);
+        card.m_strPassword = "1111111111";
+        card.m_strValidDate = "20301231";
+        card.m_strRegDate = "20240105";
+        return card;
     }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-        window->showNormal();
-        window->resize(1280, 800);
-    }
-
-    QLineEdit* Edit(int id) const { return static_cast<QLineEdit*>(window->Control(id)); }
-    QCheckBox* Check(int id) const { return static_cast<QCheckBox*>(window->Control(id)); }
-    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
-    QString Text(int id) const { return Edit(id)->text(); }
-    bool Enabled(int id) const { return window->Control(id)->isEnabled(); }
-    void Type(int id, const QString& text) const { TypeInto(Edit(id), text); }
-    void Click(int id) const { ClickControl(window->Control(id)); }
-    void ClickRow(int row) const { ClickListRow(window->m_list, row); }
+    void Open() { UserCardTest::Open(QSize(1280, 800)); }
     // "密码": the dialog opens over the window and the operator types the password.
-    void EnterPassword(const QString& password) const {
-        bool typed = false;
-        QTimer::singleShot(0, [&] {
-            auto* dialog = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            TypeInto(dialog->findChild<QLineEdit*>("edit1065"), password);
-            QTest::mouseClick(Button(dialog, QStringLiteral("确认")), Qt::LeftButton);
-            typed = true;
-        });
-        Click(118);
-        EXPECT_TRUE(typed);
+    void EnterPassword(const QString& password) {
+        EXPECT_TRUE(ClickIntoDialog(IDC_PASSWORD, [&](QWidget& dialog) {
+            ASSERT_NE(qobject_cast<CPasswordDlg*>(&dialog), nullptr);
+            Type(PasswordIds::IDC_PASSWORD, password);
+            ClickButton(QStringLiteral("确认"));
+        }));
     }
-    QString Row(int row, int column) const { return window->m_list.GetItemText(row, column); }
-    int Rows() const { return window->m_list.GetItemCount(); }
-    QStringList Messages() const {
-        QStringList texts;
-        for (const Msg::Shown& box : boxes.shown()) {
-            texts << box.text;
-        }
-        return texts;
-    }
-    const CCard* Card(const char* key) const { return app.m_mapCards.Lookup(key); }
     // "新增", then the card number (unless empty), the holder's name and the password.
-    void NewCard(const QString& cardNo, const QString& name) const {
-        Click(105);
+    void NewCard(const QString& cardNo, const QString& name) {
+        Click(IDC_NEW);
         if (!cardNo.isEmpty()) {
-            Type(1014, cardNo);
+            Type(IDC_CARD_NO, cardNo);
         }
-        Type(1013, name);
+        Type(IDC_NAME, name);
         EnterPassword(QString::fromLatin1(kPassword));
     }
-
-    TempDir dir;
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(EditingTest, AutomaticCardNumbersFillTheGaps) {
@@ -107,57 +67,56 @@ TEST_F(EditingTest, AutomaticCardNumbersFillTheGaps) {
     Add("000002", 2);
     Add("000004", 3);
     Open();
-    Click(1000);  // 新增卡号自动生成
-    Click(105);
-    EXPECT_EQ(Text(1014), QStringLiteral("000003"));
-    EXPECT_EQ(Text(1002), QStringLiteral("4"));
+    Click(IDC_AUTO_NUMBER);  // 新增卡号自动生成
+    Click(IDC_NEW);
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000003"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("4"));
     EXPECT_TRUE(window->m_bNew);
-    for (const int id : {108, 118, 1013, 1014, 1064, 1068, 1003, 1029}) {
+    for (const int id : {IDC_SAVE, IDC_PASSWORD, IDC_NAME, IDC_CARD_NO, IDC_CARD_TYPE,
+                         IDC_VALID_DATE, IdcPort(1), IDC_ALL_PORTS}) {
         EXPECT_TRUE(Enabled(id)) << id;
     }
-    Type(1013, QStringLiteral("张三"));
+    Type(IDC_NAME, QStringLiteral("张三"));
     EnterPassword(QString::fromLatin1(kPassword));
-    Click(108);
+    Click(IDC_SAVE);
     EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
     const CCard* card = Card("000003");
     ASSERT_NE(card, nullptr);
     EXPECT_EQ(card->m_nNumber, 4);
     EXPECT_EQ(card->m_strPassword, kPassword);
     EXPECT_EQ(FromCodePage(card->m_strName), QStringLiteral("张三"));
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000003"));
-    EXPECT_EQ(Row(0, 0), QStringLiteral("4"));
-    EXPECT_EQ(Row(0, 6), QStringLiteral("张三"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 0), QStringLiteral("4"));
+    EXPECT_EQ(Cell(0, 6), QStringLiteral("张三"));
     EXPECT_FALSE(window->m_bNew);
-    EXPECT_FALSE(Enabled(108));
-    EXPECT_FALSE(Enabled(1013));
-    EXPECT_EQ(Text(1013), QStringLiteral("张三"));  // the form keeps showing the saved card
+    EXPECT_FALSE(Enabled(IDC_SAVE));
+    EXPECT_FALSE(Enabled(IDC_NAME));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("张三"));  // the form keeps showing the saved card
 
-    Click(105);
-    EXPECT_EQ(Text(1014), QStringLiteral("000005"));
-    EXPECT_EQ(Text(1002), QStringLiteral("5"));
-    EXPECT_TRUE(Text(1013).isEmpty());
+    Click(IDC_NEW);
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000005"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("5"));
+    EXPECT_TRUE(Text(IDC_NAME).isEmpty());
 }
 
 TEST_F(EditingTest, NewWithoutAutomaticNumberAndTheFormDefaults) {
     Add("000007", 41);
     Open();
     ClickRow(0);
-    EXPECT_EQ(Text(1014), QStringLiteral("000007"));
-    Click(105);
-    EXPECT_TRUE(Text(1014).isEmpty());
-    EXPECT_EQ(Text(1002), QStringLiteral("42"));
-    EXPECT_EQ(Picker(1068)->date(), QDate(2099, 12, 31));
-    EXPECT_EQ(Picker(1052)->date(), QDate::currentDate());
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1064))->currentText(),
-              QStringLiteral("免费卡"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
-              QStringLiteral("未发行"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000007"));
+    Click(IDC_NEW);
+    EXPECT_TRUE(Text(IDC_CARD_NO).isEmpty());
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("42"));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2099, 12, 31));
+    EXPECT_EQ(Picker(IDC_REG_DATE)->date(), QDate::currentDate());
+    EXPECT_EQ(Text(IDC_CARD_TYPE), QStringLiteral("免费卡"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("未发行"));
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(kPortIds[port])->isChecked()) << port;
+        EXPECT_FALSE(Checked(IdcPort(port))) << port;
     }
     // The password of the card last loaded stays the working password.
-    Type(1014, QStringLiteral("000123"));
-    Click(108);
+    Type(IDC_CARD_NO, QStringLiteral("000123"));
+    Click(IDC_SAVE);
     EXPECT_TRUE(Messages().isEmpty());
     ASSERT_NE(Card("000123"), nullptr);
     EXPECT_EQ(Card("000123")->m_nNumber, 42);
@@ -166,8 +125,8 @@ TEST_F(EditingTest, NewWithoutAutomaticNumberAndTheFormDefaults) {
     EXPECT_EQ(Card("000123")->m_strRegDate,
               QDate::currentDate().toString("yyyyMMdd").toStdString());
     EXPECT_EQ(app.m_nMaxNumber, 42u);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000123"));
-    EXPECT_EQ(Row(1, 2), QStringLiteral("000007"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000123"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("000007"));
 }
 
 TEST_F(EditingTest, SaveChecksInOrder) {
@@ -181,14 +140,14 @@ TEST_F(EditingTest, SaveChecksInOrder) {
         int focus;
     };
     const Case cases[] = {
-        {"00012", kPassword, "", "", "", "卡号输入6个数字!", 1014},
-        {"00012a", kPassword, "", "", "", "卡号输入6个数字!", 1014},
-        {"", kPassword, "", "", "", "卡号输入6个数字!", 1014},
+        {"00012", kPassword, "", "", "", "卡号输入6个数字!", IDC_CARD_NO},
+        {"00012a", kPassword, "", "", "", "卡号输入6个数字!", IDC_CARD_NO},
+        {"", kPassword, "", "", "", "卡号输入6个数字!", IDC_CARD_NO},
         {"000012", nullptr, "", "", "", "密码输入10个数字!", 0},
-        {"000012", kPassword, "0.5", "", "", "输入正确金额格式!", 1049},
-        {"000012", kPassword, ".5", "", "", "输入正确金额格式!", 1049},
-        {"000012", kPassword, "", "5.", "", "输入正确金额格式!", 1050},
-        {"000012", kPassword, "", "", "1.2.3", "输入正确金额格式!", 1051},
+        {"000012", kPassword, "0.5", "", "", "输入正确金额格式!", IDC_PAID},
+        {"000012", kPassword, ".5", "", "", "输入正确金额格式!", IDC_PAID},
+        {"000012", kPassword, "", "5.", "", "输入正确金额格式!", IDC_MONTH_FEE},
+        {"000012", kPassword, "", "", "1.2.3", "输入正确金额格式!", IDC_YEAR_FEE},
         {"000012", kPassword, "12.5", "100", "1200", nullptr, 0},
         {"000012", kPassword, "", "", "", nullptr, 0},
     };
@@ -196,15 +155,15 @@ TEST_F(EditingTest, SaveChecksInOrder) {
         app.m_mapCards.RemoveAll();
         boxes.clear();
         Open();
-        Click(105);
-        Type(1014, QString::fromLatin1(c.cardNo));
-        Type(1049, QString::fromLatin1(c.paid));
-        Type(1050, QString::fromLatin1(c.monthFee));
-        Type(1051, QString::fromLatin1(c.yearFee));
+        Click(IDC_NEW);
+        Type(IDC_CARD_NO, QString::fromLatin1(c.cardNo));
+        Type(IDC_PAID, QString::fromLatin1(c.paid));
+        Type(IDC_MONTH_FEE, QString::fromLatin1(c.monthFee));
+        Type(IDC_YEAR_FEE, QString::fromLatin1(c.yearFee));
         if (c.password != nullptr) {
             EnterPassword(QString::fromLatin1(c.password));
         }
-        Click(108);
+        Click(IDC_SAVE);
         const std::string label = std::string(c.cardNo) + "/" + c.paid + "/" + c.monthFee + "/" +
                                   c.yearFee + (c.password ? "" : "/no password");
         if (c.message == nullptr) {
@@ -223,9 +182,9 @@ TEST_F(EditingTest, SaveChecksInOrder) {
         EXPECT_TRUE(app.m_mapCards.IsEmpty()) << label;
         EXPECT_EQ(Rows(), 0) << label;
         EXPECT_TRUE(window->m_bNew) << label;
-        EXPECT_TRUE(Enabled(108)) << label;
+        EXPECT_TRUE(Enabled(IDC_SAVE)) << label;
         if (c.focus != 0) {
-            EXPECT_EQ(window->focusWidget(), window->Control(c.focus)) << label;
+            EXPECT_EQ(window->focusWidget(), Control(c.focus)) << label;
         }
     }
 }
@@ -235,8 +194,8 @@ TEST_F(EditingTest, ExistingNumberIsOverwrittenOnlyAfterYes) {
     Add("000005", 5);
     Open();
     NewCard(QStringLiteral("000002"), QStringLiteral("李四"));
-    boxes.QueueAnswer(QMessageBox::No);
-    Click(108);
+    AnswerNext(QMessageBox::No);
+    Click(IDC_SAVE);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("确认保存已存在卡号?"));
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("清空"));
@@ -244,20 +203,20 @@ TEST_F(EditingTest, ExistingNumberIsOverwrittenOnlyAfterYes) {
     EXPECT_EQ(boxes.shown()[0].buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_EQ(Card("000002")->m_strName, "old");
     EXPECT_TRUE(window->m_bNew);
-    EXPECT_EQ(Text(1013), QStringLiteral("李四"));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("李四"));
 
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(108);
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_SAVE);
     EXPECT_EQ(boxes.shown().size(), 2u);
     EXPECT_EQ(FromCodePage(Card("000002")->m_strName), QStringLiteral("李四"));
     EXPECT_EQ(Card("000002")->m_nNumber, 2);
     EXPECT_EQ(app.m_nMaxNumber, 5u);
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000002"));
-    EXPECT_EQ(Row(0, 0), QStringLiteral("2"));
-    EXPECT_EQ(Row(0, 6), QStringLiteral("李四"));
-    EXPECT_EQ(Text(1002), QStringLiteral("2"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000002"));
+    EXPECT_EQ(Cell(0, 0), QStringLiteral("2"));
+    EXPECT_EQ(Cell(0, 6), QStringLiteral("李四"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("2"));
     EXPECT_FALSE(window->m_bNew);
 }
 
@@ -265,12 +224,12 @@ TEST_F(EditingTest, EditingWithAChangedNumberCreatesASecondCard) {
     Add("000002", 2).m_strName = "A";
     Open();
     ClickRow(0);
-    Click(106);
+    Click(IDC_EDIT);
     EXPECT_TRUE(window->m_bEdit);
-    EXPECT_TRUE(Enabled(1014));
-    EXPECT_EQ(Text(1014), QStringLiteral("000002"));
-    Type(1014, QStringLiteral("000010"));
-    Click(108);
+    EXPECT_TRUE(Enabled(IDC_CARD_NO));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000002"));
+    Type(IDC_CARD_NO, QStringLiteral("000010"));
+    Click(IDC_SAVE);
     EXPECT_TRUE(Messages().isEmpty());
     ASSERT_NE(Card("000010"), nullptr);
     EXPECT_EQ(Card("000010")->m_nNumber, 3);
@@ -278,7 +237,7 @@ TEST_F(EditingTest, EditingWithAChangedNumberCreatesASecondCard) {
     EXPECT_EQ(Card("000010")->m_strPassword, "1111111111");
     EXPECT_NE(Card("000002"), nullptr);
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000010"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000010"));
     EXPECT_FALSE(window->m_bEdit);
 }
 
@@ -286,47 +245,47 @@ TEST_F(EditingTest, NewStopsWhenThePendingCardCannotBeSaved) {
     Add("000002", 2);
     Open();
     // A check fails: the message, and the typed card stays in the form.
-    Click(105);
-    Type(1014, QStringLiteral("12"));
-    Type(1013, QStringLiteral("王五"));
-    Click(105);
+    Click(IDC_NEW);
+    Type(IDC_CARD_NO, QStringLiteral("12"));
+    Type(IDC_NAME, QStringLiteral("王五"));
+    Click(IDC_NEW);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("卡号输入6个数字!")});
-    EXPECT_EQ(Text(1014), QStringLiteral("12"));
-    EXPECT_EQ(Text(1013), QStringLiteral("王五"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("12"));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("王五"));
     EXPECT_TRUE(window->m_bNew);
 
     // The operator answers No to overwriting: the form stays as well.
-    Type(1014, QStringLiteral("000002"));
+    Type(IDC_CARD_NO, QStringLiteral("000002"));
     EnterPassword(QString::fromLatin1(kPassword));
-    boxes.QueueAnswer(QMessageBox::No);
-    Click(105);
+    AnswerNext(QMessageBox::No);
+    Click(IDC_NEW);
     EXPECT_EQ(Messages().last(), QStringLiteral("确认保存已存在卡号?"));
-    EXPECT_EQ(Text(1013), QStringLiteral("王五"));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("王五"));
     EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
 
     // A pending card that can be saved is saved, and the form starts afresh.
-    Type(1014, QStringLiteral("000003"));
+    Type(IDC_CARD_NO, QStringLiteral("000003"));
     boxes.clear();
-    Click(105);
+    Click(IDC_NEW);
     EXPECT_TRUE(Messages().isEmpty());
     ASSERT_NE(Card("000003"), nullptr);
     EXPECT_EQ(FromCodePage(Card("000003")->m_strName), QStringLiteral("王五"));
-    EXPECT_TRUE(Text(1014).isEmpty());
-    EXPECT_TRUE(Text(1013).isEmpty());
-    EXPECT_EQ(Text(1002), QStringLiteral("4"));
+    EXPECT_TRUE(Text(IDC_CARD_NO).isEmpty());
+    EXPECT_TRUE(Text(IDC_NAME).isEmpty());
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("4"));
     EXPECT_TRUE(window->m_bNew);
 }
 
 TEST_F(EditingTest, CancelKeepsTheFormAndStoresNothing) {
     Open();
     NewCard(QStringLiteral("000009"), QStringLiteral("赵六"));
-    Click(109);
+    Click(IDC_CANCEL);
     EXPECT_FALSE(window->m_bNew);
-    EXPECT_FALSE(Enabled(108));
-    EXPECT_FALSE(Enabled(1014));
-    EXPECT_EQ(Text(1014), QStringLiteral("000009"));
+    EXPECT_FALSE(Enabled(IDC_SAVE));
+    EXPECT_FALSE(Enabled(IDC_CARD_NO));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000009"));
     EXPECT_TRUE(app.m_mapCards.IsEmpty());
-    Click(108);  // disabled: nothing happens
+    Click(IDC_SAVE);  // disabled: nothing happens
     EXPECT_TRUE(app.m_mapCards.IsEmpty());
 }
 
@@ -346,9 +305,9 @@ TEST_F(EditingTest, PortsToAndFromThePermissionString) {
         Open();
         NewCard(QStringLiteral("000001"), QStringLiteral("x"));
         for (const int port : c.ports) {
-            Click(kPortIds[port]);
+            Click(IdcPort(port));
         }
-        Click(108);
+        Click(IDC_SAVE);
         ASSERT_NE(Card("000001"), nullptr) << c.rights;
         EXPECT_EQ(Card("000001")->m_strRights, c.rights);
     }
@@ -371,8 +330,7 @@ TEST_F(EditingTest, PortsToAndFromThePermissionString) {
         for (int port = 1; port <= 16; ++port) {
             const bool expected =
                 std::find(load.set.begin(), load.set.end(), port) != load.set.end();
-            EXPECT_EQ(Check(kPortIds[port])->isChecked(), expected)
-                << load.rights << " port " << port;
+            EXPECT_EQ(Checked(IdcPort(port)), expected) << load.rights << " port " << port;
         }
         EXPECT_EQ(Card("000001")->m_strRights, load.rights);
     }
@@ -380,29 +338,29 @@ TEST_F(EditingTest, PortsToAndFromThePermissionString) {
 
 TEST_F(EditingTest, SelectAllAndThePortBoxes) {
     Open();
-    Click(105);
+    Click(IDC_NEW);
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(1029)->isChecked()) << port;
-        Click(kPortIds[port]);
+        EXPECT_FALSE(Checked(IDC_ALL_PORTS)) << port;
+        Click(IdcPort(port));
     }
-    EXPECT_TRUE(Check(1029)->isChecked());
-    Click(kPortIds[5]);
-    EXPECT_FALSE(Check(1029)->isChecked());
-    Click(1029);
+    EXPECT_TRUE(Checked(IDC_ALL_PORTS));
+    Click(IdcPort(5));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
+    Click(IDC_ALL_PORTS);
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_TRUE(Check(kPortIds[port])->isChecked()) << port;
+        EXPECT_TRUE(Checked(IdcPort(port))) << port;
     }
-    Click(1029);
+    Click(IDC_ALL_PORTS);
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(kPortIds[port])->isChecked()) << port;
+        EXPECT_FALSE(Checked(IdcPort(port))) << port;
     }
 
     // A loaded card's ports leave "全选" as it was.
     Add("000001", 1).m_strRights = "1111111111111111";
     window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000001"));
     ClickRow(0);
-    EXPECT_TRUE(Check(kPortIds[1])->isChecked());
-    EXPECT_FALSE(Check(1029)->isChecked());
+    EXPECT_TRUE(Checked(IdcPort(1)));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
 }
 
 TEST_F(EditingTest, DeleteAsksAndRemovesCardAndRow) {
@@ -410,33 +368,33 @@ TEST_F(EditingTest, DeleteAsksAndRemovesCardAndRow) {
     Add("000002", 2);
     Add("000003", 3);
     Open();
-    Click(107);
+    Click(IDC_DELETE);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("先选择要删除的项")});
 
     ClickRow(1);
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::No);
-    Click(107);
+    AnswerNext(QMessageBox::No);
+    Click(IDC_DELETE);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("确认要删除选择的项?")});
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("清空"));
     EXPECT_EQ(Rows(), 3);
     EXPECT_NE(Card("000002"), nullptr);
 
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(107);
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_DELETE);
     EXPECT_EQ(Card("000002"), nullptr);
     ASSERT_EQ(Rows(), 2);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
-    EXPECT_EQ(Row(1, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("000003"));
     EXPECT_EQ(app.m_nMaxNumber, 3u);
 
     // A row whose card has left the register is still removed.
     app.m_mapCards.RemoveKey("000003");
     ClickRow(1);
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(107);
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_DELETE);
     ASSERT_EQ(Rows(), 1);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000001"));
     EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
 }
 
@@ -446,15 +404,15 @@ TEST_F(EditingTest, AfterADeleteNoRowIsMarked) {
     Add("000003", 3);
     Open();
     ClickRow(0);
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(107);
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_DELETE);
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(window->m_list.GetSelectionMark(), -1);
     EXPECT_TRUE(window->m_list.selectionModel()->selectedRows().isEmpty());
     // A second "删除" asks for a row instead of deleting the one that moved up.
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(107);
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_DELETE);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("先选择要删除的项")});
     EXPECT_EQ(Rows(), 2);
     EXPECT_NE(Card("000002"), nullptr);
@@ -482,9 +440,9 @@ TEST_F(EditingTest, ARowLeadsToItsOwnCard) {
         }
         ASSERT_GE(row, 0);
         ClickRow(row);
-        EXPECT_EQ(Text(1013), QString::fromLatin1(name));
-        boxes.QueueAnswer(QMessageBox::Yes);
-        Click(107);
+        EXPECT_EQ(Text(IDC_NAME), QString::fromLatin1(name));
+        AnswerNext(QMessageBox::Yes);
+        Click(IDC_DELETE);
         EXPECT_EQ(app.m_mapCards.Lookup(key), nullptr) << name;
     }
     EXPECT_EQ(Rows(), 0);
@@ -495,19 +453,19 @@ TEST_F(EditingTest, EnterRunsNoCommand) {
     Add("000001", 1).m_strName = "old";
     Open();
     ClickRow(0);
-    Click(106);  // 编辑/修改
-    Type(1013, QStringLiteral("新名字"));
-    for (const int id : {1013, 1014, 1049, 1020, 1021}) {
-        PressEnter(window->Control(id));
+    Click(IDC_EDIT);  // 编辑/修改
+    Type(IDC_NAME, QStringLiteral("新名字"));
+    for (const int id : {IDC_NAME, IDC_CARD_NO, IDC_PAID, IDC_QUERY_NAME, IDC_QUERY_CARD_NO}) {
+        PressEnter(id);
     }
     // Nor on a button that has the focus.
-    PressEnter(window->Control(105));
+    PressEnter(IDC_NEW);
     EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(app.m_mapCards.GetCount(), 1u);
     EXPECT_EQ(Card("000001")->m_strName, "old");
     EXPECT_TRUE(window->m_bEdit);
-    EXPECT_EQ(Text(1013), QStringLiteral("新名字"));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("新名字"));
     // No button of the window is a default one.
     for (QPushButton* button : window->findChildren<QPushButton*>()) {
         EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
@@ -516,38 +474,38 @@ TEST_F(EditingTest, EnterRunsNoCommand) {
 
 TEST_F(EditingTest, ScreenReaderTogglesRunTheHandlers) {
     Open();
-    Click(105);
+    Click(IDC_NEW);
     const QString toggle = QAccessibleActionInterface::toggleAction();
     for (int port = 1; port <= 16; ++port) {
-        ASSERT_TRUE(AccessibleAction(Check(kPortIds[port]), toggle)) << port;
+        ASSERT_TRUE(AccessibleAction(Control(IdcPort(port)), toggle)) << port;
     }
-    EXPECT_TRUE(Check(1029)->isChecked());  // "全选" follows the sixteen boxes
+    EXPECT_TRUE(Checked(IDC_ALL_PORTS));  // "全选" follows the sixteen boxes
     EXPECT_TRUE(window->m_bAllPorts);
-    ASSERT_TRUE(AccessibleAction(Check(kPortIds[7]), toggle));
-    EXPECT_FALSE(Check(1029)->isChecked());
-    ASSERT_TRUE(AccessibleAction(Check(1029), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IdcPort(7)), toggle));
+    EXPECT_FALSE(Checked(IDC_ALL_PORTS));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_ALL_PORTS), toggle));
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_TRUE(Check(kPortIds[port])->isChecked()) << port;
+        EXPECT_TRUE(Checked(IdcPort(port))) << port;
     }
-    ASSERT_TRUE(AccessibleAction(Check(1029), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_ALL_PORTS), toggle));
     for (int port = 1; port <= 16; ++port) {
-        EXPECT_FALSE(Check(kPortIds[port])->isChecked()) << port;
+        EXPECT_FALSE(Checked(IdcPort(port))) << port;
     }
     // The space bar on a focused box as well.
-    QTest::keyClick(Check(kPortIds[3]), Qt::Key_Space);
+    QTest::keyClick(Control(IdcPort(3)), Qt::Key_Space);
     EXPECT_TRUE(window->m_bPort[3]);
 
     // The mode radios switch the groups.
-    ASSERT_TRUE(AccessibleAction(window->Control(1060), toggle));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_MODE_EXTEND), toggle));
     EXPECT_EQ(window->m_nMode, 1);
-    EXPECT_FALSE(Enabled(105));
-    EXPECT_FALSE(Enabled(1013));
-    EXPECT_TRUE(Enabled(115));
-    ASSERT_TRUE(AccessibleAction(window->Control(1059), toggle));
+    EXPECT_FALSE(Enabled(IDC_NEW));
+    EXPECT_FALSE(Enabled(IDC_NAME));
+    EXPECT_TRUE(Enabled(IDC_READ_CARD));
+    ASSERT_TRUE(AccessibleAction(Control(IDC_MODE_ISSUE), toggle));
     EXPECT_EQ(window->m_nMode, 0);
-    EXPECT_TRUE(Enabled(105));
-    EXPECT_FALSE(Enabled(115));
-    EXPECT_FALSE(Enabled(108));
+    EXPECT_TRUE(Enabled(IDC_NEW));
+    EXPECT_FALSE(Enabled(IDC_READ_CARD));
+    EXPECT_FALSE(Enabled(IDC_SAVE));
     EXPECT_TRUE(Messages().isEmpty()) << Messages().join('|').toStdString();
 }
 
@@ -559,37 +517,35 @@ TEST_F(EditingTest, ClickingARowLoadsItsCard) {
     card.m_strPaid = "120";
     card.m_strPassword = "2222222222";
     Open();
-    Click(1000);
+    Click(IDC_AUTO_NUMBER);
     ClickRow(0);
-    EXPECT_EQ(Text(1014), QStringLiteral("000004"));
-    EXPECT_EQ(Text(1002), QStringLiteral("9"));
-    EXPECT_EQ(Text(1013), QStringLiteral("Wang"));
-    EXPECT_EQ(Text(1015), QStringLiteral("13800000000"));
-    EXPECT_EQ(Text(1049), QStringLiteral("120"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
-              QStringLiteral("挂失"));
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1064))->currentText(),
-              QStringLiteral("年卡"));
-    EXPECT_EQ(Picker(1068)->date(), QDate(2030, 12, 31));
-    EXPECT_EQ(Picker(1052)->date(), QDate(2024, 1, 5));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000004"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("9"));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("Wang"));
+    EXPECT_EQ(Text(IDC_PHONE), QStringLiteral("13800000000"));
+    EXPECT_EQ(Text(IDC_PAID), QStringLiteral("120"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("挂失"));
+    EXPECT_EQ(Text(IDC_CARD_TYPE), QStringLiteral("年卡"));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2030, 12, 31));
+    EXPECT_EQ(Picker(IDC_REG_DATE)->date(), QDate(2024, 1, 5));
     EXPECT_EQ(window->m_strPassword, "2222222222");
-    EXPECT_TRUE(Check(1000)->isChecked());  // other controls keep their state
-    EXPECT_FALSE(Enabled(1013));
+    EXPECT_TRUE(Checked(IDC_AUTO_NUMBER));  // other controls keep their state
+    EXPECT_FALSE(Enabled(IDC_NAME));
 
     // In the middle of entering, a click replaces the form and keeps the state.
-    Click(105);
-    EXPECT_EQ(Text(1014), QStringLiteral("000001"));
+    Click(IDC_NEW);
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000001"));
     ClickRow(0);
-    EXPECT_EQ(Text(1014), QStringLiteral("000004"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000004"));
     EXPECT_TRUE(window->m_bNew);
-    EXPECT_TRUE(Enabled(1013));
+    EXPECT_TRUE(Enabled(IDC_NAME));
 
     // A click beside the rows, with no row marked, says so and leaves the form.
     Open();
     QTest::mouseClick(window->m_list.viewport(), Qt::LeftButton, {},
                       QPoint(5, window->m_list.viewport()->height() - 5));
     EXPECT_EQ(Messages().last(), QStringLiteral("先选择的项"));
-    EXPECT_TRUE(Text(1014).isEmpty());
+    EXPECT_TRUE(Text(IDC_CARD_NO).isEmpty());
 }
 
 TEST_F(EditingTest, UnreadableStoredValuesSurviveASave) {
@@ -599,15 +555,15 @@ TEST_F(EditingTest, UnreadableStoredValuesSurviveASave) {
     card.m_nStatus = 7;
     card.m_nCardType = 9;
     Open();
-    EXPECT_EQ(Row(0, 1), QStringLiteral("7"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("7"));
     ClickRow(0);
     // The pickers show the stored texts.
-    EXPECT_EQ(Picker(1068)->text(), QStringLiteral("00000000"));
-    EXPECT_EQ(Picker(1052)->text(), QStringLiteral("20230231"));
-    Click(106);
-    Type(1013, QStringLiteral("kept"));
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(108);
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->text(), QStringLiteral("00000000"));
+    EXPECT_EQ(Picker(IDC_REG_DATE)->text(), QStringLiteral("20230231"));
+    Click(IDC_EDIT);
+    Type(IDC_NAME, QStringLiteral("kept"));
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_SAVE);
     EXPECT_EQ(Card("000004")->m_strName, "kept");
     EXPECT_EQ(Card("000004")->m_strValidDate, "00000000");
     EXPECT_EQ(Card("000004")->m_strRegDate, "20230231");
@@ -615,20 +571,20 @@ TEST_F(EditingTest, UnreadableStoredValuesSurviveASave) {
     EXPECT_EQ(Card("000004")->m_nCardType, 9);
 
     // A date picked by the operator replaces the stored text.
-    Click(106);
-    Picker(1068)->setDate(QDate(2031, 6, 30));
-    static_cast<QComboBox*>(window->Control(1064))->setCurrentIndex(1);
-    boxes.QueueAnswer(QMessageBox::Yes);
-    Click(108);
+    Click(IDC_EDIT);
+    Picker(IDC_VALID_DATE)->setDate(QDate(2031, 6, 30));
+    Control<QComboBox>(IDC_CARD_TYPE)->setCurrentIndex(1);
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_SAVE);
     EXPECT_EQ(Card("000004")->m_strValidDate, "20310630");
     EXPECT_EQ(Card("000004")->m_strRegDate, "20230231");
     EXPECT_EQ(Card("000004")->m_nCardType, CARD_MONTHLY);
-    EXPECT_EQ(Picker(1068)->text(), QStringLiteral("2031-06-30"));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->text(), QStringLiteral("2031-06-30"));
 }
 
 TEST_F(EditingTest, NewCardWithTheSameInformation) {
     Open();
-    Click(113);
+    Click(IDC_NEW_SAME_INFO);
     EXPECT_EQ(Messages(), QStringList{QStringLiteral("请选择需要新增相同信息卡!")});
     EXPECT_TRUE(app.m_mapCards.IsEmpty());
 
@@ -640,7 +596,7 @@ TEST_F(EditingTest, NewCardWithTheSameInformation) {
     Open();
     ClickRow(0);
     boxes.clear();
-    Click(113);
+    Click(IDC_NEW_SAME_INFO);
     EXPECT_TRUE(Messages().isEmpty());
     const CCard* copy = Card("000003");
     ASSERT_NE(copy, nullptr);
@@ -652,9 +608,9 @@ TEST_F(EditingTest, NewCardWithTheSameInformation) {
     EXPECT_EQ(copy->m_strPassword, "1111111111");
     EXPECT_EQ(copy->m_strValidDate, "20301231");
     EXPECT_EQ(copy->m_strRegDate, "20240105");
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000003"));
-    EXPECT_EQ(Row(0, 1), QStringLiteral("已发行"));
-    EXPECT_EQ(Text(1014), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000003"));
+    EXPECT_EQ(Cell(0, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000003"));
     EXPECT_FALSE(window->m_bNew);
 }
 
@@ -664,14 +620,14 @@ TEST_F(EditingTest, IssuedCardIsStoredAndTheNextRowLoaded) {
     }
     Open();
     ClickRow(3);
-    EXPECT_EQ(Text(1014), QStringLiteral("000004"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000004"));
     window->StoreIssuedCard();
     window->ShowNextCard();
     EXPECT_EQ(Card("000004")->m_nStatus, CARD_ISSUED);
-    EXPECT_EQ(Row(3, 1), QStringLiteral("已发行"));
-    EXPECT_EQ(Row(3, 0), QStringLiteral("4"));
-    EXPECT_EQ(Text(1014), QStringLiteral("000005"));
-    EXPECT_EQ(Text(1013), QStringLiteral("holder5"));
+    EXPECT_EQ(Cell(3, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Cell(3, 0), QStringLiteral("4"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000005"));
+    EXPECT_EQ(Text(IDC_NAME), QStringLiteral("holder5"));
     EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
     EXPECT_EQ(Rows(), 5);
 
@@ -679,27 +635,26 @@ TEST_F(EditingTest, IssuedCardIsStoredAndTheNextRowLoaded) {
     window->StoreIssuedCard();
     window->ShowNextCard();
     EXPECT_EQ(Card("000005")->m_nStatus, CARD_ISSUED);
-    EXPECT_EQ(Text(1014), QStringLiteral("000005"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000005"));
     EXPECT_EQ(window->m_list.GetSelectionMark(), 4);
 
     // A card number that is not in the register becomes a new card at the top.
-    Click(105);
-    Type(1014, QStringLiteral("000777"));
+    Click(IDC_NEW);
+    Type(IDC_CARD_NO, QStringLiteral("000777"));
     window->StoreIssuedCard();
     ASSERT_NE(Card("000777"), nullptr);
     EXPECT_EQ(Card("000777")->m_nStatus, CARD_ISSUED);
     EXPECT_EQ(Card("000777")->m_nNumber, 6);
-    EXPECT_EQ(Row(0, 2), QStringLiteral("000777"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000777"));
     EXPECT_TRUE(window->m_bNew);  // the editing state is left alone
-    EXPECT_EQ(static_cast<QComboBox*>(window->Control(1066))->currentText(),
-              QStringLiteral("已发行"));
+    EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("已发行"));
 }
 
 TEST_F(EditingTest, PasswordButtonSetsTheWorkingPassword) {
     app.m_strSysPassword = "0000000000";
     Open();
-    EXPECT_FALSE(Enabled(118));
-    Click(105);
+    EXPECT_FALSE(Enabled(IDC_PASSWORD));
+    Click(IDC_NEW);
     EnterPassword(QStringLiteral("9876543210"));
     EXPECT_EQ(window->m_strPassword, "9876543210");
     EXPECT_EQ(app.m_strSysPassword, "9876543210");
@@ -719,33 +674,33 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
         }
         WriteFile(dir / "cardbook.kcd", RegisterBytes(map));
     }
-    Msg::Recorder boxes;
+    WindowDriver driver;
     COrvaneApp app(dir.path());
     ASSERT_TRUE(app.InitInstance());
     bool operated = false;
     QTimer::singleShot(0, [&] {
         auto* window = qobject_cast<CUserCardDlg*>(QApplication::activeModalWidget());
         ASSERT_NE(window, nullptr);
+        driver.Drive(window);
         EXPECT_TRUE(window->isMaximized());
         EXPECT_EQ(window->windowTitle(), QStringLiteral("发卡"));
-        ASSERT_EQ(window->m_list.GetItemCount(), 3);
-        const auto click = [window](int id) { ClickControl(window->Control(id)); };
+        ASSERT_EQ(driver.Rows(), 3);
         // Row 1 gets a holder and port 3; card 000003 is deleted; a new card takes its number.
-        ClickListRow(window->m_list, 1);
+        driver.ClickRow(1);
         window->m_strPassword = kPassword;
-        click(106);
-        TypeInto(static_cast<QLineEdit*>(window->Control(1013)), QStringLiteral("周七"));
-        click(kPortIds[3]);
-        boxes.QueueAnswer(QMessageBox::Yes);
-        click(108);
-        ClickListRow(window->m_list, 2);
-        boxes.QueueAnswer(QMessageBox::Yes);
-        click(107);
+        driver.Click(IDC_EDIT);
+        driver.Type(IDC_NAME, QStringLiteral("周七"));
+        driver.Click(IdcPort(3));
+        driver.AnswerNext(QMessageBox::Yes);
+        driver.Click(IDC_SAVE);
+        driver.ClickRow(2);
+        driver.AnswerNext(QMessageBox::Yes);
+        driver.Click(IDC_DELETE);
         // The deleted number is the lowest free one again; loading a row took its password.
         window->m_strPassword = kPassword;
-        click(1000);
-        click(105);
-        click(108);
+        driver.Click(IDC_AUTO_NUMBER);
+        driver.Click(IDC_NEW);
+        driver.Click(IDC_SAVE);
         operated = true;
         window->close();
     });
@@ -769,7 +724,7 @@ TEST(UserCardCommandTest, EditsReachTheRegisterFileAtExit) {
     EXPECT_EQ(saved.Lookup("000003")->m_nNumber, 4);
     EXPECT_EQ(saved.Lookup("000003")->m_strPassword, kPassword);
     EXPECT_EQ(maxNumber, 4u);
-    EXPECT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(driver.boxes.shown().size(), 2u);
 }
 
 }  // namespace

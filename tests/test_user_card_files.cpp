@@ -4,22 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QtTest/QTest>
 
-#include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/FileDialog.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
 
-class UserCardFilesTest : public ::testing::Test {
+using namespace UserCardIds;
+
+class UserCardFilesTest : public UserCardTest {
 protected:
     UserCardFilesTest() {
         for (int n = 1; n <= 4; ++n) {
@@ -27,43 +28,16 @@ protected:
         }
     }
     void Add(const std::string& key, int number) {
-        auto card = MakeCard(key, number);
-        card->m_strName = "holder " + key;
-        app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-    }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-    }
-    void Click(int id) const { ClickControl(window->Control(id)); }
-    QString Path(const std::string& name) const { return QString::fromStdString(dir / name); }
-    std::vector<std::string> Listed() const {
-        std::vector<std::string> keys;
-        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-            keys.push_back(window->m_list.GetItemText(row, 2).toStdString());
-        }
-        return keys;
-    }
-    std::vector<std::string> InRegisterOrder() const {
-        std::vector<std::string> keys;
-        for (const CCardMap::CAssoc& entry : app.m_mapCards) {
-            keys.push_back(entry.key);
-        }
-        return keys;
+        UserCardTest::Add(key, number).m_strName = "holder " + key;
     }
 
-    TempDir dir;
-    Msg::Recorder boxes;
     FileDlg::Recorder dialogs;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     Open();
     dialogs.QueueAnswer(Path("out"));
-    Click(119);
+    Click(IDC_EXPORT);
     ASSERT_EQ(dialogs.asked().size(), 1u);
     EXPECT_TRUE(dialogs.asked()[0].save);
     EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个kcd格式的文件"));
@@ -79,7 +53,7 @@ TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     app.m_mapCards.RemoveKey("000002");
     Add("000009", 9);
     dialogs.QueueAnswer(Path("out.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_EQ(dialogs.asked()[1].title, QStringLiteral("选择一个kcd格式的文件"));
     EXPECT_EQ(dialogs.asked()[1].filterNames,
               (QStringList{QStringLiteral("Files(*.kcd)"), QStringLiteral("All Files")}));
@@ -103,7 +77,7 @@ TEST_F(UserCardFilesTest, ImportReplacesTheRegisterWithTheFile) {
     WriteFile(dir / "other.kcd", RegisterBytes(other));
     Open();
     dialogs.QueueAnswer(Path("other.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     EXPECT_EQ(app.m_mapCards.Lookup("000002")->m_strName, "other");
     EXPECT_EQ(app.m_mapCards.Lookup("000001"), nullptr);
@@ -116,20 +90,20 @@ TEST_F(UserCardFilesTest, ImportThatReadsNothing) {
     const std::vector<std::string> before = InRegisterOrder();
     const std::string bytesBefore = RegisterBytes(app.m_mapCards);
 
-    Click(114);  // cancelled: not even the save
+    Click(IDC_IMPORT);  // cancelled: not even the save
     EXPECT_FALSE(FileExists(dir / "cardbook.kcd"));
     EXPECT_TRUE(boxes.shown().empty());
 
     WriteFile(dir / "empty.kcd", "");
     dialogs.QueueAnswer(Path("empty.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("文件是空的")));
     EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
     EXPECT_EQ(Listed(), before);  // rebuilt, in the register's order
 
     dialogs.QueueAnswer(Path("missing.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("无法打开文件")));
 
     // A damaged file: told what is wrong, nothing changed, the list not rebuilt.
@@ -138,10 +112,10 @@ TEST_F(UserCardFilesTest, ImportThatReadsNothing) {
     damaged.resize(damaged.size() - 3);
     WriteFile(dir / "damaged.kcd", damaged);
     dialogs.QueueAnswer(Path("damaged.kcd"));
-    Click(114);
+    Click(IDC_IMPORT);
     EXPECT_TRUE(boxes.shown().back().text.startsWith(QStringLiteral("卡片登记文件无法读取")));
     EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), bytesBefore));
-    EXPECT_EQ(window->m_list.GetItemCount(), 3);
+    EXPECT_EQ(Rows(), 3);
     EXPECT_EQ(boxes.shown().size(), 3u);
 }
 
@@ -153,7 +127,7 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
     } names[] = {{"abc", "abc.kcd"}, {"def.kcd", "def.kcd"}, {"ghi.KCD", "ghi.KCD.kcd"}};
     for (const auto& n : names) {
         dialogs.QueueAnswer(Path(n.typed));
-        Click(119);
+        Click(IDC_EXPORT);
         EXPECT_TRUE(FileExists(dir / n.written)) << n.typed;
     }
     EXPECT_FALSE(FileExists(dir / "ghi.KCD"));
@@ -162,16 +136,16 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
     // abc.kcd exists: typing abc asks; No leaves it, Yes replaces it.
     WriteFile(dir / "abc.kcd", "old");
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::No);
+    AnswerNext(QMessageBox::No);
     dialogs.QueueAnswer(Path("abc"));
-    Click(119);
+    Click(IDC_EXPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
     EXPECT_EQ(ReadFile(dir / "abc.kcd"), "old");
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     dialogs.QueueAnswer(Path("abc"));
-    Click(119);
+    Click(IDC_EXPORT);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "abc.kcd"), RegisterBytes(app.m_mapCards)));
     EXPECT_EQ(boxes.shown().back().text, QStringLiteral("导出文件保存于%1!").arg(Path("abc.kcd")));
 }
@@ -179,29 +153,29 @@ TEST_F(UserCardFilesTest, ExportNamesAndOverwrite) {
 TEST_F(UserCardFilesTest, ExportWritesTheWholeRegisterOrNothing) {
     Open();
     // A query that shows one card still exports all of them.
-    TypeInto(static_cast<QLineEdit*>(window->Control(1021)), QStringLiteral("000003"));
-    window->Control(1070)->setProperty("date", QDate(2000, 1, 1));
+    Type(IDC_QUERY_CARD_NO, QStringLiteral("000003"));
+    Picker(IDC_QUERY_FROM)->setDate(QDate(2000, 1, 1));
     app.m_mapCards.Lookup("000003")->m_strRegDate =
         QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
-    Click(111);
-    ASSERT_EQ(window->m_list.GetItemCount(), 1);
+    Click(IDC_QUERY);
+    ASSERT_EQ(Rows(), 1);
     dialogs.QueueAnswer(Path("part"));
-    Click(119);
+    Click(IDC_EXPORT);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "part.kcd"), RegisterBytes(app.m_mapCards)));
 
     // An empty list: no dialog at all.
-    TypeInto(static_cast<QLineEdit*>(window->Control(1021)), QStringLiteral("999999"));
-    Click(111);
-    ASSERT_EQ(window->m_list.GetItemCount(), 0);
+    Type(IDC_QUERY_CARD_NO, QStringLiteral("999999"));
+    Click(IDC_QUERY);
+    ASSERT_EQ(Rows(), 0);
     const size_t asked = dialogs.asked().size();
-    Click(119);
+    Click(IDC_EXPORT);
     EXPECT_EQ(dialogs.asked().size(), asked);
 
     // A copy that cannot be made is reported, not announced as saved.
-    Click(112);
+    Click(IDC_SHOW_ALL);
     boxes.clear();
     dialogs.QueueAnswer(Path("no-such-folder/x"));
-    Click(119);
+    Click(IDC_EXPORT);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出失败")));
 }

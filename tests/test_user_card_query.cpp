@@ -6,25 +6,25 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDateTimeEdit>
-#include <QLineEdit>
 #include <QtTest/QTest>
 
 #include <set>
 
-#include "GuiTestUtil.h"
 #include "TestUtil.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
+#include "WindowDriver.h"
 #include "register/Card.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 std::string DateText(const QDate& date) {
     return date.toString(QStringLiteral("yyyyMMdd")).toStdString();
 }
 
-class UserCardQueryTest : public ::testing::Test {
+class UserCardQueryTest : public UserCardTest {
 protected:
     UserCardQueryTest() {
         const QDate today = QDate::currentDate();
@@ -46,45 +46,14 @@ protected:
         };
         int number = 0;
         for (const Row& r : rows) {
-            auto card = MakeCard(r.cardNo, ++number);
-            card->m_strName = r.name;
-            card->m_nStatus = r.status;
-            card->m_strPhone = r.phone;
-            card->m_strHouseNo = r.house;
-            card->m_strRegDate = r.regDate;
-            app.m_mapCards.SetAt(r.cardNo, std::move(card));
+            CCard& card = Add(r.cardNo, ++number, r.status);
+            card.m_strName = r.name;
+            card.m_strPhone = r.phone;
+            card.m_strHouseNo = r.house;
+            card.m_strRegDate = r.regDate;
         }
-        app.m_nMaxNumber = static_cast<uint32_t>(number);
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
+        Open();
     }
-    // The card numbers in the list, top to bottom.
-    std::vector<std::string> Listed() const {
-        std::vector<std::string> keys;
-        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-            keys.push_back(window->m_list.GetItemText(row, 2).toStdString());
-        }
-        return keys;
-    }
-    // `keys` in the register's iteration order.
-    std::vector<std::string> InRegisterOrder(const std::set<std::string>& keys) const {
-        std::vector<std::string> ordered;
-        for (const CCardMap::CAssoc& entry : app.m_mapCards) {
-            if (keys.count(entry.key) != 0) {
-                ordered.push_back(entry.key);
-            }
-        }
-        return ordered;
-    }
-    QDateTimeEdit* Picker(int id) const { return static_cast<QDateTimeEdit*>(window->Control(id)); }
-    void Type(int id, const char* text) const {
-        TypeInto(static_cast<QLineEdit*>(window->Control(id)), QString::fromUtf8(text));
-    }
-
-    TempDir dir;
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(UserCardQueryTest, Criteria) {
@@ -117,25 +86,24 @@ TEST_F(UserCardQueryTest, Criteria) {
         {"from after to", "", "", -1, "", "", 1, 0, {}},
     };
     for (const Case& c : cases) {
-        Type(1021, c.cardNo);
-        Type(1020, c.name);
-        static_cast<QComboBox*>(window->Control(1067))->setCurrentIndex(c.status);
-        Type(1030, c.phone);
-        Type(1022, c.house);
-        Picker(1070)->setDate(today.addDays(c.fromDays));
-        Picker(1071)->setDate(today.addDays(c.toDays));
-        ClickControl(window->Control(111));
+        Type(IDC_QUERY_CARD_NO, c.cardNo);
+        Type(IDC_QUERY_NAME, c.name);
+        Control<QComboBox>(IDC_QUERY_STATUS)->setCurrentIndex(c.status);
+        Type(IDC_QUERY_PHONE, c.phone);
+        Type(IDC_QUERY_HOUSE_NO, c.house);
+        Picker(IDC_QUERY_FROM)->setDate(today.addDays(c.fromDays));
+        Picker(IDC_QUERY_TO)->setDate(today.addDays(c.toDays));
+        Click(IDC_QUERY);
         EXPECT_EQ(Listed(), InRegisterOrder(c.expected)) << c.what;
         EXPECT_TRUE(boxes.shown().empty()) << c.what;
     }
 }
 
 TEST_F(UserCardQueryTest, StatusFilterGoesBackToAnyStatus) {
-    auto* combo = static_cast<QComboBox*>(window->Control(1067));
-    QLineEdit* text = combo->lineEdit();
+    auto* combo = Control<QComboBox>(IDC_QUERY_STATUS);
     const std::set<std::string> today = {"000012", "000013", "000017"};
     const auto query = [&] {
-        ClickControl(window->Control(111));
+        Click(IDC_QUERY);
         const std::vector<std::string> listed = Listed();
         return std::set<std::string>(listed.begin(), listed.end());
     };
@@ -146,15 +114,15 @@ TEST_F(UserCardQueryTest, StatusFilterGoesBackToAnyStatus) {
     EXPECT_EQ(combo->currentIndex(), 1);
     EXPECT_EQ(query(), (std::set<std::string>{"000013"}));
     // Emptying the text means any status again.
-    TypeInto(text, QString());
+    Type(IDC_QUERY_STATUS, QString());
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_EQ(query(), today);
     // An entry's text typed in chooses it; any other text chooses none and is never added.
-    TypeInto(text, QStringLiteral("未发行"));
+    Type(IDC_QUERY_STATUS, QStringLiteral("未发行"));
     EXPECT_EQ(combo->currentIndex(), 0);
     EXPECT_EQ(query(), (std::set<std::string>{"000012", "000017"}));
-    TypeInto(text, QStringLiteral("作废"));
-    PressEnter(text);
+    Type(IDC_QUERY_STATUS, QStringLiteral("作废"));
+    PressEnter(IDC_QUERY_STATUS);
     EXPECT_EQ(combo->count(), 3);
     EXPECT_EQ(combo->currentIndex(), -1);
     EXPECT_EQ(query(), today);
@@ -163,55 +131,51 @@ TEST_F(UserCardQueryTest, StatusFilterGoesBackToAnyStatus) {
 
 TEST_F(UserCardQueryTest, TimeOfDayOfThePickersCounts) {
     const QDate today = QDate::currentDate();
-    Picker(1070)->setDateTime(QDateTime(today, QTime(23, 0)));
-    Picker(1071)->setDateTime(QDateTime(today, QTime(8, 0)));
-    ClickControl(window->Control(111));
+    Picker(IDC_QUERY_FROM)->setDateTime(QDateTime(today, QTime(23, 0)));
+    Picker(IDC_QUERY_TO)->setDateTime(QDateTime(today, QTime(8, 0)));
+    Click(IDC_QUERY);
     EXPECT_TRUE(Listed().empty());
-    Picker(1070)->setDateTime(QDateTime(today, QTime(8, 0)));
-    ClickControl(window->Control(111));
+    Picker(IDC_QUERY_FROM)->setDateTime(QDateTime(today, QTime(8, 0)));
+    Click(IDC_QUERY);
     EXPECT_EQ(Listed(), InRegisterOrder({"000012", "000013", "000017"}));
 
     // As the window opens, the range is today's.
-    window = std::make_unique<CUserCardDlg>();
-    ClickControl(window->Control(111));
+    Create();
+    Click(IDC_QUERY);
     EXPECT_EQ(Listed(), InRegisterOrder({"000012", "000013", "000017"}));
 }
 
 TEST_F(UserCardQueryTest, ShowAllAfterAQuery) {
-    Type(1021, "000012");
-    ClickControl(window->Control(111));
+    Type(IDC_QUERY_CARD_NO, "000012");
+    Click(IDC_QUERY);
     ASSERT_EQ(Listed(), std::vector<std::string>{"000012"});
 
     // A card that the query left out is saved without a row appearing.
     app.m_mapCards.Lookup("000013")->m_strPassword = "1111111111";
     window->m_strPassword = "1111111111";
-    ClickControl(window->Control(106));
-    TypeInto(static_cast<QLineEdit*>(window->Control(1014)), QStringLiteral("000013"));
-    TypeInto(static_cast<QLineEdit*>(window->Control(1013)), QStringLiteral("changed"));
-    boxes.QueueAnswer(QMessageBox::Yes);
-    ClickControl(window->Control(108));
+    Click(IDC_EDIT);
+    Type(IDC_CARD_NO, QStringLiteral("000013"));
+    Type(IDC_NAME, QStringLiteral("changed"));
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_SAVE);
     EXPECT_EQ(app.m_mapCards.Lookup("000013")->m_strName, "changed");
     EXPECT_EQ(Listed(), std::vector<std::string>{"000012"});
 
-    ClickControl(window->Control(112));
-    std::set<std::string> all;
-    for (const CCardMap::CAssoc& entry : app.m_mapCards) {
-        all.insert(entry.key);
-    }
-    EXPECT_EQ(Listed(), InRegisterOrder(all));
-    EXPECT_EQ(static_cast<QLineEdit*>(window->Control(1021))->text(), QStringLiteral("000012"));
-    for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-        if (window->m_list.GetItemText(row, 2) == QStringLiteral("000013")) {
-            EXPECT_EQ(window->m_list.GetItemText(row, 6), QStringLiteral("changed"));
+    Click(IDC_SHOW_ALL);
+    EXPECT_EQ(Listed(), InRegisterOrder());
+    EXPECT_EQ(Text(IDC_QUERY_CARD_NO), QStringLiteral("000012"));
+    for (int row = 0; row < Rows(); ++row) {
+        if (Cell(row, 2) == QStringLiteral("000013")) {
+            EXPECT_EQ(Cell(row, 6), QStringLiteral("changed"));
         }
     }
 }
 
 TEST_F(UserCardQueryTest, EmptyRegister) {
     app.m_mapCards.RemoveAll();
-    ClickControl(window->Control(111));
+    Click(IDC_QUERY);
     EXPECT_TRUE(Listed().empty());
-    ClickControl(window->Control(112));
+    Click(IDC_SHOW_ALL);
     EXPECT_TRUE(Listed().empty());
 }
 

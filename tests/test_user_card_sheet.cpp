@@ -4,24 +4,25 @@
 
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
+#include <QDateTimeEdit>
 #include <QtTest/QTest>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
 
-#include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/FileDialog.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "sheet/OdbcDrivers.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
+
+using namespace UserCardIds;
 
 const char* kSqliteDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
@@ -32,17 +33,14 @@ const std::string& OdbcFolder() {
     return folder.path();
 }
 
-class UserCardSheetTest : public ::testing::Test {
+class UserCardSheetTest : public UserCardTest {
 protected:
     UserCardSheetTest() {
         const char* names[] = {"Zhang San", "O'Brien", "李四"};
         for (int n = 1; n <= 3; ++n) {
-            auto card = MakeCard(CardNoText(n), n);
-            card->m_strName = n == 3 ? "\xC0\xEE\xCB\xC4" : names[n - 1];
-            card->m_nStatus = n == 2 ? CARD_ISSUED : CARD_NOT_ISSUED;
-            app.m_mapCards.SetAt(CardNoText(n), std::move(card));
+            Add(CardNoText(n), n, n == 2 ? CARD_ISSUED : CARD_NOT_ISSUED).m_strName =
+                n == 3 ? "\xC0\xEE\xCB\xC4" : names[n - 1];
         }
-        app.m_nMaxNumber = 3;
         ::setenv("ODBCSYSINI", OdbcFolder().c_str(), 1);
         ::setenv("ODBCINI", (OdbcFolder() + "odbc.ini").c_str(), 1);
         WriteFile(OdbcFolder() + "odbc.ini", "");
@@ -50,11 +48,6 @@ protected:
     void Drivers(const std::string& odbcinst) {
         WriteFile(OdbcFolder() + "odbcinst.ini", odbcinst);
     }
-    void Open() {
-        window = std::make_unique<CUserCardDlg>();
-        window->show();
-    }
-    QString Path(const std::string& name) const { return QString::fromStdString(dir / name); }
     // Runs a Python script with the file as its argument; its output.
     std::string Python(const std::string& script, const std::string& file) const {
         WriteFile(dir / "read.py", script);
@@ -63,11 +56,7 @@ protected:
         return r.out;
     }
 
-    TempDir dir;
-    Msg::Recorder boxes;
     FileDlg::Recorder dialogs;
-    COrvaneApp app{dir.path()};
-    std::unique_ptr<CUserCardDlg> window;
 };
 
 TEST_F(UserCardSheetTest, DriverLookup) {
@@ -92,7 +81,7 @@ TEST_F(UserCardSheetTest, ThroughTheOdbcDriverManager) {
               "[\'\'\'\']\nDriver=Test Excel Driver\nDatabase=" + dir / "sheet.db" + "\n");
     Open();
     dialogs.QueueAnswer(Path("cards.xls"));
-    ClickControl(window->Control(120));
+    Click(IDC_EXPORT_EXCEL);
     ASSERT_EQ(dialogs.asked().size(), 1u);
     EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个xls格式的文件"));
     EXPECT_EQ(dialogs.asked()[0].filterNames, QStringList{QStringLiteral("Files(*.xls)")});
@@ -115,16 +104,16 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
     Open();
     // Only what the list shows: a query for one card.
-    TypeInto(static_cast<QLineEdit*>(window->Control(1020)), QStringLiteral("O'Brien"));
-    window->Control(1070)->setProperty("date", QDate(2000, 1, 1));
-    ClickControl(window->Control(111));
-    EXPECT_EQ(window->m_list.GetItemCount(), 0);  // registered "00000000": outside any range
-    ClickControl(window->Control(120));
+    Type(IDC_QUERY_NAME, QStringLiteral("O'Brien"));
+    Picker(IDC_QUERY_FROM)->setDate(QDate(2000, 1, 1));
+    Click(IDC_QUERY);
+    EXPECT_EQ(Rows(), 0);  // registered "00000000": outside any range
+    Click(IDC_EXPORT_EXCEL);
     EXPECT_TRUE(dialogs.asked().empty());  // an empty list: nothing at all
-    ClickControl(window->Control(112));
+    Click(IDC_SHOW_ALL);
 
     dialogs.QueueAnswer(Path("book"));  // no extension is added
-    ClickControl(window->Control(120));
+    Click(IDC_EXPORT_EXCEL);
     ASSERT_EQ(boxes.shown().size(), 1u) << boxes.shown()[0].text.toStdString();
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("book")));
     const std::string script =
@@ -135,9 +124,9 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
         "    print([row[i] for i in (0, 1, 2, 6, 11)])\n";
     std::string expected = "['IC卡发卡信息']\n['编号', '卡片状态', '卡号', '姓名', '备注']\n";
     for (int row = 0; row < 3; ++row) {
-        const std::string no = window->m_list.GetItemText(row, 0).toStdString();
-        const std::string status = window->m_list.GetItemText(row, 1).toStdString();
-        const std::string name = window->m_list.GetItemText(row, 6).toStdString();
+        const std::string no = Cell(row, 0).toStdString();
+        const std::string status = Cell(row, 1).toStdString();
+        const std::string name = Cell(row, 6).toStdString();
         expected += "[" + no + ", '" + status + "', '" + CardNoText(std::stoi(no)) + "', " +
                     (name.find('\'') != std::string::npos ? "\"" + name + "\"" : "'" + name + "'") +
                     ", None]\n";
@@ -147,15 +136,15 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     // An existing workbook: No leaves it, Yes replaces it.
     WriteFile(dir / "old.xls", "old");
     boxes.clear();
-    boxes.QueueAnswer(QMessageBox::No);
+    AnswerNext(QMessageBox::No);
     dialogs.QueueAnswer(Path("old.xls"));
-    ClickControl(window->Control(120));
+    Click(IDC_EXPORT_EXCEL);
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
     EXPECT_EQ(boxes.shown()[0].caption, QStringLiteral("保存"));
     EXPECT_EQ(ReadFile(dir / "old.xls"), "old");
-    boxes.QueueAnswer(QMessageBox::Yes);
+    AnswerNext(QMessageBox::Yes);
     dialogs.QueueAnswer(Path("old.xls"));
-    ClickControl(window->Control(120));
+    Click(IDC_EXPORT_EXCEL);
     EXPECT_EQ(ReadFile(dir / "old.xls").substr(0, 2), "PK");  // a workbook (a zip archive)
 }
 
@@ -163,7 +152,7 @@ TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
     Drivers("[Broken Excel Driver]\nDriver=" + dir / "no-such-driver.so" + "\n");
     Open();
     dialogs.QueueAnswer(Path("cards.xls"));
-    ClickControl(window->Control(120));
+    Click(IDC_EXPORT_EXCEL);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
         << boxes.shown()[0].text.toStdString();
@@ -173,7 +162,7 @@ TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
     Drivers("");
     boxes.clear();
     dialogs.QueueAnswer(Path("no-such-folder/cards.xls"));
-    ClickControl(window->Control(120));
+    Click(IDC_EXPORT_EXCEL);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
         << boxes.shown()[0].text.toStdString();

@@ -6,41 +6,30 @@
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QtTest/QTest>
 
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
+#include "WindowDriver.h"
 #include "app/CodePageText.h"
-#include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "bench/SampleCards.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
 
 namespace {
 
-class UserCardWindowTest : public ::testing::Test {
-protected:
-    UserCardWindowTest() { app.m_strAppDir = dir.path(); }
-    void Add(const char* key, int number, uint8_t status = 0) {
-        auto card = MakeCard(key, number);
-        card->m_nStatus = status;
-        app.m_mapCards.SetAt(key, std::move(card));
-        app.m_nMaxNumber = std::max<uint32_t>(app.m_nMaxNumber, static_cast<uint32_t>(number));
-    }
-    TempDir dir;
-    Msg::Recorder boxes;
-    COrvaneApp app{dir.path()};
-};
+using namespace UserCardIds;
+
+using UserCardWindowTest = UserCardTest;
 
 TEST_F(UserCardWindowTest, EmptyRegisterOpensEmpty) {
-    CUserCardDlg window;
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("发卡"));
-    EXPECT_EQ(window.m_list.GetItemCount(), 0);
-    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1002))->text(), QStringLiteral("1"));
-    EXPECT_EQ(window.m_list.Model()->columnCount(), 12);
-    EXPECT_EQ(window.m_list.m_ctlHeader.m_strAlign, QStringLiteral("111111111111"));
+    Create();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("发卡"));
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("1"));
+    EXPECT_EQ(window->m_list.Model()->columnCount(), 12);
+    EXPECT_EQ(window->m_list.m_ctlHeader.m_strAlign, QStringLiteral("111111111111"));
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -49,63 +38,63 @@ TEST_F(UserCardWindowTest, ListInCardNumberOrderThenTheOtherKeys) {
     Add("000003", 5, CARD_LOST);
     Add("000000", 3);
     Add("ABC", 4, 7);  // a key brought in by an import, a status without text
-    CUserCardDlg window;
-    ASSERT_EQ(window.m_list.GetItemCount(), 4);
-    EXPECT_EQ(window.m_list.GetItemText(0, 2), QStringLiteral("000003"));
-    EXPECT_EQ(window.m_list.GetItemText(1, 2), QStringLiteral("000007"));
-    const QString last2 = window.m_list.GetItemText(2, 2) + window.m_list.GetItemText(3, 2);
+    Create();
+    ASSERT_EQ(Rows(), 4);
+    EXPECT_EQ(Cell(1, 2), QStringLiteral("000007"));
+    const QString last2 = Cell(2, 2) + Cell(3, 2);
     EXPECT_TRUE(last2 == QStringLiteral("000000ABC") || last2 == QStringLiteral("ABC000000"));
-    EXPECT_EQ(window.m_list.GetItemText(0, 0), QStringLiteral("5"));
-    EXPECT_EQ(window.m_list.GetItemText(0, 1), QStringLiteral("挂失"));
-    EXPECT_EQ(window.m_list.GetItemText(0, 3), QStringLiteral("免费卡"));
-    EXPECT_EQ(window.m_list.GetItemText(0, 4), QStringLiteral("00000000"));
-    EXPECT_EQ(window.m_list.GetItemText(0, 5), QStringLiteral("00000000"));
+    EXPECT_EQ(Row(0).mid(0, 6),
+              (QStringList{"5", "挂失", "000003", "免费卡", "00000000", "00000000"}));
     for (int row = 2; row < 4; ++row) {
-        if (window.m_list.GetItemText(row, 2) == QStringLiteral("ABC")) {
-            EXPECT_EQ(window.m_list.GetItemText(row, 1), QStringLiteral("7"));
+        if (Cell(row, 2) == QStringLiteral("ABC")) {
+            EXPECT_EQ(Cell(row, 1), QStringLiteral("7"));
         }
     }
-    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1002))->text(), QStringLiteral("6"));
+    EXPECT_EQ(Text(IDC_NUMBER), QStringLiteral("6"));
 }
 
 TEST_F(UserCardWindowTest, OpeningStateAndModes) {
-    auto window = std::make_unique<CUserCardDlg>();
-    window->show();
+    Open();
     EXPECT_EQ(app.m_replyHandoff.Receiver(), window.get());
     EXPECT_EQ(window->m_nMode, 0);
-    EXPECT_TRUE(static_cast<QRadioButton*>(window->Control(1059))->isChecked());
-    const auto enabled = [&](int id) { return window->Control(id)->isEnabled(); };
-    for (const int id : {105, 106, 107, 109, 110, 1000, 113, 111, 112, 114, 119, 120, 1053}) {
-        EXPECT_TRUE(enabled(id)) << id;
+    EXPECT_TRUE(Checked(IDC_MODE_ISSUE));
+    for (const int id : {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_CANCEL, IDC_ISSUE_CARD, IDC_AUTO_NUMBER,
+                         IDC_NEW_SAME_INFO, IDC_QUERY, IDC_SHOW_ALL, IDC_IMPORT, IDC_EXPORT,
+                         IDC_EXPORT_EXCEL, IDC_CARD_LIST}) {
+        EXPECT_TRUE(Enabled(id)) << id;
     }
-    for (const int id : {108, 118, 1013, 1014, 1064, 1068, 1003, 1028, 1029, 115, 116, 1069, 1055,
-                         1061, 1062, 1063, 1002, 1066}) {
-        EXPECT_FALSE(enabled(id)) << id;
+    for (const int id : {IDC_SAVE, IDC_PASSWORD, IDC_NAME, IDC_CARD_NO, IDC_CARD_TYPE,
+                         IDC_VALID_DATE, IdcPort(1), IdcPort(16), IDC_ALL_PORTS, IDC_READ_CARD,
+                         IDC_EXTEND, IDC_EXTEND_DATE, IDC_EXTEND_FEE, IDC_EXTEND_DATE_LABEL,
+                         IDC_EXTEND_FEE_LABEL, IDC_EXTEND_FEE_UNIT, IDC_NUMBER, IDC_STATUS}) {
+        EXPECT_FALSE(Enabled(id)) << id;
     }
-    EXPECT_FALSE(window->Control(117)->isVisibleTo(window.get()));
-    EXPECT_FALSE(window->Control(1054)->isVisibleTo(window.get()));
-    EXPECT_FALSE(window->Control(1047)->isVisibleTo(window.get()));
+    for (const int id : {IDC_RETURN_CARD, IDC_EXTEND_WITHOUT_CARD, IDC_SEX}) {
+        EXPECT_FALSE(Control(id)->isVisibleTo(window.get())) << id;
+    }
     const QDate today = QDate::currentDate();
-    for (const int id : {1052, 1069, 1070, 1071}) {
-        EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(id))->date(), today) << id;
+    for (const int id : {IDC_REG_DATE, IDC_EXTEND_DATE, IDC_QUERY_FROM, IDC_QUERY_TO}) {
+        EXPECT_EQ(Picker(id)->date(), today) << id;
     }
-    EXPECT_EQ(static_cast<QDateTimeEdit*>(window->Control(1068))->date(), QDate(2099, 12, 31));
+    EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2099, 12, 31));
     EXPECT_EQ(window->m_dateValid, QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30)));
 
-    QTest::mouseClick(window->Control(1060), Qt::LeftButton, {}, QPoint(4, 4));
+    Click(IDC_MODE_EXTEND);
     EXPECT_EQ(window->m_nMode, 1);
-    for (const int id : {115, 116, 1069, 1055, 1061}) {
-        EXPECT_TRUE(enabled(id)) << id;
+    for (const int id :
+         {IDC_READ_CARD, IDC_EXTEND, IDC_EXTEND_DATE, IDC_EXTEND_FEE, IDC_EXTEND_DATE_LABEL}) {
+        EXPECT_TRUE(Enabled(id)) << id;
     }
-    for (const int id : {105, 106, 107, 108, 109, 110, 1000, 1013}) {
-        EXPECT_FALSE(enabled(id)) << id;
+    for (const int id : {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_SAVE, IDC_CANCEL, IDC_ISSUE_CARD,
+                         IDC_AUTO_NUMBER, IDC_NAME}) {
+        EXPECT_FALSE(Enabled(id)) << id;
     }
-    QTest::mouseClick(window->Control(1059), Qt::LeftButton, {}, QPoint(4, 4));
+    Click(IDC_MODE_ISSUE);
     EXPECT_EQ(window->m_nMode, 0);
-    EXPECT_TRUE(enabled(105));
-    EXPECT_FALSE(enabled(108));   // 保存 stays disabled
-    EXPECT_FALSE(enabled(1013));  // and so do the record fields
-    EXPECT_FALSE(enabled(115));
+    EXPECT_TRUE(Enabled(IDC_NEW));
+    EXPECT_FALSE(Enabled(IDC_SAVE));  // 保存 stays disabled
+    EXPECT_FALSE(Enabled(IDC_NAME));  // and so do the record fields
+    EXPECT_FALSE(Enabled(IDC_READ_CARD));
 
     window->resize(1280, 760);
     Screenshot(window.get(), "user-card");
@@ -114,63 +103,59 @@ TEST_F(UserCardWindowTest, OpeningStateAndModes) {
 }
 
 TEST_F(UserCardWindowTest, TypingStopsAtTheByteLimits) {
-    CUserCardDlg window;
-    window.show();
-    window.EnableRecordFields();
-    const auto edit = [&](int id) { return static_cast<QLineEdit*>(window.Control(id)); };
+    Open();
+    window->EnableRecordFields();
     struct Case {
         int id;
         QString typed;
         QString kept;
     };
     const Case cases[] = {
-        {1014, QStringLiteral("1234567"), QStringLiteral("123456")},
-        {1014, QStringLiteral("一二三四五六"), QStringLiteral("一二三")},  // two bytes each
-        {1014, QStringLiteral("12345一"), QStringLiteral("12345")},
-        {1049, QStringLiteral("12345678901"), QStringLiteral("1234567890")},
-        {1050, QStringLiteral("一二三四五六"), QStringLiteral("一二三四五")},
-        {1051, QStringLiteral("1234567890"), QStringLiteral("1234567890")},
-        {1013, QStringLiteral("一二三四五六七八九十"), QStringLiteral("一二三四五六七八九十")},
+        {IDC_CARD_NO, QStringLiteral("1234567"), QStringLiteral("123456")},
+        {IDC_CARD_NO, QStringLiteral("一二三四五六"), QStringLiteral("一二三")},  // two bytes each
+        {IDC_CARD_NO, QStringLiteral("12345一"), QStringLiteral("12345")},
+        {IDC_PAID, QStringLiteral("12345678901"), QStringLiteral("1234567890")},
+        {IDC_MONTH_FEE, QStringLiteral("一二三四五六"), QStringLiteral("一二三四五")},
+        {IDC_YEAR_FEE, QStringLiteral("1234567890"), QStringLiteral("1234567890")},
+        {IDC_NAME, QStringLiteral("一二三四五六七八九十"), QStringLiteral("一二三四五六七八九十")},
     };
     for (const Case& c : cases) {
-        TypeInto(edit(c.id), c.typed);
-        EXPECT_EQ(edit(c.id)->text(), c.kept) << c.id << " " << c.typed.toStdString();
+        Type(c.id, c.typed);
+        EXPECT_EQ(Text(c.id), c.kept) << c.id << " " << c.typed.toStdString();
     }
     // A paste is cut to what fits, at the cursor.
-    edit(1014)->setText(QStringLiteral("12"));
-    edit(1014)->setCursorPosition(1);
-    edit(1014)->insert(QStringLiteral("abcdefg"));
-    EXPECT_EQ(edit(1014)->text(), QStringLiteral("1abcd2"));
-    EXPECT_EQ(edit(1014)->cursorPosition(), 5);
+    auto* cardNo = Control<QLineEdit>(IDC_CARD_NO);
+    cardNo->setText(QStringLiteral("12"));
+    cardNo->setCursorPosition(1);
+    cardNo->insert(QStringLiteral("abcdefg"));
+    EXPECT_EQ(cardNo->text(), QStringLiteral("1abcd2"));
+    EXPECT_EQ(cardNo->cursorPosition(), 5);
     // The extension's payment, enabled as in mode "延期退卡".
-    window.Control(1055)->setEnabled(true);
-    TypeInto(edit(1055), QStringLiteral("99999999999"));
-    EXPECT_EQ(edit(1055)->text(), QStringLiteral("9999999999"));
+    Control(IDC_EXTEND_FEE)->setEnabled(true);
+    Type(IDC_EXTEND_FEE, QStringLiteral("99999999999"));
+    EXPECT_EQ(Text(IDC_EXTEND_FEE), QStringLiteral("9999999999"));
     EXPECT_TRUE(boxes.shown().empty());
 }
 
 TEST_F(UserCardWindowTest, ALongerStoredTextIsShownWholeAndStopsTheExchange) {
-    auto card = MakeCard("000001", 1);
-    card->m_strPaid = ToCodePage(QStringLiteral("一二三四五六"));  // 12 bytes, from an import
-    app.m_mapCards.SetAt("000001", std::move(card));
-    CUserCardDlg window;
-    window.show();
-    ClickListRow(window.m_list, 0);
-    auto* paid = static_cast<QLineEdit*>(window.Control(1049));
+    Add("000001", 1).m_strPaid =
+        ToCodePage(QStringLiteral("一二三四五六"));  // 12 bytes, from an import
+    Open();
+    ClickRow(0);
+    auto* paid = Control<QLineEdit>(IDC_PAID);
     EXPECT_EQ(paid->text(), QStringLiteral("一二三四五六"));
-    EXPECT_FALSE(window.UpdateData(true));
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("请填入不多于10个的字符。"));
-    EXPECT_EQ(window.m_strPaid, app.m_mapCards.Lookup("000001")->m_strPaid);  // as loaded
+    EXPECT_FALSE(window->UpdateData(true));
+    EXPECT_EQ(Messages(), QStringList{QStringLiteral("请填入不多于10个的字符。")});
+    EXPECT_EQ(window->m_strPaid, Card("000001")->m_strPaid);  // as loaded
     // The operator can shorten it, not lengthen it.
-    window.EnableRecordFields();
+    window->EnableRecordFields();
     paid->setFocus();
     paid->setCursorPosition(6);
     QTest::keyClicks(paid, QStringLiteral("7"));
     EXPECT_EQ(paid->text(), QStringLiteral("一二三四五六"));
     QTest::keyClick(paid, Qt::Key_Backspace);
     EXPECT_EQ(paid->text(), QStringLiteral("一二三四五"));
-    EXPECT_TRUE(window.UpdateData(true));
+    EXPECT_TRUE(window->UpdateData(true));
 }
 
 TEST(RecordDateTest, TextsAndDates) {
@@ -199,19 +184,19 @@ TEST(RecordDateTest, TextsAndDates) {
 
 // Every field that the operator fills in is named for a screen reader by its label.
 TEST_F(UserCardWindowTest, EveryFieldCarriesItsLabel) {
-    CUserCardDlg window;
+    Create();
     int fields = 0;
-    for (QWidget* w : window.findChildren<QWidget*>()) {
+    for (QWidget* w : window->findChildren<QWidget*>()) {
         if (!qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w) &&
             !qobject_cast<QDateTimeEdit*>(w)) {
             continue;
         }
-        if (w->parentWidget() != &window) {
+        if (w->parentWidget() != window.get()) {
             continue;  // the editors inside combos and pickers
         }
         ++fields;
         bool labelled = !w->accessibleName().isEmpty();
-        for (QLabel* label : window.findChildren<QLabel*>()) {
+        for (QLabel* label : window->findChildren<QLabel*>()) {
             labelled = labelled || label->buddy() == w;
         }
         EXPECT_TRUE(labelled) << w->objectName().toStdString();
@@ -223,16 +208,12 @@ TEST_F(UserCardWindowTest, EveryFieldCarriesItsLabel) {
 TEST_F(UserCardWindowTest, FilledWindowScreenshot) {
     FillSampleCards(app.m_mapCards, 36);
     app.m_nMaxNumber = 36;
-    CUserCardDlg window;
-    window.show();
-    ASSERT_EQ(window.m_list.GetItemCount(), 36);
-    const QModelIndex third = window.m_list.Model()->index(2, 2);
-    QTest::mouseClick(window.m_list.viewport(), Qt::LeftButton, {},
-                      window.m_list.visualRect(third).center());
-    EXPECT_EQ(static_cast<QLineEdit*>(window.Control(1014))->text(),
-              window.m_list.GetItemText(2, 2));
+    Open();
+    ASSERT_EQ(Rows(), 36);
+    ClickRow(2);
+    EXPECT_EQ(Text(IDC_CARD_NO), Cell(2, 2));
     QTest::qWait(50);
-    Screenshot(&window, "user-card-filled");
+    Screenshot(window.get(), "user-card-filled");
 }
 
 }  // namespace

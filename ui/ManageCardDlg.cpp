@@ -12,6 +12,7 @@
 
 #include "app/ByteLimit.h"
 #include "app/CodePageText.h"
+#include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
@@ -20,6 +21,9 @@
 #include "cards/CardChecks.h"
 #include "protocol/Reply.h"
 #include "ui/CardDate.h"
+#include "ui/ManageCardIds.h"
+
+using namespace ManageCardIds;
 
 namespace {
 
@@ -40,10 +44,9 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
     du.Place(group, 14, 12, 370, 44);
     m_pCommands = new QButtonGroup(this);
     const char* const texts[5] = {"校时", "密码", "挂失", "解挂", "格式化管理卡"};
-    const int ids[5] = {1070, 1071, 1061, 1062, 1064};
     for (int i = 0; i < 5; ++i) {
         m_radios[i] = new QRadioButton(QString::fromUtf8(texts[i]), this);
-        m_radios[i]->setObjectName(QStringLiteral("radio%1").arg(ids[i]));
+        SetControlId(m_radios[i], IDC_COMMANDS[i]);
         du.Place(m_radios[i], 30 + i * 66, 30, i == 4 ? 80 : 50, 12);
         m_pCommands->addButton(m_radios[i], i);
     }
@@ -56,18 +59,18 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
     });
 
     m_pClock = new QDateTimeEdit(this);
-    m_pClock->setObjectName("picker1069");
+    SetControlId(m_pClock, IDC_CLOCK);
     m_pClock->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     du.Place(m_pClock, 62, 72, 110, 14);
     AddLabelFor(m_pClock, du, QStringLiteral("时间:"), 14, 74, 44, 12);
 
     m_pPasswordButton = new QPushButton(QStringLiteral("密码"), this);
-    m_pPasswordButton->setObjectName("button118");
+    SetControlId(m_pPasswordButton, IDC_PASSWORD);
     du.Place(m_pPasswordButton, 196, 72, 50, 14);
     connect(m_pPasswordButton, &QPushButton::clicked, this, &CManageCardDlg::OnPasswordButton);
 
     m_pCardNo = new QLineEdit(this);
-    m_pCardNo->setObjectName("edit1014");
+    SetControlId(m_pCardNo, IDC_CARD_NO);
     SetByteLimit(m_pCardNo, 6);
     du.Place(m_pCardNo, 62, 102, 80, 14);
     AddLabelFor(m_pCardNo, du, QStringLiteral("卡号:"), 14, 104, 44, 12);

@@ -5,6 +5,9 @@
 #include "app/OrvaneApp.h"
 #include "ui/CardDate.h"
 #include "ui/UserCardDlg.h"
+#include "ui/UserCardIds.h"
+
+using namespace UserCardIds;
 
 CardForm CUserCardDlg::Form() const {
     CardForm form;

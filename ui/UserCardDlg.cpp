@@ -19,18 +19,18 @@
 #include "app/ByteLimit.h"
 #include "app/CodePageText.h"
 #include "app/ComboChoice.h"
+#include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "cards/CardList.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
+#include "ui/UserCardIds.h"
+
+using namespace UserCardIds;
 
 namespace {
-
-// Resource ids of the port check boxes, ports 1 ... 16.
-constexpr int kPortIds[17] = {0,    1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
-                              1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028};
 
 struct ColumnDef {
     const char* title;
@@ -79,7 +79,7 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
 
     const auto place = [&](int id, QWidget* w, int x, int y, int width, int height) {
         du.Place(w, x, y, width, height);
-        AddControl(id, w);
+        SetControlId(w, id);
         return w;
     };
     const auto button = [&](int id, const char* text, int x, int y, int w, int h) {
@@ -115,56 +115,57 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
 
     // Mode and the issuing and extension groups.
     m_pIssueMode = static_cast<QRadioButton*>(
-        place(1059, new QRadioButton(Utf8("发卡"), this), 102, 11, 32, 10));
+        place(IDC_MODE_ISSUE, new QRadioButton(Utf8("发卡"), this), 102, 11, 32, 10));
     m_pExtendMode = static_cast<QRadioButton*>(
-        place(1060, new QRadioButton(Utf8("延期退卡"), this), 194, 11, 48, 10));
+        place(IDC_MODE_EXTEND, new QRadioButton(Utf8("延期退卡"), this), 194, 11, 48, 10));
     du.Place(new QGroupBox(this), 6, 22, 346, 45);
-    button(105, "新增", 13, 30, 50, 14);
-    button(106, "编辑/修改", 70, 30, 50, 14);
-    button(107, "删除", 126, 30, 50, 14);
-    button(108, "保存", 183, 30, 50, 14);
-    button(109, "取消", 240, 30, 50, 14);
-    button(110, "发行卡片", 297, 30, 50, 14);
-    place(1000, new QCheckBox(Utf8("新增卡号自动生成"), this), 37, 52, 114, 10);
-    button(113, "新增相同信息卡", 260, 49, 87, 14);
+    button(IDC_NEW, "新增", 13, 30, 50, 14);
+    button(IDC_EDIT, "编辑/修改", 70, 30, 50, 14);
+    button(IDC_DELETE, "删除", 126, 30, 50, 14);
+    button(IDC_SAVE, "保存", 183, 30, 50, 14);
+    button(IDC_CANCEL, "取消", 240, 30, 50, 14);
+    button(IDC_ISSUE_CARD, "发行卡片", 297, 30, 50, 14);
+    place(IDC_AUTO_NUMBER, new QCheckBox(Utf8("新增卡号自动生成"), this), 37, 52, 114, 10);
+    button(IDC_NEW_SAME_INFO, "新增相同信息卡", 260, 49, 87, 14);
     m_pExtendGroup = new QGroupBox(this);
     du.Place(m_pExtendGroup, 6, 65, 346, 45);
-    button(115, "读卡", 42, 74, 50, 14);
-    button(116, "延期", 98, 74, 50, 14);
-    button(117, "退卡", 154, 74, 50, 14)->hide();
-    place(1054, new QCheckBox(Utf8("无卡延期"), this), 224, 74, 126, 10)->hide();
-    auto* extendDate = picker(1069, 74, 92, 88, 15, nullptr);
+    button(IDC_READ_CARD, "读卡", 42, 74, 50, 14);
+    button(IDC_EXTEND, "延期", 98, 74, 50, 14);
+    button(IDC_RETURN_CARD, "退卡", 154, 74, 50, 14)->hide();
+    place(IDC_EXTEND_WITHOUT_CARD, new QCheckBox(Utf8("无卡延期"), this), 224, 74, 126, 10)->hide();
+    auto* extendDate = picker(IDC_EXTEND_DATE, 74, 92, 88, 15, nullptr);
     auto* extendLabel = AddLabelFor(extendDate, du, Utf8("延期日期:"), 14, 96, 59, 9);
-    AddControl(1061, extendLabel);
+    SetControlId(extendLabel, IDC_EXTEND_DATE_LABEL);
     auto* fee = new QLineEdit(this);
-    place(1055, fee, 225, 92, 88, 14);
-    AddControl(1062, AddLabelFor(fee, du, Utf8("缴费:"), 165, 96, 59, 9));
+    place(IDC_EXTEND_FEE, fee, 225, 92, 88, 14);
+    SetControlId(AddLabelFor(fee, du, Utf8("缴费:"), 165, 96, 59, 9), IDC_EXTEND_FEE_LABEL);
     auto* yuan = new QLabel(Utf8("元"), this);
-    place(1063, yuan, 318, 96, 33, 9);
+    place(IDC_EXTEND_FEE_UNIT, yuan, 318, 96, 33, 9);
 
     // The record form.
-    edit(1002, 79, 113, 88, 14, "编号:")->setEnabled(false);
-    edit(1013, 263, 113, 88, 14, "姓名:");
-    edit(1014, 79, 129, 88, 14, "卡号:");
-    auto* sex = combo(1047, 263, 129, 88, "性别:", {"男", "女"}, false);
+    edit(IDC_NUMBER, 79, 113, 88, 14, "编号:")->setEnabled(false);
+    edit(IDC_NAME, 263, 113, 88, 14, "姓名:");
+    edit(IDC_CARD_NO, 79, 129, 88, 14, "卡号:");
+    auto* sex = combo(IDC_SEX, 263, 129, 88, "性别:", {"男", "女"}, false);
     sex->hide();
     for (QLabel* l : findChildren<QLabel*>()) {
         if (l->buddy() == sex) {
             l->hide();
         }
     }
-    combo(1064, 79, 145, 88, "卡类型:", {"免费卡", "月卡", "年卡", "临时卡"}, false);
-    edit(1015, 263, 145, 88, 14, "联系电话:");
-    edit(1016, 263, 161, 88, 14, "证件号码:");
-    picker(1068, 79, 175, 88, 15, "有效期:");
-    picker(1052, 263, 176, 88, 15, "登记日期:");
-    edit(1049, 79, 193, 88, 14, "缴费金额:");
-    edit(1017, 263, 193, 88, 14, "门牌号:");
-    edit(1050, 79, 210, 88, 14, "月收费标准:");
-    edit(1051, 79, 226, 88, 14, "年收费标准:");
-    combo(1066, 263, 226, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, false)->setEnabled(false);
-    edit(1018, 79, 242, 272, 14, "地址:");
-    edit(1019, 79, 258, 272, 14, "备注:");
+    combo(IDC_CARD_TYPE, 79, 145, 88, "卡类型:", {"免费卡", "月卡", "年卡", "临时卡"}, false);
+    edit(IDC_PHONE, 263, 145, 88, 14, "联系电话:");
+    edit(IDC_ID_NO, 263, 161, 88, 14, "证件号码:");
+    picker(IDC_VALID_DATE, 79, 175, 88, 15, "有效期:");
+    picker(IDC_REG_DATE, 263, 176, 88, 15, "登记日期:");
+    edit(IDC_PAID, 79, 193, 88, 14, "缴费金额:");
+    edit(IDC_HOUSE_NO, 263, 193, 88, 14, "门牌号:");
+    edit(IDC_MONTH_FEE, 79, 210, 88, 14, "月收费标准:");
+    edit(IDC_YEAR_FEE, 79, 226, 88, 14, "年收费标准:");
+    combo(IDC_STATUS, 263, 226, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, false)
+        ->setEnabled(false);
+    edit(IDC_ADDRESS, 79, 242, 272, 14, "地址:");
+    edit(IDC_REMARK, 79, 258, 272, 14, "备注:");
     du.Place(new QGroupBox(this), 80, 271, 271, 85);
     auto* rightsLabel = new QLabel(Utf8("权限:"), this);
     du.Place(rightsLabel, 20, 281, 40, 9);
@@ -174,34 +175,38 @@ CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
         const int row = (port - 1) / 4;
         const int column = (port - 1) % 4;
         const int x = port == 7 ? 220 : columnsX[column];
-        place(kPortIds[port], new QCheckBox(QStringLiteral("%1号口").arg(port), this), x,
-              rowsY[row], port <= 9 ? 36 : 40, 10);
+        place(IdcPort(port), new QCheckBox(QStringLiteral("%1号口").arg(port), this), x, rowsY[row],
+              port <= 9 ? 36 : 40, 10);
     }
-    place(1029, new QCheckBox(Utf8("全选"), this), 34, 308, 32, 10);
-    button(118, "密码", 23, 339, 32, 14);
+    place(IDC_ALL_PORTS, new QCheckBox(Utf8("全选"), this), 34, 308, 32, 10);
+    button(IDC_PASSWORD, "密码", 23, 339, 32, 14);
 
     // The query panel.
-    picker(1070, 416, 13, 83, 15, "登记日期:");
-    auto* to = picker(1071, 556, 13, 83, 15, nullptr);
+    picker(IDC_QUERY_FROM, 416, 13, 83, 15, "登记日期:");
+    auto* to = picker(IDC_QUERY_TO, 556, 13, 83, 15, nullptr);
     AddLabelFor(to, du, Utf8("至"), 522, 17, 10, 9);
-    m_cbQueryStatus = combo(1067, 416, 31, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, true);
+    m_cbQueryStatus =
+        combo(IDC_QUERY_STATUS, 416, 31, 88, "卡片状态:", {"未发行", "已发行", "挂失"}, true);
     ChoiceFollowsText(m_cbQueryStatus);
-    edit(1020, 556, 31, 88, 14, "姓名:");
-    edit(1021, 416, 48, 88, 14, "卡号:");
-    edit(1022, 556, 48, 88, 14, "门牌号:");
-    edit(1030, 416, 65, 88, 14, "联系电话:");
-    button(111, "查询", 657, 31, 42, 14);
-    button(112, "显示全部", 712, 31, 42, 14);
-    button(119, "导出", 657, 48, 42, 14);
-    button(114, "导入", 712, 48, 42, 14);
-    button(120, "导出EXCEL", 657, 65, 42, 14);
+    edit(IDC_QUERY_NAME, 556, 31, 88, 14, "姓名:");
+    edit(IDC_QUERY_CARD_NO, 416, 48, 88, 14, "卡号:");
+    edit(IDC_QUERY_HOUSE_NO, 556, 48, 88, 14, "门牌号:");
+    edit(IDC_QUERY_PHONE, 416, 65, 88, 14, "联系电话:");
+    button(IDC_QUERY, "查询", 657, 31, 42, 14);
+    button(IDC_SHOW_ALL, "显示全部", 712, 31, 42, 14);
+    button(IDC_EXPORT, "导出", 657, 48, 42, 14);
+    button(IDC_IMPORT, "导入", 712, 48, 42, 14);
+    button(IDC_EXPORT_EXCEL, "导出EXCEL", 657, 65, 42, 14);
     m_list.setParent(this);
-    place(1053, &m_list, 397, 83, 204, 102);
+    place(IDC_CARD_LIST, &m_list, 397, 83, 204, 102);
     m_list.setAccessibleName(QStringLiteral("卡片列表"));
 
     // Typing stops at the byte limits of the card number and the money fields.
-    for (const auto& [id, limit] :
-         {std::pair{1014, 6}, {1049, 10}, {1050, 10}, {1051, 10}, {1055, 10}}) {
+    for (const auto& [id, limit] : {std::pair{IDC_CARD_NO, 6},
+                                    {IDC_PAID, 10},
+                                    {IDC_MONTH_FEE, 10},
+                                    {IDC_YEAR_FEE, 10},
+                                    {IDC_EXTEND_FEE, 10}}) {
         SetByteLimit(static_cast<QLineEdit*>(Control(id)), limit);
     }
     // Enter runs no command here: Esc or the close box ends the window.
@@ -227,29 +232,29 @@ void CUserCardDlg::ConnectCommands() {
                     }
                 });
     };
-    onToggle(1059, &CUserCardDlg::OnRadioIssue, true);
-    onToggle(1060, &CUserCardDlg::OnRadioExtend, true);
-    onClick(105, &CUserCardDlg::OnNew);
-    onClick(106, &CUserCardDlg::OnEdit);
-    onClick(107, &CUserCardDlg::OnDelete);
-    connect(static_cast<QAbstractButton*>(Control(108)), &QAbstractButton::clicked, this,
+    onToggle(IDC_MODE_ISSUE, &CUserCardDlg::OnRadioIssue, true);
+    onToggle(IDC_MODE_EXTEND, &CUserCardDlg::OnRadioExtend, true);
+    onClick(IDC_NEW, &CUserCardDlg::OnNew);
+    onClick(IDC_EDIT, &CUserCardDlg::OnEdit);
+    onClick(IDC_DELETE, &CUserCardDlg::OnDelete);
+    connect(static_cast<QAbstractButton*>(Control(IDC_SAVE)), &QAbstractButton::clicked, this,
             [this] { OnSave(); });
-    onClick(109, &CUserCardDlg::OnCancelEdit);
-    onClick(113, &CUserCardDlg::OnNewSameInfo);
-    onClick(118, &CUserCardDlg::OnPassword);
-    onToggle(1029, &CUserCardDlg::OnSelectAll, false);
+    onClick(IDC_CANCEL, &CUserCardDlg::OnCancelEdit);
+    onClick(IDC_NEW_SAME_INFO, &CUserCardDlg::OnNewSameInfo);
+    onClick(IDC_PASSWORD, &CUserCardDlg::OnPassword);
+    onToggle(IDC_ALL_PORTS, &CUserCardDlg::OnSelectAll, false);
     for (int port = 1; port <= 16; ++port) {
-        onToggle(kPortIds[port], &CUserCardDlg::OnPortCheck, false);
+        onToggle(IdcPort(port), &CUserCardDlg::OnPortCheck, false);
     }
     connect(&m_list, &CListCtrlCl::Clicked, this, &CUserCardDlg::OnListClick);
-    onClick(110, &CUserCardDlg::OnIssueCard);
-    onClick(115, &CUserCardDlg::OnReadCard);
-    onClick(116, &CUserCardDlg::OnExtend);
-    onClick(111, &CUserCardDlg::OnQuery);
-    onClick(112, &CUserCardDlg::OnShowAll);
-    onClick(114, &CUserCardDlg::OnImport);
-    onClick(119, &CUserCardDlg::OnExport);
-    onClick(120, &CUserCardDlg::OnExportExcel);
+    onClick(IDC_ISSUE_CARD, &CUserCardDlg::OnIssueCard);
+    onClick(IDC_READ_CARD, &CUserCardDlg::OnReadCard);
+    onClick(IDC_EXTEND, &CUserCardDlg::OnExtend);
+    onClick(IDC_QUERY, &CUserCardDlg::OnQuery);
+    onClick(IDC_SHOW_ALL, &CUserCardDlg::OnShowAll);
+    onClick(IDC_IMPORT, &CUserCardDlg::OnImport);
+    onClick(IDC_EXPORT, &CUserCardDlg::OnExport);
+    onClick(IDC_EXPORT_EXCEL, &CUserCardDlg::OnExportExcel);
 }
 
 CUserCardDlg::~CUserCardDlg() {
@@ -258,18 +263,8 @@ CUserCardDlg::~CUserCardDlg() {
     m_list.setParent(nullptr);
 }
 
-void CUserCardDlg::AddControl(int id, QWidget* widget) {
-    widget->setObjectName(QStringLiteral("id%1").arg(id));
-    m_controls.emplace_back(id, widget);
-}
-
 QWidget* CUserCardDlg::Control(int id) const {
-    for (const auto& [controlId, widget] : m_controls) {
-        if (controlId == id) {
-            return widget;
-        }
-    }
-    return nullptr;
+    return FindControl(this, id);
 }
 
 void CUserCardDlg::OnInitDialog() {
@@ -423,46 +418,48 @@ bool CUserCardDlg::UpdateData(bool save) {
         m_pIssueMode->setChecked(m_nMode == 0);
         m_pExtendMode->setChecked(m_nMode == 1);
     }
-    if (!exchangeText(1014, m_strCardNo, 6)) {
+    if (!exchangeText(IDC_CARD_NO, m_strCardNo, 6)) {
         return false;
     }
     const int portOrder[16] = {1, 10, 11, 12, 13, 14, 15, 16, 2, 3, 4, 5, 6, 7, 8, 9};
     for (const int port : portOrder) {
-        exchangeCheck(kPortIds[port], m_bPort[port]);
+        exchangeCheck(IdcPort(port), m_bPort[port]);
     }
-    exchangeCheck(1029, m_bAllPorts);
-    exchangeDate(1068, m_dateValid, &m_strLoadedValidDate);
-    exchangeCombo(1047, m_nSex, true);
-    exchangeCombo(1066, m_nStatus, true);
+    exchangeCheck(IDC_ALL_PORTS, m_bAllPorts);
+    exchangeDate(IDC_VALID_DATE, m_dateValid, &m_strLoadedValidDate);
+    exchangeCombo(IDC_SEX, m_nSex, true);
+    exchangeCombo(IDC_STATUS, m_nStatus, true);
     if (save) {
-        m_nNumber = text(1002)->text().trimmed().toInt();
+        m_nNumber = text(IDC_NUMBER)->text().trimmed().toInt();
     } else {
-        text(1002)->setText(QString::number(m_nNumber));
+        text(IDC_NUMBER)->setText(QString::number(m_nNumber));
     }
-    exchangeCombo(1064, m_nCardType, true);
-    const std::pair<int, std::string*> plain[] = {{1013, &m_strName},    {1019, &m_strRemark},
-                                                  {1016, &m_strIdNo},    {1015, &m_strPhone},
-                                                  {1018, &m_strAddress}, {1017, &m_strHouseNo}};
+    exchangeCombo(IDC_CARD_TYPE, m_nCardType, true);
+    const std::pair<int, std::string*> plain[] = {
+        {IDC_NAME, &m_strName},   {IDC_REMARK, &m_strRemark},   {IDC_ID_NO, &m_strIdNo},
+        {IDC_PHONE, &m_strPhone}, {IDC_ADDRESS, &m_strAddress}, {IDC_HOUSE_NO, &m_strHouseNo}};
     for (const auto& [id, member] : plain) {
         exchangeText(id, *member, 0);
     }
-    exchangeDate(1052, m_dateReg, &m_strLoadedRegDate);
-    const std::pair<int, std::string*> money[] = {
-        {1049, &m_strPaid}, {1050, &m_strMonthFee}, {1051, &m_strYearFee}, {1055, &m_strExtendFee}};
+    exchangeDate(IDC_REG_DATE, m_dateReg, &m_strLoadedRegDate);
+    const std::pair<int, std::string*> money[] = {{IDC_PAID, &m_strPaid},
+                                                  {IDC_MONTH_FEE, &m_strMonthFee},
+                                                  {IDC_YEAR_FEE, &m_strYearFee},
+                                                  {IDC_EXTEND_FEE, &m_strExtendFee}};
     for (const auto& [id, member] : money) {
         if (!exchangeText(id, *member, 10)) {
             return false;
         }
     }
-    exchangeCheck(1000, m_bAutoNumber);
-    exchangeDate(1069, m_dateExtend, nullptr);
-    exchangeDate(1071, m_dateQueryTo, nullptr);
-    exchangeDate(1070, m_dateQueryFrom, nullptr);
-    exchangeCombo(1067, m_nQueryStatus, false);
-    const std::pair<int, std::string*> query[] = {{1022, &m_strQueryHouseNo},
-                                                  {1021, &m_strQueryCardNo},
-                                                  {1020, &m_strQueryName},
-                                                  {1030, &m_strQueryPhone}};
+    exchangeCheck(IDC_AUTO_NUMBER, m_bAutoNumber);
+    exchangeDate(IDC_EXTEND_DATE, m_dateExtend, nullptr);
+    exchangeDate(IDC_QUERY_TO, m_dateQueryTo, nullptr);
+    exchangeDate(IDC_QUERY_FROM, m_dateQueryFrom, nullptr);
+    exchangeCombo(IDC_QUERY_STATUS, m_nQueryStatus, false);
+    const std::pair<int, std::string*> query[] = {{IDC_QUERY_HOUSE_NO, &m_strQueryHouseNo},
+                                                  {IDC_QUERY_CARD_NO, &m_strQueryCardNo},
+                                                  {IDC_QUERY_NAME, &m_strQueryName},
+                                                  {IDC_QUERY_PHONE, &m_strQueryPhone}};
     for (const auto& [id, member] : query) {
         exchangeText(id, *member, 0);
     }
@@ -470,11 +467,17 @@ bool CUserCardDlg::UpdateData(bool save) {
 }
 
 void CUserCardDlg::SetRecordFieldsEnabled(bool enabled) {
-    const int ids[] = {1013, 1014, 1047, 1064, 1015, 1016, 1068, 1052, 1049, 1017, 1050,
-                       1051, 1018, 1019, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010,
-                       1011, 1012, 1023, 1024, 1025, 1026, 1027, 1028, 1029, 118,  108};
-    for (const int id : ids) {
-        Control(id)->setEnabled(enabled);
+    const auto enable = [&](int id) { Control(id)->setEnabled(enabled); };
+    for (const int id : {IDC_NAME, IDC_CARD_NO, IDC_SEX, IDC_CARD_TYPE, IDC_PHONE, IDC_ID_NO,
+                         IDC_VALID_DATE, IDC_REG_DATE, IDC_PAID, IDC_HOUSE_NO, IDC_MONTH_FEE,
+                         IDC_YEAR_FEE, IDC_ADDRESS, IDC_REMARK}) {
+        enable(id);
+    }
+    for (const int id : IDC_PORTS) {
+        enable(id);
+    }
+    for (const int id : {IDC_ALL_PORTS, IDC_PASSWORD, IDC_SAVE}) {
+        enable(id);
     }
 }
 
@@ -489,10 +492,13 @@ void CUserCardDlg::DisableRecordFields() {
 void CUserCardDlg::OnRadioIssue() {
     UpdateData(true);
     if (m_nMode == 0) {
-        for (const int id : {105, 106, 107, 109, 110, 1000}) {
+        for (const int id :
+             {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_CANCEL, IDC_ISSUE_CARD, IDC_AUTO_NUMBER}) {
             Control(id)->setEnabled(true);
         }
-        for (const int id : {1061, 1062, 1063, 115, 116, 117, 1054, 1069, 1055}) {
+        for (const int id : {IDC_EXTEND_DATE_LABEL, IDC_EXTEND_FEE_LABEL, IDC_EXTEND_FEE_UNIT,
+                             IDC_READ_CARD, IDC_EXTEND, IDC_RETURN_CARD, IDC_EXTEND_WITHOUT_CARD,
+                             IDC_EXTEND_DATE, IDC_EXTEND_FEE}) {
             Control(id)->setEnabled(false);
         }
     }
@@ -502,10 +508,13 @@ void CUserCardDlg::OnRadioIssue() {
 void CUserCardDlg::OnRadioExtend() {
     UpdateData(true);
     if (m_nMode == 1) {
-        for (const int id : {105, 106, 107, 109, 110, 1000, 108}) {
+        for (const int id : {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_CANCEL, IDC_ISSUE_CARD,
+                             IDC_AUTO_NUMBER, IDC_SAVE}) {
             Control(id)->setEnabled(false);
         }
-        for (const int id : {1061, 1062, 1063, 115, 116, 117, 1054, 1069, 1055}) {
+        for (const int id : {IDC_EXTEND_DATE_LABEL, IDC_EXTEND_FEE_LABEL, IDC_EXTEND_FEE_UNIT,
+                             IDC_READ_CARD, IDC_EXTEND, IDC_RETURN_CARD, IDC_EXTEND_WITHOUT_CARD,
+                             IDC_EXTEND_DATE, IDC_EXTEND_FEE}) {
             Control(id)->setEnabled(true);
         }
         DisableRecordFields();
@@ -517,7 +526,7 @@ void CUserCardDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     // The list fills the window right of the extension group and below the query panel.
     const QRect group = m_pExtendGroup->geometry();
-    const int queryBottom = Control(1030)->geometry().bottom();
+    const int queryBottom = Control(IDC_QUERY_PHONE)->geometry().bottom();
     const int x = group.right() + 10;
     const int y = std::max(group.top() + 10, queryBottom + 6);
     m_list.setGeometry(x, y, std::max(50, width() - x - 10), std::max(50, height() - y - 10));

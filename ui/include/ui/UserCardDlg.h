@@ -121,7 +121,7 @@ public:
     // The spreadsheet export (UserCardSheet.cpp).
     void OnExportExcel();
 
-    // The control of a resource id, for the tests and the operations.
+    // The control with the id `id` (ui/UserCardIds.h), for the tests and the operations.
     QWidget* Control(int id) const;
 
 protected:
@@ -161,9 +161,7 @@ private:
     void FillList();
     void SetRecordFieldsEnabled(bool enabled);
     void SetRowCells(int row, const CCard& card, int firstColumn);
-    void AddControl(int id, QWidget* widget);
 
-    std::vector<std::pair<int, QWidget*>> m_controls;
     bool m_bShowingMembers = false;  // members are being copied into the controls
     QRadioButton* m_pIssueMode = nullptr;
     QRadioButton* m_pExtendMode = nullptr;
