@@ -11,7 +11,6 @@
 #include "app/AppIcon.h"
 #include "app/LockKeys.h"
 #include "app/OrvaneView.h"
-#include "app/PortSetDlg.h"
 #include "app/ToolbarIcons.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
@@ -62,7 +61,6 @@ void CMainFrame::OnCreate() {
     about->setIcon(AboutIcon());
     connect(userCard, &QAction::triggered, this, &CMainFrame::OnUserCard);
     connect(manageCard, &QAction::triggered, this, &CMainFrame::OnManageCard);
-    connect(portSet, &QAction::triggered, this, &CMainFrame::OnPortSet);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* settings = menuBar()->addMenu(QStringLiteral("设置"));
@@ -119,11 +117,6 @@ void CMainFrame::OnManageCard() {
     if (m_openManageCard) {
         m_openManageCard();
     }
-}
-
-void CMainFrame::OnPortSet() {
-    CPortSetDlg dialog(this);
-    dialog.exec();
 }
 
 void CMainFrame::UpdateIndicators() {

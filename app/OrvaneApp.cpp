@@ -13,14 +13,13 @@
 #include "app/AppIcon.h"
 #include "app/MainFrm.h"
 #include "app/MessageBox.h"
+#include "app/PortSetDlg.h"
 #include "base/PosixIo.h"
 #include "base/Settings.h"
 #include "register/RegisterFile.h"
 #include "serial/PortName.h"
 
 namespace {
-
-COrvaneApp* g_app = nullptr;
 
 QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
@@ -33,19 +32,9 @@ bool Exists(const std::string& path) {
 
 }  // namespace
 
-COrvaneApp& theApp() {
-    return *g_app;
-}
+COrvaneApp::COrvaneApp(std::string appDir) : m_strAppDir(std::move(appDir)) {}
 
-COrvaneApp::COrvaneApp(std::string appDir) : m_strAppDir(std::move(appDir)) {
-    g_app = this;
-}
-
-COrvaneApp::~COrvaneApp() {
-    if (g_app == this) {
-        g_app = nullptr;
-    }
-}
+COrvaneApp::~COrvaneApp() = default;
 
 std::string COrvaneApp::SettingsPath() const {
     return m_strAppDir + kSettingsFileName;
@@ -60,6 +49,8 @@ bool COrvaneApp::InitInstance() {
     m_pMainWnd->showMaximized();
     QObject::connect(m_pMainWnd->Command(ID_APP_ABOUT), &QAction::triggered, m_pMainWnd.get(),
                      [this] { OnAppAbout(); });
+    QObject::connect(m_pMainWnd->Command(ID_PORT_SET), &QAction::triggered, m_pMainWnd.get(),
+                     [this] { OnPortSet(); });
     m_pMainWnd->repaint();
 
     m_nMaxNumber = 0;
@@ -87,6 +78,11 @@ void COrvaneApp::OnAppAbout() {
     dialog.exec();
 }
 
+void COrvaneApp::OnPortSet() {
+    CPortSetDlg dialog(m_nComPort, SettingsPath(), m_pMainWnd.get());
+    dialog.exec();
+}
+
 bool COrvaneApp::OpenSerialLink() {
     if (!m_comPort.OpenPort(ResolveComDevice(m_strAppDir, m_nComPort))) {
         Msg::Show(m_pMainWnd.get(), QStringLiteral("打开连接失败,请检查端口设置."));
@@ -97,10 +93,6 @@ bool COrvaneApp::OpenSerialLink() {
         Msg::Show(m_pMainWnd.get(), QStringLiteral("创建线程失败!"));
     }
     return started;
-}
-
-bool COrvaneApp::WriteFrame(const Frame& frame) {
-    return m_replyHandoff.Write(frame);
 }
 
 int COrvaneApp::ExitInstance() {

@@ -46,3 +46,11 @@ void CPasswordDlg::accept() {
     }
     QDialog::accept();
 }
+
+void AskSystemPassword(std::string& sysPassword, std::string& working, QWidget* parent) {
+    CPasswordDlg dialog(sysPassword, parent);
+    if (dialog.exec() == QDialog::Accepted) {
+        working = dialog.m_strPassword;
+        sysPassword = dialog.m_strPassword;
+    }
+}

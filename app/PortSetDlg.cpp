@@ -2,14 +2,16 @@
 
 #include <QLineEdit>
 
+#include <utility>
+
 #include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/PortSetIds.h"
 #include "base/Settings.h"
 
-CPortSetDlg::CPortSetDlg(QWidget* parent) : QDialog(parent), m_nCom(theApp().m_nComPort) {
+CPortSetDlg::CPortSetDlg(int comPort, std::string settingsPath, QWidget* parent)
+    : QDialog(parent), m_nCom(comPort), m_strSettingsPath(std::move(settingsPath)) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("端口设置"), 187, 100);
     m_pEdit = new QLineEdit(this);
     SetControlId(m_pEdit, PortSetIds::IDC_COM_PORT);
@@ -44,7 +46,7 @@ void CPortSetDlg::accept() {
         return;
     }
     std::string error;
-    if (!WriteComPort(theApp().SettingsPath(), m_nCom, error)) {
+    if (!WriteComPort(m_strSettingsPath, m_nCom, error)) {
         Msg::Show(this,
                   QStringLiteral("串口号无法写入设置文件:\n") + QString::fromStdString(error));
         return;

@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
     FileDlg::Recorder dialogs;
     COrvaneApp app("/nonexistent/");
     FillSampleCards(app.m_mapCards, rows);
-    CUserCardDlg window;
+    CUserCardDlg window(app.Desk());
     const std::string target = std::string(folder) + "/cards.xls";
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {

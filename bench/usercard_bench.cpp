@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
         const long before = ResidentKiB();
         QElapsedTimer timer;
         timer.start();
-        auto window = std::make_unique<CUserCardDlg>();
+        auto window = std::make_unique<CUserCardDlg>(app.Desk());
         FirstPaint watch;
         window->m_list.viewport()->installEventFilter(&watch);
         window->show();
@@ -94,7 +94,7 @@ int main(int argc, char* argv[]) {
 
     // A query for the reported-lost cards over the whole register (registered 2015 ... 2026),
     // and all cards again.
-    CUserCardDlg window;
+    CUserCardDlg window(app.Desk());
     FirstPaint watch;
     window.m_list.viewport()->installEventFilter(&watch);
     window.show();

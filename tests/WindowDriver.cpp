@@ -13,25 +13,26 @@
 
 #include "GuiTestUtil.h"
 #include "app/AboutDlg.h"
+#include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/PortSetDlg.h"
 #include "ui/ListCtrlCl.h"
 #include "ui/ManageCardDlg.h"
 
-std::unique_ptr<CUserCardDlg> NewUserCardWindow() {
-    return std::make_unique<CUserCardDlg>();
+std::unique_ptr<CUserCardDlg> NewUserCardWindow(COrvaneApp& app) {
+    return std::make_unique<CUserCardDlg>(app.Desk());
 }
 
-std::unique_ptr<CManageCardDlg> NewManageCardDialog() {
-    return std::make_unique<CManageCardDlg>();
+std::unique_ptr<CManageCardDlg> NewManageCardDialog(COrvaneApp& app) {
+    return std::make_unique<CManageCardDlg>(app.Desk());
 }
 
 std::unique_ptr<CPasswordDlg> NewPasswordDialog(const std::string& current) {
     return std::make_unique<CPasswordDlg>(current);
 }
 
-std::unique_ptr<CPortSetDlg> NewPortDialog() {
-    return std::make_unique<CPortSetDlg>();
+std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app) {
+    return std::make_unique<CPortSetDlg>(app.m_nComPort, app.SettingsPath());
 }
 
 std::unique_ptr<CAboutDlg> NewAboutDialog() {
@@ -213,7 +214,7 @@ QString WindowDriver::Message(size_t n) const {
 
 void UserCardTest::Create() {
     window.reset();
-    window = NewUserCardWindow();
+    window = NewUserCardWindow(app);
     Drive(window.get());
 }
 

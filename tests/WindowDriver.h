@@ -24,6 +24,7 @@
 #include "ui/UserCardDlg.h"
 
 class CAboutDlg;
+class COrvaneApp;
 class CListCtrlCl;
 class CManageCardDlg;
 class CPasswordDlg;
@@ -31,10 +32,10 @@ class CPortSetDlg;
 class QDateTimeEdit;
 
 // The program's windows as the tests create them: the one place that calls their constructors.
-std::unique_ptr<CUserCardDlg> NewUserCardWindow();
-std::unique_ptr<CManageCardDlg> NewManageCardDialog();
+std::unique_ptr<CUserCardDlg> NewUserCardWindow(COrvaneApp& app);
+std::unique_ptr<CManageCardDlg> NewManageCardDialog(COrvaneApp& app);
 std::unique_ptr<CPasswordDlg> NewPasswordDialog(const std::string& current);
-std::unique_ptr<CPortSetDlg> NewPortDialog();
+std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app);
 std::unique_ptr<CAboutDlg> NewAboutDialog();
 
 // Drives one window as an operator does: mouse clicks on its controls, found by their ids

@@ -288,7 +288,7 @@ TEST_F(AppTest, RepliesReachTheReceiverAndFramesReachTheDevice) {
     TestReceiver receiver;
     app.m_replyHandoff.SetReceiver(&receiver);
 
-    EXPECT_TRUE(app.WriteFrame(BuildReadCardFrame("5820463917")));
+    EXPECT_TRUE(app.m_replyHandoff.Write(BuildReadCardFrame("5820463917")));
     device.Send({0xAA, 0x03, 0xA2, 0x00, 0x55});
     ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 1; }, 10000));
     EXPECT_EQ(receiver.replies[0].dwCount, 5u);
@@ -309,7 +309,7 @@ TEST_F(AppTest, FramesAreWrittenToTheDevice) {
     COrvaneApp app(dir.path());
     ASSERT_TRUE(app.InitInstance());
     const Frame frame = BuildReadSettingsFrame();
-    EXPECT_TRUE(app.WriteFrame(frame));
+    EXPECT_TRUE(app.m_replyHandoff.Write(frame));
     std::string received;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -346,7 +346,7 @@ TEST_F(AppTest, MissingDeviceIsReportedAndTheProgramRunsOn) {
     EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("打开连接失败,请检查端口设置."));
     EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
     EXPECT_FALSE(app.m_comPort.IsOpen());
-    EXPECT_FALSE(app.WriteFrame(BuildReadSettingsFrame()));
+    EXPECT_FALSE(app.m_replyHandoff.Write(BuildReadSettingsFrame()));
     EXPECT_TRUE(app.MainFrame()->isVisible());
     app.ExitInstance();
 }

@@ -46,7 +46,7 @@ TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
     for (const Case& c : cases) {
         ::unlink((dir / "set.ini").c_str());
         boxes.clear();
-        const auto dialog = NewPortDialog();
+        const auto dialog = NewPortDialog(app);
         Open(dialog.get());
         Type(IDC_COM_PORT, QString::fromUtf8(c.typed));
         ClickButton(QStringLiteral("确认"));
@@ -65,7 +65,7 @@ TEST_F(DialogTest, PortNumbersInAndOutOfRange) {
 
 TEST_F(DialogTest, PortDialogShowsThePortInUseAndCancelWritesNothing) {
     app.m_nComPort = 12;
-    const auto dialog = NewPortDialog();
+    const auto dialog = NewPortDialog(app);
     Open(dialog.get());
     EXPECT_EQ(Text(IDC_COM_PORT), QStringLiteral("12"));
     Screenshot(dialog.get(), "port");
@@ -79,7 +79,7 @@ TEST_F(DialogTest, PortDialogShowsThePortInUseAndCancelWritesNothing) {
 
 TEST_F(DialogTest, PortThatCannotBeWrittenIsReportedAndTheDialogStays) {
     ::mkdir((dir / "set.ini").c_str(), 0755);
-    const auto dialog = NewPortDialog();
+    const auto dialog = NewPortDialog(app);
     Open(dialog.get());
     Type(IDC_COM_PORT, QStringLiteral("3"));
     ClickButton(QStringLiteral("确认"));
@@ -149,7 +149,7 @@ TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
     const auto shows = [&](const QIcon& shown) { return shown.pixmap(32).toImage() == icon; };
     const auto about = NewAboutDialog();
     const auto password = NewPasswordDialog("0123456789");
-    const auto port = NewPortDialog();
+    const auto port = NewPortDialog(app);
     for (QWidget* window :
          std::initializer_list<QWidget*>{about.get(), password.get(), port.get()}) {
         EXPECT_TRUE(shows(window->windowIcon())) << window->windowTitle().toStdString();

@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(app.InitInstance());
         ASSERT_TRUE(app.m_comPort.IsOpen());
         ASSERT_TRUE(boxes.shown().empty());
-        dialog = NewManageCardDialog();
+        dialog = NewManageCardDialog(app);
         Open(dialog.get());
     }
     void TearDown() override {

@@ -427,7 +427,7 @@ TEST_F(UserCardDeviceTest, ReplyInTwoBurstsAndReplyAfterTheWindowHasGone) {
 
     window.reset();
     EXPECT_EQ(app.m_replyHandoff.Receiver(), nullptr);
-    app.WriteFrame(BuildReadCardFrame(kPassword));
+    app.m_replyHandoff.Write(BuildReadCardFrame(kPassword));
     ASSERT_TRUE(WaitForFrames(2));
     QTest::qWait(200);
     EXPECT_EQ(boxes.shown().size(), 2u);

@@ -8,13 +8,13 @@
 void ConnectCardWindows(COrvaneApp& app) {
     CMainFrame* frame = app.MainFrame();
     frame->SetCardWindows(
-        [] {
+        [&app] {
             // Without a parent: the operator's main working window, maximised on its own.
-            CUserCardDlg window;
+            CUserCardDlg window(app.Desk());
             window.exec();
         },
-        [frame] {
-            CManageCardDlg dialog(frame);
+        [&app, frame] {
+            CManageCardDlg dialog(app.Desk(), frame);
             dialog.exec();
         });
 }

@@ -15,7 +15,6 @@
 #include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/TakeReply.h"
 #include "cards/CardChecks.h"
@@ -37,7 +36,7 @@ void Say(QWidget* parent, const char* utf8) {
 
 }  // namespace
 
-CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
+CManageCardDlg::CManageCardDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(desk) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral(" 管理卡"), 398, 227);
 
     auto* group = new QGroupBox(QStringLiteral("命令"), this);
@@ -94,7 +93,7 @@ CManageCardDlg::CManageCardDlg(QWidget* parent) : QDialog(parent) {
 void CManageCardDlg::OnInitDialog() {
     m_timeClock = WholeSeconds(QDateTime::currentDateTime());
     m_nCommand = kSetTime;
-    theApp().m_replyHandoff.SetReceiver(this);
+    m_desk.device.SetReceiver(this);
     EnableFor(kSetTime);
     UpdateData(false);
 }
@@ -129,11 +128,7 @@ void CManageCardDlg::OnCommandChosen(int command) {
 }
 
 void CManageCardDlg::OnPasswordButton() {
-    CPasswordDlg dialog(theApp().m_strSysPassword, this);
-    if (dialog.exec() == QDialog::Accepted) {
-        m_strPassword = dialog.m_strPassword;
-        theApp().m_strSysPassword = dialog.m_strPassword;
-    }
+    AskSystemPassword(m_desk.sysPassword, m_strPassword, this);
 }
 
 void CManageCardDlg::OnMakeCard() {
@@ -176,15 +171,14 @@ void CManageCardDlg::OnMakeCard() {
         default:
             return;
     }
-    theApp().WriteFrame(frame);
+    m_desk.device.Write(frame);
 }
 
 void CManageCardDlg::OnReadSettings() {
-    theApp().WriteFrame(BuildReadSettingsFrame());
+    m_desk.device.Write(BuildReadSettingsFrame());
 }
 
 void CManageCardDlg::OnCardReply(const CardReply& reply) {
-    COrvaneApp& app = theApp();
     const uint8_t* data = reply.data;
     CReplyCheck check;
     if (!TakeCardReply(this, QMessageBox::Warning, reply, check)) {
@@ -211,7 +205,7 @@ void CManageCardDlg::OnCardReply(const CardReply& reply) {
             return;
         case CMD_REPORT_LOST:
         case CMD_UNLOCK:
-            if (CCard* card = app.m_mapCards.Lookup(m_strCardNo)) {
+            if (CCard* card = m_desk.cards.Lookup(m_strCardNo)) {
                 card->m_nStatus = check.command == CMD_REPORT_LOST ? CARD_LOST : CARD_ISSUED;
             }
             Say(this, ReplySuccessText(check.command));

@@ -2,7 +2,6 @@
 // told to the operator with the focus on its field.
 
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "ui/CardDate.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
@@ -20,7 +19,7 @@ CardForm CUserCardDlg::Form() const {
     form.validDate = FrameDate(m_dateValid);
     form.extendDate = FrameDate(m_dateExtend);
     form.editing = m_bEdit;
-    form.cards = &theApp().m_mapCards;
+    form.cards = &m_desk.cards;
     return form;
 }
 

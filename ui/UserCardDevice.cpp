@@ -9,7 +9,6 @@
 
 #include "app/CodePageText.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/TakeReply.h"
 #include "cards/Extension.h"
 #include "cards/ReadCard.h"
@@ -31,14 +30,14 @@ void CUserCardDlg::OnReadCard() {
     if (!UpdateData(true) || !Passed(CheckReadCard(Form()))) {
         return;
     }
-    theApp().WriteFrame(BuildReadCardFrame(m_strPassword));
+    m_desk.device.Write(BuildReadCardFrame(m_strPassword));
 }
 
 void CUserCardDlg::OnIssueCard() {
     if (!UpdateData(true) || !Passed(CheckIssue(Form()))) {
         return;
     }
-    theApp().WriteFrame(BuildIssueCardFrame(m_strCardNo, FrameDate(m_dateValid), m_strPassword,
+    m_desk.device.Write(BuildIssueCardFrame(m_strCardNo, FrameDate(m_dateValid), m_strPassword,
                                             RightsText(m_bPort)));
 }
 
@@ -47,7 +46,7 @@ void CUserCardDlg::OnExtend() {
         return;
     }
     // The payment that goes with this extension, recorded when the device confirms it.
-    if (theApp().WriteFrame(BuildExtendFrame(FrameDate(m_dateExtend), m_strPassword))) {
+    if (m_desk.device.Write(BuildExtendFrame(FrameDate(m_dateExtend), m_strPassword))) {
         m_strSentExtendFee = m_strExtendFee;
     }
 }
@@ -90,7 +89,7 @@ void CUserCardDlg::OnCardRead(const uint8_t data[]) {
     std::memcpy(m_byReply, data + 3, 3);
     std::memcpy(m_byReply + 3, data + 6, 3);
     std::memcpy(m_byReply + 11, data + 9, 8);
-    const ReadCardForm card = MergeReadCard(data, theApp().m_mapCards);
+    const ReadCardForm card = MergeReadCard(data, m_desk.cards);
     m_strCardNo = card.cardNo;
     m_dateValid = QDateTime(QDate(card.valid.year, card.valid.month, card.valid.day), QTime(0, 0));
     if (!m_dateValid.isValid()) {
@@ -114,7 +113,7 @@ void CUserCardDlg::OnCardExtended() {
     // again.
     m_strSentExtendFee.clear();
     const ExtensionResult result =
-        ApplyExtension(theApp().m_mapCards, m_strCardNo, RecordDate(m_dateValid), fee);
+        ApplyExtension(m_desk.cards, m_strCardNo, RecordDate(m_dateValid), fee);
     if (result.card != nullptr) {
         if (const int row = RowOfCard(m_strCardNo); row >= 0) {
             m_list.SetItemText(row, 4, FromCodePage(result.card->m_strValidDate));

@@ -22,7 +22,6 @@
 #include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "cards/CardList.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
@@ -71,7 +70,7 @@ void ApplyCardListStyle(CListCtrlCl& list) {
     list.SetColumnForeColor(2, QColor(255, 255, 100));
 }
 
-CUserCardDlg::CUserCardDlg(QWidget* parent) : QDialog(parent) {
+CUserCardDlg::CUserCardDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(desk) {
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("发卡"), 800, 447);
     setMinimumSize(size());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -259,7 +258,7 @@ void CUserCardDlg::ConnectCommands() {
 
 CUserCardDlg::~CUserCardDlg() {
     // Replies arriving after the window has gone reach no window.
-    theApp().m_replyHandoff.ReleaseReceiver(this);
+    m_desk.device.ReleaseReceiver(this);
     m_list.setParent(nullptr);
 }
 
@@ -279,7 +278,7 @@ void CUserCardDlg::OnInitDialog() {
     FillList();
     UpdateData(false);
     m_nMode = 0;
-    theApp().m_replyHandoff.SetReceiver(this);
+    m_desk.device.SetReceiver(this);
     m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
     // One reading of the clock for all four: a query range taken a second apart could
     // start after it ends and list nothing.
@@ -288,7 +287,7 @@ void CUserCardDlg::OnInitDialog() {
     m_dateExtend = now;
     m_dateQueryTo = now;
     m_dateQueryFrom = now;
-    m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
+    m_nNumber = static_cast<int>(m_desk.maxNumber + 1);
     m_bNew = false;
     m_bEdit = false;
     DisableRecordFields();
@@ -299,7 +298,7 @@ void CUserCardDlg::OnInitDialog() {
 }
 
 void CUserCardDlg::FillList() {
-    const std::vector<const CCardMap::CAssoc*> order = CardListOrder(theApp().m_mapCards);
+    const std::vector<const CCardMap::CAssoc*> order = CardListOrder(m_desk.cards);
     std::vector<CListRow> rows;
     rows.reserve(order.size());
     for (const CCardMap::CAssoc* entry : order) {

@@ -8,7 +8,6 @@
 
 #include "app/CodePageText.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
@@ -24,7 +23,7 @@ using Msg::Tell;
 }  // namespace
 
 std::optional<std::string> CUserCardDlg::FindFreeCardNo() const {
-    return FirstFreeCardNo(theApp().m_mapCards);
+    return FirstFreeCardNo(m_desk.cards);
 }
 
 void CUserCardDlg::ClearForm() {
@@ -53,7 +52,7 @@ void CUserCardDlg::OnNew() {
     }
     EnableRecordFields();
     ClearForm();
-    m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
+    m_nNumber = static_cast<int>(m_desk.maxNumber + 1);
     m_bNew = true;
     if (m_bAutoNumber) {
         const std::optional<std::string> cardNo = FindFreeCardNo();
@@ -86,11 +85,10 @@ bool CUserCardDlg::OnSave() {
 }
 
 bool CUserCardDlg::SaveForm() {
-    COrvaneApp& app = theApp();
     if (!UpdateData(true) || !Passed(CheckSave(Form()))) {
         return false;
     }
-    CCard* existing = app.m_mapCards.Lookup(m_strCardNo);
+    CCard* existing = m_desk.cards.Lookup(m_strCardNo);
     if (existing != nullptr &&
         !Msg::Ask(this, QStringLiteral("确认保存已存在卡号?"), kQuestionCaption)) {
         return false;
@@ -130,11 +128,10 @@ void CUserCardDlg::StoreForm(CCard* existing) {
         ShowStoredCard(*existing, false);
         return;
     }
-    COrvaneApp& app = theApp();
     auto card = std::make_unique<CCard>();
-    card->m_nNumber = static_cast<int32_t>(++app.m_nMaxNumber);
+    card->m_nNumber = static_cast<int32_t>(++m_desk.maxNumber);
     CopyFormTo(*card);
-    ShowStoredCard(*app.m_mapCards.SetAt(m_strCardNo, std::move(card)), true);
+    ShowStoredCard(*m_desk.cards.SetAt(m_strCardNo, std::move(card)), true);
 }
 
 void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
@@ -168,7 +165,7 @@ void CUserCardDlg::OnDelete() {
         return;
     }
     // The card number's serial number is not given out again while the program runs.
-    theApp().m_mapCards.RemoveKey(m_list.GetItemKey(row));
+    m_desk.cards.RemoveKey(m_list.GetItemKey(row));
     m_list.DeleteItem(row);
     // No row is marked afterwards, so that the next "删除" asks for a row again instead of
     // taking the one that moved up.
@@ -187,7 +184,7 @@ void CUserCardDlg::OnListClick() {
 }
 
 void CUserCardDlg::LoadCardOfRow(int row) {
-    if (const CCard* card = theApp().m_mapCards.Lookup(m_list.GetItemKey(row))) {
+    if (const CCard* card = m_desk.cards.Lookup(m_list.GetItemKey(row))) {
         LoadCard(*card);
     }
     UpdateData(false);
@@ -234,7 +231,7 @@ void CUserCardDlg::ShowNextCard() {
 
 void CUserCardDlg::StoreIssuedCard() {
     UpdateData(true);
-    CCard* existing = theApp().m_mapCards.Lookup(m_strCardNo);
+    CCard* existing = m_desk.cards.Lookup(m_strCardNo);
     m_nStatus = CARD_ISSUED;
     StoreForm(existing);
     UpdateData(false);
@@ -247,7 +244,7 @@ void CUserCardDlg::OnNewSameInfo() {
         return;
     }
     m_strCardNo.clear();
-    m_nNumber = static_cast<int>(theApp().m_nMaxNumber + 1);
+    m_nNumber = static_cast<int>(m_desk.maxNumber + 1);
     const std::optional<std::string> cardNo = FindFreeCardNo();
     if (!cardNo) {
         Tell(this, "不能自动分配卡号");
@@ -259,11 +256,7 @@ void CUserCardDlg::OnNewSameInfo() {
 }
 
 void CUserCardDlg::OnPassword() {
-    CPasswordDlg dialog(theApp().m_strSysPassword, this);
-    if (dialog.exec() == QDialog::Accepted) {
-        m_strPassword = dialog.m_strPassword;
-        theApp().m_strSysPassword = dialog.m_strPassword;
-    }
+    AskSystemPassword(m_desk.sysPassword, m_strPassword, this);
 }
 
 void CUserCardDlg::OnSelectAll() {

@@ -8,7 +8,6 @@
 
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
-#include "app/OrvaneApp.h"
 #include "base/SafeFile.h"
 #include "ui/UserCardDlg.h"
 
@@ -28,8 +27,8 @@ bool Exists(const std::string& path) {
 void CUserCardDlg::ListAllCards() {
     m_list.DeleteAllItems();
     std::vector<CListRow> rows;
-    rows.reserve(theApp().m_mapCards.GetCount());
-    for (const CCardMap::CAssoc& entry : theApp().m_mapCards) {
+    rows.reserve(m_desk.cards.GetCount());
+    for (const CCardMap::CAssoc& entry : m_desk.cards) {
         rows.push_back(CardRow(entry.key, *entry.value));
     }
     m_list.AppendRows(std::move(rows));
@@ -42,13 +41,12 @@ void CUserCardDlg::OnImport() {
     if (chosen.isEmpty()) {
         return;
     }
-    COrvaneApp& app = theApp();
     // The register as it stands goes to disk first; where that fails (the operator has been
     // told) the import stops, so that no unsaved card is replaced.
-    if (!app.SaveRegister(app.RegisterPath())) {
+    if (!m_desk.files.SaveRegister(m_desk.files.RegisterPath())) {
         return;
     }
-    const RegisterLoad result = app.LoadRegister(LocalPath(chosen));
+    const RegisterLoad result = m_desk.files.LoadRegister(LocalPath(chosen));
     if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
         return;  // reported; the register is as it was
     }
@@ -84,13 +82,12 @@ void CUserCardDlg::OnExport() {
         !Msg::Ask(this, QStringLiteral("保存的文件已经存在,是否覆盖?"), QStringLiteral("保存"))) {
         return;
     }
-    COrvaneApp& app = theApp();
-    if (!app.SaveRegister(app.RegisterPath())) {
+    if (!m_desk.files.SaveRegister(m_desk.files.RegisterPath())) {
         return;  // reported
     }
     // The target is replaced only by a complete copy: a failed export leaves it as it was.
     std::string error;
-    if (!CopyFileSafely(app.RegisterPath(), path, error)) {
+    if (!CopyFileSafely(m_desk.files.RegisterPath(), path, error)) {
         Msg::Show(this, QStringLiteral("导出失败:\n%1").arg(QString::fromStdString(error)));
         return;
     }

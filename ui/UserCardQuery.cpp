@@ -1,7 +1,6 @@
 // The query panel of the user-card window: the list narrowed to the matching cards, or all
 // cards again.
 
-#include "app/OrvaneApp.h"
 #include "cards/CardQuery.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
@@ -23,7 +22,7 @@ void CUserCardDlg::OnQuery() {
     query.regFrom = RecordDate(m_dateQueryFrom);
     query.regTo = RecordDate(m_dateQueryTo);
     std::vector<CListRow> rows;
-    for (const CCardMap::CAssoc* entry : QueryCards(theApp().m_mapCards, query)) {
+    for (const CCardMap::CAssoc* entry : QueryCards(m_desk.cards, query)) {
         rows.push_back(CardRow(entry->key, *entry->value));
     }
     m_list.AppendRows(std::move(rows));

@@ -24,8 +24,9 @@ class CMainFrame : public QMainWindow {
 public:
     explicit CMainFrame(QWidget* parent = nullptr);
 
-    // What "用户卡" and "管理卡" open. The card windows are built on this library, so the
-    // program hands them in (ConnectCardWindows); until then the commands open nothing.
+    // What "用户卡" and "管理卡" open ("端口设置" and "关于" are the application's). The card
+    // windows are built on this library, so the program hands them in (ConnectCardWindows); until
+    // then the commands open nothing.
     void SetCardWindows(std::function<void()> userCard, std::function<void()> manageCard);
 
     // The command of a menu or toolbar id, or nullptr.
@@ -40,7 +41,6 @@ protected:
 private:
     void OnUserCard();
     void OnManageCard();
-    void OnPortSet();
     void PreCreateWindow();
     void OnCreate();
     void UpdateIndicators();

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/CardDesk.h"
 #include "app/ReplyHandoff.h"
 #include "protocol/Frame.h"
 #include "register/CardMap.h"
@@ -18,13 +19,14 @@ class CMainFrame;
 constexpr const char* kRegisterFileName = "cardbook.kcd";
 constexpr const char* kBackupSuffix = ".old";
 
-// The one application object: settings, the register and the slots through which the card
-// windows and the small dialogs find each other. Start-up and shut-down run in fixed order.
-class COrvaneApp {
+// The one application object: settings, the register, the serial link and the main window.
+// It hands the card windows what they work with (Desk()); nothing reaches it through a
+// global. Start-up and shut-down run in fixed order.
+class COrvaneApp : public CRegisterFiles {
 public:
     // `appDir` is the folder of set.ini and the register; empty means the executable's folder.
     explicit COrvaneApp(std::string appDir = std::string());
-    ~COrvaneApp();
+    ~COrvaneApp() override;
     COrvaneApp(const COrvaneApp&) = delete;
     COrvaneApp& operator=(const COrvaneApp&) = delete;
 
@@ -36,16 +38,14 @@ public:
 
     // Replaces the register with the file's cards, all or nothing. A file that exists but
     // cannot be read is reported to the operator. Says what became of the file.
-    RegisterLoad LoadRegister(const std::string& path);
+    RegisterLoad LoadRegister(const std::string& path) override;
     // Writes the register with a backup of the previous file. A failure is reported to the
     // operator and leaves the file and the backup as they were.
-    bool SaveRegister(const std::string& path);
+    bool SaveRegister(const std::string& path) override;
 
-    // m_replyHandoff.Write: signals the go-ahead event and writes the frame; false when there
-    // is no serial link (callers do not examine it: a missing link fails without notice).
-    bool WriteFrame(const Frame& frame);
-
-    std::string RegisterPath() const { return m_strAppDir + kRegisterFileName; }
+    std::string RegisterPath() const override { return m_strAppDir + kRegisterFileName; }
+    // What the card windows work with.
+    CCardDesk Desk() { return {m_mapCards, m_nMaxNumber, m_strSysPassword, m_replyHandoff, *this}; }
     std::string BackupPath() const { return RegisterPath() + kBackupSuffix; }
     std::string SettingsPath() const;
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
@@ -64,12 +64,10 @@ private:
     bool KeepDamagedRegister();
     bool OpenSerialLink();
     void OnAppAbout();
+    void OnPortSet();
 
     std::unique_ptr<CMainFrame> m_pMainWnd;
     // Set when the register file at start-up existed but could not be read: it is moved
     // aside before the first save, so that it is never overwritten.
     bool m_bRegisterDamaged = false;
 };
-
-// The application object of the running program.
-COrvaneApp& theApp();

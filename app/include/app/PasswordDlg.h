@@ -24,3 +24,7 @@ protected:
 private:
     QLineEdit* m_pEdit;
 };
+
+// Asks for the system password, showing `sysPassword`; once the operator accepts, the new one
+// becomes both `sysPassword` and the window's `working` password.
+void AskSystemPassword(std::string& sysPassword, std::string& working, QWidget* parent);

@@ -2,13 +2,16 @@
 
 #include <QDialog>
 
+#include <string>
+
 class QLineEdit;
 
 // "端口设置": the port number 1 ... 99, written to set.ini for the next start.
 class CPortSetDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CPortSetDlg(QWidget* parent = nullptr);
+    // Shows `comPort`; "确认" writes the new number to the settings file at `settingsPath`.
+    CPortSetDlg(int comPort, std::string settingsPath, QWidget* parent = nullptr);
 
     int m_nCom;
 
@@ -20,4 +23,5 @@ protected:
 
 private:
     QLineEdit* m_pEdit;
+    std::string m_strSettingsPath;
 };

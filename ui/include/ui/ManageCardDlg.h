@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/CardDesk.h"
 #include "app/ReplyHandoff.h"
 
 class QButtonGroup;
@@ -19,7 +20,7 @@ class QRadioButton;
 class CManageCardDlg : public QDialog, public CReplyReceiver {
     Q_OBJECT
 public:
-    explicit CManageCardDlg(QWidget* parent = nullptr);
+    explicit CManageCardDlg(CCardDesk desk, QWidget* parent = nullptr);
 
     std::string m_strPassword;  // the working system password
     uint8_t m_cardData[19] = {};
@@ -35,6 +36,8 @@ public:
     void OnCardReply(const CardReply& reply) override;
 
 private:
+    CCardDesk m_desk;
+
     void OnInitDialog();
     void OnCommandChosen(int command);
     void EnableFor(int command);

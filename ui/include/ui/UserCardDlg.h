@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CardDesk.h"
 #include "app/ReplyHandoff.h"
 #include "cards/CardChecks.h"
 #include "ui/ListCtrlCl.h"
@@ -34,7 +35,7 @@ void ApplyCardListStyle(CListCtrlCl& list);
 class CUserCardDlg : public QDialog, public CReplyReceiver {
     Q_OBJECT
 public:
-    explicit CUserCardDlg(QWidget* parent = nullptr);
+    explicit CUserCardDlg(CCardDesk desk, QWidget* parent = nullptr);
     ~CUserCardDlg() override;
 
     uint8_t m_byReply[19] = {};
@@ -128,6 +129,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    CCardDesk m_desk;
+
     void OnInitDialog();
     void ConnectCommands();
     // What the card rules read of the form, and a failed rule told with the focus on its
