@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -132,34 +133,19 @@ std::optional<std::string> SheetConnectionValue(const std::string& connection,
     return std::nullopt;
 }
 
-std::optional<std::pair<std::string, std::vector<SheetColumn>>> ParseSheetCreateTable(
-    const std::string& statement) {
-    size_t at = 0;
-    if (!Take(statement, at, "CREATE") || !Take(statement, at, "TABLE")) {
-        return std::nullopt;
-    }
-    std::string table = TakeName(statement, at);
-    if (table.empty() || !Take(statement, at, "(")) {
-        return std::nullopt;
-    }
-    std::vector<SheetColumn> columns;
+namespace {
+
+// The items of a list "a, b, c)" up to its closing parenthesis, which must end the statement.
+template <class Item, class TakeItem>
+std::optional<std::vector<Item>> TakeListToEnd(const std::string& statement, size_t& at,
+                                               TakeItem takeItem) {
+    std::vector<Item> items;
     for (;;) {
-        SheetColumn column;
-        column.title = TakeName(statement, at);
-        const std::string type = TakeName(statement, at);
-        if (column.title.empty()) {
+        std::optional<Item> item = takeItem(statement, at);
+        if (!item) {
             return std::nullopt;
         }
-        std::string upper;
-        for (const char ch : type) {
-            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        }
-        if (upper == "TEXT") {
-            column.text = true;
-        } else if (upper != "NUMBER") {
-            return std::nullopt;
-        }
-        columns.push_back(column);
+        items.push_back(std::move(*item));
         const std::optional<bool> more = MoreInList(statement, at);
         if (!more) {
             return std::nullopt;
@@ -171,7 +157,82 @@ std::optional<std::pair<std::string, std::vector<SheetColumn>>> ParseSheetCreate
     if (!AtEnd(statement, at)) {
         return std::nullopt;
     }
-    return std::make_pair(table, columns);
+    return items;
+}
+
+// A column definition: its title and the type TEXT or NUMBER.
+std::optional<SheetColumn> TakeColumn(const std::string& statement, size_t& at) {
+    SheetColumn column;
+    column.title = TakeName(statement, at);
+    const std::string type = TakeName(statement, at);
+    if (column.title.empty()) {
+        return std::nullopt;
+    }
+    std::string upper;
+    for (const char ch : type) {
+        upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    }
+    if (upper == "TEXT") {
+        column.text = true;
+    } else if (upper != "NUMBER") {
+        return std::nullopt;
+    }
+    return column;
+}
+
+// A value: a text in apostrophes (a doubled one stands for one), or a bare number.
+std::optional<SheetValue> TakeValue(const std::string& statement, size_t& at) {
+    SkipBlanks(statement, at);
+    SheetValue value;
+    if (at < statement.size() && statement[at] == '\'') {
+        value.text = true;
+        ++at;
+        for (;;) {
+            if (at >= statement.size()) {
+                return std::nullopt;  // no closing apostrophe
+            }
+            if (statement[at] == '\'') {
+                if (at + 1 < statement.size() && statement[at + 1] == '\'') {
+                    value.value += '\'';
+                    at += 2;
+                    continue;
+                }
+                ++at;
+                break;
+            }
+            value.value += statement[at++];
+        }
+        return value;
+    }
+    const size_t start = at;
+    while (at < statement.size() && statement[at] != ',' && statement[at] != ')') {
+        ++at;
+    }
+    value.value = statement.substr(start, at - start);
+    while (!value.value.empty() && IsBlank(value.value.back())) {
+        value.value.pop_back();
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<std::pair<std::string, std::vector<SheetColumn>>> ParseSheetCreateTable(
+    const std::string& statement) {
+    size_t at = 0;
+    if (!Take(statement, at, "CREATE") || !Take(statement, at, "TABLE")) {
+        return std::nullopt;
+    }
+    std::string table = TakeName(statement, at);
+    if (table.empty() || !Take(statement, at, "(")) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<SheetColumn>> columns =
+        TakeListToEnd<SheetColumn>(statement, at, TakeColumn);
+    if (!columns) {
+        return std::nullopt;
+    }
+    return std::make_pair(table, std::move(*columns));
 }
 
 std::optional<std::vector<SheetValue>> ParseSheetInsert(const std::string& statement) {
@@ -188,49 +249,5 @@ std::optional<std::vector<SheetValue>> ParseSheetInsert(const std::string& state
     if (!Take(statement, at, "VALUES") || !Take(statement, at, "(")) {
         return std::nullopt;
     }
-    std::vector<SheetValue> values;
-    for (;;) {
-        SkipBlanks(statement, at);
-        SheetValue value;
-        if (at < statement.size() && statement[at] == '\'') {
-            value.text = true;
-            ++at;
-            for (;;) {
-                if (at >= statement.size()) {
-                    return std::nullopt;  // no closing apostrophe
-                }
-                if (statement[at] == '\'') {
-                    if (at + 1 < statement.size() && statement[at + 1] == '\'') {
-                        value.value += '\'';
-                        at += 2;
-                        continue;
-                    }
-                    ++at;
-                    break;
-                }
-                value.value += statement[at++];
-            }
-        } else {
-            const size_t start = at;
-            while (at < statement.size() && statement[at] != ',' && statement[at] != ')') {
-                ++at;
-            }
-            value.value = statement.substr(start, at - start);
-            while (!value.value.empty() && IsBlank(value.value.back())) {
-                value.value.pop_back();
-            }
-        }
-        values.push_back(value);
-        const std::optional<bool> more = MoreInList(statement, at);
-        if (!more) {
-            return std::nullopt;
-        }
-        if (!*more) {
-            break;
-        }
-    }
-    if (!AtEnd(statement, at)) {
-        return std::nullopt;
-    }
-    return values;
+    return TakeListToEnd<SheetValue>(statement, at, TakeValue);
 }

@@ -412,3 +412,15 @@ std::vector<std::string> EmulatorFrames(const std::string& logPath) {
     }
     return frames;
 }
+
+::testing::AssertionResult LoadsWhole(const std::string& path, CCardMap& map, uint32_t* maxNumber) {
+    uint32_t highest = 0;
+    std::string error;
+    if (LoadRegisterFile(path, map, highest, error) != RegisterLoad::Loaded) {
+        return ::testing::AssertionFailure() << path << ": " << error;
+    }
+    if (maxNumber != nullptr) {
+        *maxNumber = highest;
+    }
+    return ::testing::AssertionSuccess();
+}

@@ -145,6 +145,11 @@ std::string OneCardFile();
 
 #include <gtest/gtest.h>
 
+// Loads the register file at `path` into the empty `map` (and its highest serial number into
+// `maxNumber`); a failure names what the reader found wrong.
+::testing::AssertionResult LoadsWhole(const std::string& path, CCardMap& map,
+                                      uint32_t* maxNumber = nullptr);
+
 // Equal byte strings; on a difference it names the first differing offset and the sizes
 // instead of printing both strings.
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);

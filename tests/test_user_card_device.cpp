@@ -462,10 +462,7 @@ TEST_F(UserCardDeviceFileTest, ExtensionIsInTheRegisterFileAfterExit) {
     EXPECT_EQ(app.ExitInstance(), 0);
 
     CCardMap saved;
-    uint32_t maxNumber = 0;
-    std::string error;
-    ASSERT_EQ(LoadRegisterFile(dir / "cardbook.kcd", saved, maxNumber, error), RegisterLoad::Loaded)
-        << error;
+    ASSERT_TRUE(LoadsWhole(dir / "cardbook.kcd", saved));
     ASSERT_NE(saved.Lookup("000007"), nullptr);
     EXPECT_EQ(saved.Lookup("000007")->m_strValidDate, "20290909");
     EXPECT_EQ(saved.Lookup("000007")->m_nStatus, CARD_ISSUED);
