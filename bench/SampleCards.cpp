@@ -1,5 +1,6 @@
 #include "bench/SampleCards.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -46,7 +47,10 @@ void FillSampleCards(CCardMap& map, uint32_t count, uint32_t seed) {
 
     char buffer[64];
     for (uint32_t i = 0; i < count; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%06u", (i * 7919u) % 1000000u);
+        // 1 + i * 7919 mod 999999 runs through every number 000001 ... 999999 once (7919 and
+        // 999999 have no common factor), so 999,999 cards take them all.
+        const uint64_t spread = 1 + (uint64_t{i} * 7919u) % 999999u;
+        std::snprintf(buffer, sizeof buffer, "%06llu", static_cast<unsigned long long>(spread));
         const std::string cardNo = buffer;
         auto card = std::make_unique<CCard>();
         card->m_nNumber = static_cast<int32_t>(i + 1);

@@ -1,6 +1,7 @@
 #include "register/CardFields.h"
 
 #include <cstdio>
+#include <vector>
 
 std::string CardNoText(int n) {
     char text[16];
@@ -30,8 +31,18 @@ std::optional<std::string> FirstFreeCardNo(const std::function<bool(const std::s
 }
 
 std::optional<std::string> FirstFreeCardNo(const CCardMap& cards) {
-    return FirstFreeCardNo(
-        [&cards](const std::string& cardNo) { return cards.Lookup(cardNo) != nullptr; });
+    // One pass over the register marks the numbers taken: looking up each number in turn
+    // walks a bucket chain per number, seconds for a full register.
+    std::vector<bool> taken(1000000, false);
+    for (const CCardMap::CAssoc& entry : cards) {
+        taken[static_cast<size_t>(SearchedCardNo(entry.key))] = true;
+    }
+    for (int n = 1; n <= 999999; ++n) {
+        if (!taken[static_cast<size_t>(n)]) {
+            return CardNoText(n);
+        }
+    }
+    return std::nullopt;
 }
 
 std::string RightsText(const bool ports[17]) {

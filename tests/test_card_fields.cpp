@@ -31,9 +31,28 @@ TEST(CardFields, FirstFreeCardNumber) {
     cards.SetAt("000003", MakeCard("000003"));
     EXPECT_EQ(FirstFreeCardNo(cards), "000005");
 
+    // Other keys of six characters take no number.
+    cards.SetAt("00000A", MakeCard("00000A"));
+    cards.SetAt("-00005", MakeCard("-00005"));
+    EXPECT_EQ(FirstFreeCardNo(cards), "000005");
+
     // Every number taken, or all but the last.
     EXPECT_EQ(FirstFreeCardNo([](const std::string&) { return true; }), std::nullopt);
     EXPECT_EQ(FirstFreeCardNo([](const std::string& no) { return no != "999999"; }), "999999");
+}
+
+TEST(CardFields, FirstFreeCardNumberOfAFullRegister) {
+    CCardMap cards;
+    for (int n = 1; n <= 999999; ++n) {
+        if (n != 777777) {
+            cards.SetAt(CardNoText(n), std::make_unique<CCard>());
+        }
+    }
+    EXPECT_EQ(FirstFreeCardNo(cards), "777777");
+    cards.SetAt("777777", std::make_unique<CCard>());
+    EXPECT_EQ(FirstFreeCardNo(cards), std::nullopt);
+    cards.RemoveKey("000001");
+    EXPECT_EQ(FirstFreeCardNo(cards), "000001");
 }
 
 TEST(CardFields, PermissionString) {
