@@ -1,7 +1,6 @@
 #include "register/CardFields.h"
 
 #include <cstdio>
-#include <vector>
 
 std::string CardNoText(int n) {
     char text[16];
@@ -31,14 +30,8 @@ std::optional<std::string> FirstFreeCardNo(const std::function<bool(const std::s
 }
 
 std::optional<std::string> FirstFreeCardNo(const CCardMap& cards) {
-    // One pass over the register marks the numbers taken: looking up each number in turn
-    // walks a bucket chain per number, seconds for a full register.
-    std::vector<bool> taken(1000000, false);
-    for (const CCardMap::CAssoc& entry : cards) {
-        taken[static_cast<size_t>(SearchedCardNo(entry.key))] = true;
-    }
     for (int n = 1; n <= 999999; ++n) {
-        if (!taken[static_cast<size_t>(n)]) {
+        if (!cards.IsNumberTaken(n)) {
             return CardNoText(n);
         }
     }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "register/CardFields.h"
+
 CCardMap::CCardMap(uint32_t hashTableSize) : m_buckets(hashTableSize == 0 ? 1 : hashTableSize) {}
 
 CCardMap::~CCardMap() {
@@ -9,9 +11,12 @@ CCardMap::~CCardMap() {
 }
 
 CCardMap::CCardMap(CCardMap&& other) noexcept
-    : m_buckets(std::move(other.m_buckets)), m_nCount(other.m_nCount) {
+    : m_buckets(std::move(other.m_buckets)),
+      m_nCount(other.m_nCount),
+      m_numbers(std::move(other.m_numbers)) {
     other.m_buckets.assign(m_buckets.size(), nullptr);
     other.m_nCount = 0;
+    other.m_numbers.clear();
 }
 
 CCardMap& CCardMap::operator=(CCardMap&& other) noexcept {
@@ -19,6 +24,7 @@ CCardMap& CCardMap::operator=(CCardMap&& other) noexcept {
         RemoveAll();
         std::swap(m_buckets, other.m_buckets);
         std::swap(m_nCount, other.m_nCount);
+        std::swap(m_numbers, other.m_numbers);
     }
     return *this;
 }
@@ -58,6 +64,21 @@ CCard* CCardMap::Lookup(std::string_view key) const {
     return nullptr;
 }
 
+bool CCardMap::IsNumberTaken(int n) const {
+    return n > 0 && static_cast<size_t>(n) < m_numbers.size() && m_numbers[static_cast<size_t>(n)];
+}
+
+void CCardMap::MarkNumber(std::string_view key, bool taken) {
+    const int n = SearchedCardNo(key);
+    if (n == 0) {
+        return;
+    }
+    if (m_numbers.empty()) {
+        m_numbers.assign(1000000, false);
+    }
+    m_numbers[static_cast<size_t>(n)] = taken;
+}
+
 CCard* CCardMap::SetAt(std::string_view key, std::unique_ptr<CCard> card) {
     key = AsKey(key);
     CAssoc*& head = m_buckets[BucketOf(key)];
@@ -70,6 +91,7 @@ CCard* CCardMap::SetAt(std::string_view key, std::unique_ptr<CCard> card) {
     auto* assoc = new CAssoc{head, std::string(key), std::move(card)};
     head = assoc;
     ++m_nCount;
+    MarkNumber(key, true);
     return assoc->value.get();
 }
 
@@ -81,6 +103,7 @@ bool CCardMap::RemoveKey(std::string_view key) {
             *link = gone->pNext;
             delete gone;
             --m_nCount;
+            MarkNumber(key, false);
             return true;
         }
     }
@@ -96,6 +119,7 @@ void CCardMap::RemoveAll() {
         }
     }
     m_nCount = 0;
+    m_numbers.clear();
 }
 
 CCardMap::const_iterator CCardMap::FirstFrom(uint32_t bucket) const {

@@ -94,4 +94,38 @@ TEST(CardMap, MoveAndHashTableSize) {
     EXPECT_EQ(Keys(other), std::vector<std::string>{"000002"});
 }
 
+TEST(CardMap, TheIndexOfNumbersFollowsEveryChange) {
+    CCardMap map;
+    EXPECT_FALSE(map.IsNumberTaken(1));
+    for (const char* key : {"000001", "999999", "000000", "12345", "1234567", "00004a"}) {
+        map.SetAt(key, MakeCard(key));
+    }
+    map.SetAt(std::string("000007\0tail", 11), MakeCard("000007"));
+    const struct {
+        int n;
+        bool taken;
+    } cases[] = {{1, true},       {999999, true}, {7, true},   {0, false},      {12345, false},
+                 {123456, false}, {4, false},     {-1, false}, {1000000, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(map.IsNumberTaken(c.n), c.taken) << c.n;
+    }
+    map.SetAt("000001", MakeCard("000001"));  // a replacement keeps the number taken
+    EXPECT_TRUE(map.IsNumberTaken(1));
+    EXPECT_TRUE(map.RemoveKey("000001"));
+    EXPECT_FALSE(map.IsNumberTaken(1));
+    EXPECT_FALSE(map.RemoveKey("000001"));
+
+    CCardMap moved(std::move(map));
+    EXPECT_TRUE(moved.IsNumberTaken(999999));
+    EXPECT_FALSE(map.IsNumberTaken(999999));
+    CCardMap other;
+    other.SetAt("000002", MakeCard("000002"));
+    other = std::move(moved);
+    EXPECT_TRUE(other.IsNumberTaken(7));
+    EXPECT_FALSE(other.IsNumberTaken(2));
+    other.RemoveAll();
+    EXPECT_FALSE(other.IsNumberTaken(7));
+    EXPECT_FALSE(other.IsNumberTaken(999999));
+}
+
 }  // namespace

@@ -58,6 +58,9 @@ public:
     bool IsEmpty() const { return m_nCount == 0; }
 
     CCard* Lookup(std::string_view key) const;
+    // Whether the card number n (1 ... 999999, the key "%06d") is in the map; an index beside
+    // the buckets answers without walking a chain.
+    bool IsNumberTaken(int n) const;
     // Inserts, or replaces the record of an existing key in its place. Returns the record.
     CCard* SetAt(std::string_view key, std::unique_ptr<CCard> card);
     // Removes and deletes the record; false when the key is not there.
@@ -74,6 +77,9 @@ private:
     static std::string_view AsKey(std::string_view key);
     const_iterator FirstFrom(uint32_t bucket) const;
 
+    void MarkNumber(std::string_view key, bool taken);
+
     std::vector<CAssoc*> m_buckets;
     size_t m_nCount = 0;
+    std::vector<bool> m_numbers;  // by card number; empty until a numbered key comes
 };
