@@ -298,10 +298,13 @@ void CUserCardDlg::OnInitDialog() {
 }
 
 void CUserCardDlg::FillList() {
-    const std::vector<const CCardMap::CAssoc*> order = CardListOrder(m_desk.cards);
+    AppendCardRows(CardListOrder(m_desk.cards));
+}
+
+void CUserCardDlg::AppendCardRows(const std::vector<const CCardMap::CAssoc*>& entries) {
     std::vector<CListRow> rows;
-    rows.reserve(order.size());
-    for (const CCardMap::CAssoc* entry : order) {
+    rows.reserve(entries.size());
+    for (const CCardMap::CAssoc* entry : entries) {
         rows.push_back(CardRow(entry->key, *entry->value));
     }
     m_list.AppendRows(std::move(rows));

@@ -21,11 +21,7 @@ void CUserCardDlg::OnQuery() {
     query.status = m_nQueryStatus;
     query.regFrom = RecordDate(m_dateQueryFrom);
     query.regTo = RecordDate(m_dateQueryTo);
-    std::vector<CListRow> rows;
-    for (const CCardMap::CAssoc* entry : QueryCards(m_desk.cards, query)) {
-        rows.push_back(CardRow(entry->key, *entry->value));
-    }
-    m_list.AppendRows(std::move(rows));
+    AppendCardRows(QueryCards(m_desk.cards, query));
     UpdateData(false);
 }
 

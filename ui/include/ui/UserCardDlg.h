@@ -162,6 +162,8 @@ private:
     std::string m_strLoadedRegDate;
 
     void FillList();
+    // The rows of `entries`, in their order, after the list's rows.
+    void AppendCardRows(const std::vector<const CCardMap::CAssoc*>& entries);
     void SetRecordFieldsEnabled(bool enabled);
     void SetRowCells(int row, const CCard& card, int firstColumn);
 
