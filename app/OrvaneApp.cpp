@@ -14,6 +14,7 @@
 #include "app/MainFrm.h"
 #include "app/MessageBox.h"
 #include "app/PortSetDlg.h"
+#include "base/DataDir.h"
 #include "base/PosixIo.h"
 #include "base/Settings.h"
 #include "register/RegisterFile.h"
@@ -58,7 +59,16 @@ bool COrvaneApp::InitInstance() {
     m_mapCards.InitHashTable(CCardMap::kRegisterHashSize);
 
     if (m_strAppDir.empty()) {
-        m_strAppDir = ExecutableDir();
+        // Beside the executable where it may write (or where its register already is), else
+        // the user's data folder, created at the first start.
+        const DataDirChoice choice =
+            ChooseDataDir(ReadDataDirFacts(ExecutableDir(), kRegisterFileName));
+        m_strAppDir = choice.dir;
+        std::string error;
+        if (!choice.portable && !MakeDataDir(m_strAppDir, error)) {
+            Msg::Show(m_pMainWnd.get(),
+                      QStringLiteral("无法创建保存设置和卡片登记的文件夹:\n%1").arg(Text(error)));
+        }
     } else if (m_strAppDir.back() != '/') {
         m_strAppDir += '/';
     }
@@ -74,7 +84,7 @@ bool COrvaneApp::InitInstance() {
 }
 
 void COrvaneApp::OnAppAbout() {
-    CAboutDlg dialog(m_pMainWnd.get());
+    CAboutDlg dialog(RegisterPath(), m_pMainWnd.get());
     dialog.exec();
 }
 

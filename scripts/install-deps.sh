@@ -13,6 +13,8 @@ packages=(
     libsqliteodbc python3-openpyxl
     # the windows: Chinese fonts, and an X server for machines without a display
     fonts-wqy-microhei fonts-arphic-uming xvfb xauth
+    # the Debian package (scripts/package.sh) and its checks
+    dpkg-dev file lintian appstream desktop-file-utils gzip man-db
 )
 
 missing=()

@@ -35,8 +35,8 @@ std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app) {
     return std::make_unique<CPortSetDlg>(app.m_nComPort, app.SettingsPath());
 }
 
-std::unique_ptr<CAboutDlg> NewAboutDialog() {
-    return std::make_unique<CAboutDlg>();
+std::unique_ptr<CAboutDlg> NewAboutDialog(const std::string& registerPath) {
+    return std::make_unique<CAboutDlg>(registerPath);
 }
 
 void WindowDriver::Open(QWidget* window, QSize size) {

@@ -36,7 +36,7 @@ std::unique_ptr<CUserCardDlg> NewUserCardWindow(COrvaneApp& app);
 std::unique_ptr<CManageCardDlg> NewManageCardDialog(COrvaneApp& app);
 std::unique_ptr<CPasswordDlg> NewPasswordDialog(const std::string& current);
 std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app);
-std::unique_ptr<CAboutDlg> NewAboutDialog();
+std::unique_ptr<CAboutDlg> NewAboutDialog(const std::string& registerPath);
 
 // Drives one window as an operator does: mouse clicks on its controls, found by their ids
 // (app/ControlId.h), typing into its edits, clicks on the rows of its card list. While the

@@ -147,7 +147,7 @@ TEST_F(DialogTest, PasswordTypingStopsAtTenBytesAndALongerOneIsRefusedWhole) {
 TEST_F(DialogTest, EveryWindowShowsTheProgramsIcon) {
     const QImage icon = AppIconPixmap(32).toImage();
     const auto shows = [&](const QIcon& shown) { return shown.pixmap(32).toImage() == icon; };
-    const auto about = NewAboutDialog();
+    const auto about = NewAboutDialog(app.RegisterPath());
     const auto password = NewPasswordDialog("0123456789");
     const auto port = NewPortDialog(app);
     for (QWidget* window :
@@ -174,14 +174,41 @@ TEST_F(DialogTest, EnterIsTheSmallDialogsOk) {
 }
 
 TEST_F(DialogTest, AboutBox) {
-    const auto dialog = NewAboutDialog();
+    const auto dialog = NewAboutDialog(app.RegisterPath());
     Open(dialog.get());
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("关于 tessmark"));
     Screenshot(dialog.get(), "about");
     EXPECT_EQ(dialog->findChild<QLabel*>("version")->text(), QStringLiteral("tessmark 1.0 版"));
     EXPECT_TRUE(dialog->findChild<QLabel*>("notice")->text().contains('\n'));
+    // Where the register is, whole and inside the dialog.
+    const QLabel* where = dialog->findChild<QLabel*>("register");
+    ASSERT_NE(where, nullptr);
+    EXPECT_EQ(where->text(), QString::fromStdString(dir / "cardbook.kcd"));
+    EXPECT_TRUE(dialog->rect().contains(where->geometry()));
+    EXPECT_GE(where->width(), where->fontMetrics().horizontalAdvance(where->text()));
     ClickButton(QStringLiteral("确定"));
     EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, AboutBoxWidensForALongRegisterPath) {
+    const std::string path = "/home/operator-of-the-estate-office/.local/share/orvane/"
+                             "cardbook.kcd";
+    const auto dialog = NewAboutDialog(path);
+    Open(dialog.get());
+    Screenshot(dialog.get(), "about-long-path");
+    const QLabel* where = dialog->findChild<QLabel*>("register");
+    ASSERT_NE(where, nullptr);
+    EXPECT_EQ(where->text(), QString::fromStdString(path));
+    EXPECT_TRUE(dialog->rect().contains(where->geometry()));
+    EXPECT_GE(where->width(), where->fontMetrics().horizontalAdvance(where->text()));
+    // Longer than any screen: its middle is left out, the tool tip has it whole.
+    const std::string endless = "/" + std::string(2000, 'x') + "/cardbook.kcd";
+    const auto wide = NewAboutDialog(endless);
+    const QLabel* elided = wide->findChild<QLabel*>("register");
+    EXPECT_TRUE(elided->text().contains(QChar(0x2026)));
+    EXPECT_TRUE(elided->text().endsWith(QStringLiteral("cardbook.kcd")));
+    EXPECT_EQ(elided->toolTip(), QString::fromStdString(endless));
+    EXPECT_TRUE(wide->rect().contains(elided->geometry()));
 }
 
 }  // namespace

@@ -342,11 +342,39 @@ void KeepStandardFiles() {
     }
 }
 
+constexpr const char* kHelp =
+    "usage: cardemu LINK [--password 10DIGITS]\n"
+    "\n"
+    "The card-reader emulator: creates a pseudo-terminal, links it as LINK (for instance\n"
+    "COM0 in the program's folder) and answers every command like a reader/writer holding one\n"
+    "card: blank at start, a user card once issued, a management card once a setting is\n"
+    "written. It checks the system password (5820463917 unless --password gives another).\n"
+    "Every frame received is logged in hexadecimal on standard error.\n"
+    "\n"
+    "Control lines on standard input, one at a time:\n"
+    "  place blank                          a blank card\n"
+    "  place user CARDNO YYMMDD RIGHTS16    a user card\n"
+    "  remove                               no card\n"
+    "  status                               log the card state\n"
+    "  fault silent|fail|split|garbage|long the next reply goes wrong this way\n"
+    "  fault reply HEX...                   the next reply is exactly these bytes\n"
+    "  quit                                 end\n"
+    "CARDNO and YYMMDD are 6 digits, RIGHTS16 16 characters '0' or '1' (door 16 first).\n"
+    "Standard output carries \"ready\" once LINK is in place, then \"ok\" or\n"
+    "\"error: REASON\" for every control line; the card state after each taken line is\n"
+    "logged on standard error.\n"
+    "\n"
+    "  -h, --help                           this help\n";
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     KeepStandardFiles();
     ::signal(SIGPIPE, SIG_IGN);
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::cout << kHelp;
+        return 0;
+    }
     if (argc < 2) {
         std::cerr << "usage: cardemu LINK [--password 10DIGITS]\n";
         return 2;

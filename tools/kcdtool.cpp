@@ -2,6 +2,7 @@
 //   kcdtool check FILE     loads FILE; prints the number of cards or what is wrong and where
 //   kcdtool dump FILE      one tab-separated line per card, in the register's order
 //   kcdtool copy IN OUT    loads IN and writes OUT the way the program saves its register
+//   kcdtool --help         what it does
 
 #include <cstdio>
 #include <cstring>
@@ -14,13 +15,31 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "用法: kcdtool check FILE\n"
+    "      kcdtool dump FILE\n"
+    "      kcdtool copy IN OUT\n";
+
 int Usage() {
-    std::fputs(
-        "用法: kcdtool check FILE\n"
-        "      kcdtool dump FILE\n"
-        "      kcdtool copy IN OUT\n",
-        stderr);
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+int Help() {
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "用发卡软件 (orvane) 自己的读写代码处理卡片登记文件 (cardbook.kcd)。\n"
+        "\n"
+        "  check FILE    读入 FILE: 输出卡片张数 (退出码 0), 或哪里有错 (退出码 1)\n"
+        "  dump FILE     按登记顺序每张卡片一行: 键和卡片的 19 个字段, 以制表符分隔;\n"
+        "                文字由 GB2312 转为 UTF-8, 制表符、换行和反斜杠写作 \\t、\\n 和 \\\\\n"
+        "  copy IN OUT   读入 IN, 像程序保存登记那样写出 OUT\n"
+        "  -h, --help    显示本帮助\n"
+        "\n"
+        "退出码: 0 成功, 1 文件无法读取或写入, 2 用法错误。\n",
+        stdout);
+    return 0;
 }
 
 // Loads `path`; on failure prints why and returns false.
@@ -60,6 +79,9 @@ std::string DumpLine(const CCardMap::CAssoc& entry) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        return Help();
+    }
     if (argc < 3) {
         return Usage();
     }

@@ -2,9 +2,11 @@
 
 #include <QDialog>
 
-// "关于 tessmark": product name, version and the maker's notice.
+#include <string>
+
+// "关于 tessmark": product name, version, the maker's notice and where the register file is.
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CAboutDlg(QWidget* parent = nullptr);
+    explicit CAboutDlg(const std::string& registerPath, QWidget* parent = nullptr);
 };

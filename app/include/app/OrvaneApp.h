@@ -24,7 +24,8 @@ constexpr const char* kBackupSuffix = ".old";
 // global. Start-up and shut-down run in fixed order.
 class COrvaneApp : public CRegisterFiles {
 public:
-    // `appDir` is the folder of set.ini and the register; empty means the executable's folder.
+    // `appDir` is the folder of set.ini, the register and the COM<n> entries; empty means the
+    // one ChooseDataDir names (the executable's folder where it may write).
     explicit COrvaneApp(std::string appDir = std::string());
     ~COrvaneApp() override;
     COrvaneApp(const COrvaneApp&) = delete;
