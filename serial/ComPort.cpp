@@ -61,6 +61,7 @@ bool CComPort::OpenPort(const std::string& devicePath) {
     SetModemLines(fd, true);
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_wakeFd < 0) {
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return false;
     }
@@ -99,6 +100,10 @@ bool CComPort::ClosePort() {
     m_pSink = nullptr;
     SetModemLines(m_fd, false);
     ::tcflush(m_fd, TCIOFLUSH);
+    // The line is exclusive only while the program has it: where another process keeps it
+    // open (the emulator its pseudo-terminal), the flag would outlive this descriptor and
+    // refuse the next start of an unprivileged program with EBUSY.
+    ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     ::close(m_wakeFd);
     m_fd = -1;

@@ -244,6 +244,26 @@ TEST(ComPort, ReaderThreadThatCannotBeCreatedIsReported) {
     EXPECT_EQ(result, 0);
 }
 
+TEST(ComPort, CloseGivesUpTheExclusiveUse) {
+    // Another holder of the line, as the emulator keeps its end of the pseudo-terminal open:
+    // without it the flag would go with the last descriptor anyway.
+    PseudoTerminal pty;
+    const int keep = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(keep, 0);
+    CComPort port;
+    ASSERT_TRUE(port.OpenPort(pty.slave));
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(keep, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    EXPECT_TRUE(port.ClosePort());
+    ASSERT_EQ(::ioctl(keep, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    // The next start (an unprivileged program would be refused with EBUSY otherwise).
+    EXPECT_TRUE(port.OpenPort(pty.slave));
+    EXPECT_TRUE(port.ClosePort());
+    ::close(keep);
+}
+
 TEST(ComPort, HangUpOfTheDeviceDoesNotSpin) {
     auto* pty = new PseudoTerminal;
     RecordingSink sink;
