@@ -54,8 +54,8 @@ CAboutDlg::CAboutDlg(const std::string& registerPath, QWidget* parent) : QDialog
         ok->move(ok->x() + grown, ok->y());  // staying at the right edge
         whereRect.setWidth(wider);
         if (wider < needed) {
-            where->setText(QFontMetrics(where->font())
-                               .elidedText(path, Qt::ElideMiddle, wider - 4));
+            where->setText(
+                QFontMetrics(where->font()).elidedText(path, Qt::ElideMiddle, wider - 4));
         }
     }
     where->setGeometry(whereRect);

@@ -191,8 +191,9 @@ TEST_F(DialogTest, AboutBox) {
 }
 
 TEST_F(DialogTest, AboutBoxWidensForALongRegisterPath) {
-    const std::string path = "/home/operator-of-the-estate-office/.local/share/orvane/"
-                             "cardbook.kcd";
+    const std::string path =
+        "/home/operator-of-the-estate-office/.local/share/orvane/"
+        "cardbook.kcd";
     const auto dialog = NewAboutDialog(path);
     Open(dialog.get());
     Screenshot(dialog.get(), "about-long-path");
