@@ -30,6 +30,25 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+bool ReadAll(int fd, void* data, size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = 0;
+            }
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 std::string ErrnoText(int err) {
     const char* text = nullptr;
     switch (err) {

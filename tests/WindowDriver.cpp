@@ -242,7 +242,7 @@ std::vector<std::string> UserCardTest::Listed() const {
 std::vector<std::string> UserCardTest::InRegisterOrder() const {
     std::vector<std::string> keys;
     for (const CCardMap::CAssoc& entry : app.m_mapCards) {
-        keys.push_back(entry.key);
+        keys.push_back(entry.key.str());
     }
     return keys;
 }

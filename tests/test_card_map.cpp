@@ -11,7 +11,7 @@ namespace {
 std::vector<std::string> Keys(const CCardMap& map) {
     std::vector<std::string> keys;
     for (const CCardMap::CAssoc& entry : map) {
-        keys.push_back(entry.key);
+        keys.push_back(entry.key.str());
     }
     return keys;
 }

@@ -42,7 +42,7 @@ bool Read(const std::string& data, CCardMap& map, std::string* error = nullptr,
 std::vector<std::string> Keys(const CCardMap& map) {
     std::vector<std::string> keys;
     for (const auto& entry : map) {
-        keys.push_back(entry.key);
+        keys.push_back(entry.key.str());
     }
     return keys;
 }

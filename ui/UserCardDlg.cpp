@@ -312,25 +312,25 @@ void CUserCardDlg::AppendCardRows(const std::vector<const CCardMap::CAssoc*>& en
 
 void CUserCardDlg::FillCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 0);
-    m_list.SetItemKey(row, card.m_strCardNo);
+    m_list.SetItemKey(row, card.m_strCardNo.str());
 }
 
 void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 1);
 }
 
-CListRow CardRow(const std::string& key, const CCard& card) {
-    const std::string* const texts[9] = {
+CListRow CardRow(std::string_view key, const CCard& card) {
+    const CCardText* const texts[9] = {
         &card.m_strCardNo, &card.m_strValidDate, &card.m_strRegDate,
         &card.m_strName,   &card.m_strPhone,     &card.m_strHouseNo,
         &card.m_strIdNo,   &card.m_strAddress,   &card.m_strRemark,
     };
     qsizetype length = 32;  // the serial number, status and type
-    for (const std::string* text : texts) {
+    for (const CCardText* text : texts) {
         length += static_cast<qsizetype>(text->size());
     }
     CListRow row(length);
-    row.SetKey(key);
+    row.SetKey(std::string(key));
     row.AddCell(QString::number(card.m_nNumber));
     row.AddCell(EnumText(CardStatusText(card.m_nStatus), card.m_nStatus));
     AppendFromCodePage(row.Text(), card.m_strCardNo);

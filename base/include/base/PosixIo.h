@@ -31,5 +31,9 @@ private:
 // write() until all bytes are written; retries on EINTR. False with errno set on failure.
 bool WriteAll(int fd, const void* data, size_t size);
 
+// read() until `size` bytes are read; retries on EINTR. False on failure, with errno set, or
+// 0 when the file ends first.
+bool ReadAll(int fd, void* data, size_t size);
+
 // A short Chinese text for an errno value, for messages shown to the operator.
 std::string ErrnoText(int err);

@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "register/CardText.h"
 
 // A byte stream in the register file's encoding: little-endian integers, the archive count
 // (uint16, or 0xFFFF and a uint32) and length-prefixed strings.
@@ -15,8 +18,13 @@
 // Storing goes through a 64 KiB buffer; a failed write is kept the same way.
 class CArchive {
 public:
-    // Loading from memory.
+    // Loading from memory; texts are copied.
     CArchive(const void* data, size_t size);
+    // Loading from memory that the archive may rewrite: texts read into a CCardText borrow
+    // their bytes from `data`, each moved over its own length prefix and followed by a NUL.
+    // `data` must outlive those texts.
+    struct InPlace {};
+    CArchive(char* data, size_t size, InPlace);
     // Loading `size` bytes from the current position of an open file descriptor.
     CArchive(int fd, uint64_t size);
     // Storing into a string (appended).
@@ -34,7 +42,7 @@ public:
     CArchive& operator<<(uint16_t v);
     CArchive& operator<<(uint32_t v);
     CArchive& operator<<(int32_t v);
-    CArchive& operator<<(const std::string& s);
+    CArchive& operator<<(std::string_view s);
     void WriteCount(uint32_t count);
     void WriteBytes(const void* data, size_t size);
     // Writes out the buffer (file mode). False when any write so far has failed.
@@ -46,6 +54,8 @@ public:
     CArchive& operator>>(int32_t& v);
     // A narrow string, or a wide one (0xFF 0xFFFE prefix) converted to the code page.
     CArchive& operator>>(std::string& s);
+    // In place (see above) the common short text is read inline.
+    CArchive& operator>>(CCardText& s);
     uint32_t ReadCount();
     bool ReadBytes(void* data, size_t size);
 
@@ -84,12 +94,16 @@ private:
     }
     bool GetSlow(void* data, size_t size);
     uint64_t ReadLength(bool& wide);
+    // After the length prefix: false (and the archive failed) unless `bytes` remain.
+    bool CheckStringBytes(uint64_t start, uint64_t bytes);
+    CArchive& ReadText(CCardText& s);
 
     bool m_bStoring;
     int m_fd = -1;
     std::string* m_pOut = nullptr;
     std::vector<uint8_t> m_buffer;
     const uint8_t* m_pData = nullptr;  // loading: current buffer
+    char* m_pInPlace = nullptr;        // loading in place: the same memory, writable
     size_t m_nSize = 0;                // loading: bytes in the buffer
     size_t m_nPos = 0;                 // position in the buffer
     uint64_t m_nBase = 0;              // stream offset of the buffer's first byte
@@ -123,7 +137,7 @@ inline CArchive& CArchive::operator<<(int32_t v) {
     return *this << static_cast<uint32_t>(v);
 }
 
-inline CArchive& CArchive::operator<<(const std::string& s) {
+inline CArchive& CArchive::operator<<(std::string_view s) {
     const size_t n = s.size();
     if (n < 0xFF) {
         *this << static_cast<uint8_t>(n);
@@ -170,4 +184,20 @@ inline CArchive& CArchive::operator>>(int32_t& v) {
     *this >> u;
     v = static_cast<int32_t>(u);
     return *this;
+}
+
+inline CArchive& CArchive::operator>>(CCardText& s) {
+    // A one-byte length prefix and all of the text in the buffer.
+    if (m_pInPlace != nullptr && !m_bFailed && m_nPos < m_nSize) {
+        const size_t length = m_pData[m_nPos];
+        if (length < 0xFF && length < m_nSize - m_nPos) {
+            char* at = m_pInPlace + m_nPos;
+            std::memmove(at, at + 1, length);
+            at[length] = '\0';
+            m_nPos += 1 + length;
+            s = CCardText::Borrowed(at, length);
+            return *this;
+        }
+    }
+    return ReadText(s);
 }
