@@ -1,5 +1,6 @@
 #include "base/PosixIo.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -28,6 +29,16 @@ bool WriteAll(int fd, const void* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+void StartWriteback(int fd, off_t offset, off_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd;
+    (void)offset;
+    (void)size;
+#endif
 }
 
 bool ReadAll(int fd, void* data, size_t size) {

@@ -11,6 +11,7 @@
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
+constexpr uint64_t kWritebackStep = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -80,7 +81,30 @@ bool CArchive::Flush() {
     }
     m_nBase += m_nPos;
     m_nPos = 0;
+    // The disk starts on what is written while the rest is still being put together.
+    if (m_nBase - m_nWrittenBack >= kWritebackStep) {
+        StartWriteback(m_fd, static_cast<off_t>(m_nWrittenBack),
+                       static_cast<off_t>(m_nBase - m_nWrittenBack));
+        m_nWrittenBack = m_nBase;
+    }
     return true;
+}
+
+uint8_t* CArchive::Room(size_t size) {
+    if (m_bFailed) {
+        return nullptr;
+    }
+    if (m_pOut != nullptr) {
+        m_pOut->resize(m_pOut->size() + size);
+        m_nPos += size;
+        return reinterpret_cast<uint8_t*>(m_pOut->data() + m_pOut->size() - size);
+    }
+    if (size > m_buffer.size() || (size > m_buffer.size() - m_nPos && !Flush())) {
+        return nullptr;
+    }
+    uint8_t* at = m_buffer.data() + m_nPos;
+    m_nPos += size;
+    return at;
 }
 
 void CArchive::WriteBytes(const void* data, size_t size) {

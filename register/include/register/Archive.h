@@ -48,6 +48,21 @@ public:
     // Writes out the buffer (file mode). False when any write so far has failed.
     bool Flush();
 
+    // Storing a record in one piece: room for `size` bytes at the end of the buffer (written
+    // out first when it is full); nullptr when `size` is larger than the buffer or a write
+    // has failed, and the caller then stores field by field. The room counts as written.
+    uint8_t* Room(size_t size);
+    // The bytes a field takes, and storing it at `at` (returns the end).
+    static size_t StoredSize(uint8_t) { return 1; }
+    static size_t StoredSize(int32_t) { return 4; }
+    static size_t StoredSize(std::string_view s) {
+        return s.size() + (s.size() < 0xFF ? 1 : s.size() < 0xFFFE ? 3 : 7);
+    }
+    static uint8_t* Store(uint8_t* at, uint8_t v);
+    static uint8_t* Store(uint8_t* at, int32_t v);
+    static uint8_t* Store(uint8_t* at, std::string_view s);
+    static uint8_t* StoreLength(uint8_t* at, size_t n);
+
     CArchive& operator>>(uint8_t& v);
     CArchive& operator>>(uint16_t& v);
     CArchive& operator>>(uint32_t& v);
@@ -107,6 +122,7 @@ private:
     size_t m_nSize = 0;                // loading: bytes in the buffer
     size_t m_nPos = 0;                 // position in the buffer
     uint64_t m_nBase = 0;              // stream offset of the buffer's first byte
+    uint64_t m_nWrittenBack = 0;       // storing: bytes the disk was asked to start on
     uint64_t m_nTotal = 0;             // loading: size of the stream
     const char* m_pszField = nullptr;
     bool m_bFailed = false;
@@ -138,17 +154,45 @@ inline CArchive& CArchive::operator<<(int32_t v) {
 }
 
 inline CArchive& CArchive::operator<<(std::string_view s) {
-    const size_t n = s.size();
-    if (n < 0xFF) {
-        *this << static_cast<uint8_t>(n);
-    } else if (n < 0xFFFE) {
-        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(n);
-    } else {
-        *this << static_cast<uint8_t>(0xFF) << static_cast<uint16_t>(0xFFFF)
-              << static_cast<uint32_t>(n);
-    }
-    Put(s.data(), n);
+    uint8_t prefix[7];
+    Put(prefix, static_cast<size_t>(StoreLength(prefix, s.size()) - prefix));
+    Put(s.data(), s.size());
     return *this;
+}
+
+// The string length prefix: a byte below 0xFF; else 0xFF and a uint16 below 0xFFFE; else
+// 0xFF, 0xFFFF and a uint32.
+inline uint8_t* CArchive::StoreLength(uint8_t* at, size_t n) {
+    if (n < 0xFF) {
+        return Store(at, static_cast<uint8_t>(n));
+    }
+    *at++ = 0xFF;
+    if (n < 0xFFFE) {
+        at[0] = static_cast<uint8_t>(n);
+        at[1] = static_cast<uint8_t>(n >> 8);
+        return at + 2;
+    }
+    at[0] = at[1] = 0xFF;
+    return Store(at + 2, static_cast<int32_t>(static_cast<uint32_t>(n)));
+}
+
+inline uint8_t* CArchive::Store(uint8_t* at, std::string_view s) {
+    at = StoreLength(at, s.size());
+    std::memcpy(at, s.data(), s.size());
+    return at + s.size();
+}
+inline uint8_t* CArchive::Store(uint8_t* at, uint8_t v) {
+    *at = v;
+    return at + 1;
+}
+
+inline uint8_t* CArchive::Store(uint8_t* at, int32_t v) {
+    const auto u = static_cast<uint32_t>(v);
+    at[0] = static_cast<uint8_t>(u);
+    at[1] = static_cast<uint8_t>(u >> 8);
+    at[2] = static_cast<uint8_t>(u >> 16);
+    at[3] = static_cast<uint8_t>(u >> 24);
+    return at + 4;
 }
 
 inline void CArchive::WriteCount(uint32_t count) {
