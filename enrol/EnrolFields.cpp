@@ -112,12 +112,19 @@ void SetColumnField(CColumnMap& map, size_t column, EnrolField field) {
     if (map.size() <= column) {
         map.resize(column + 1, EnrolField::None);
     }
-    if (field != EnrolField::None) {
-        for (EnrolField& other : map) {
-            if (other == field) {
-                other = EnrolField::None;
-            }
+    map[column] = field;
+}
+
+std::vector<EnrolField> SharedFields(const CColumnMap& map) {
+    size_t count[kEnrolFieldCount] = {};
+    for (const EnrolField field : map) {
+        ++count[static_cast<size_t>(field)];
+    }
+    std::vector<EnrolField> shared;
+    for (size_t f = 1; f < kEnrolFieldCount; ++f) {
+        if (count[f] > 1) {
+            shared.push_back(static_cast<EnrolField>(f));
         }
     }
-    map[column] = field;
+    return shared;
 }

@@ -136,10 +136,16 @@ TEST(EnrolFields, HeaderTitlesMapTheirColumns) {
     EXPECT_FALSE(IsHeaderRow({"000001", "张三"}));
 
     CColumnMap map = MapHeader(header);
-    SetColumnField(map, 9, EnrolField::Name);  // the name moves to column 9
+    EXPECT_TRUE(SharedFields(map).empty());
+    SetColumnField(map, 9, EnrolField::Name);
+    SetColumnField(map, 5, EnrolField::Paid);
     EXPECT_EQ(map.size(), 10u);
-    EXPECT_EQ(map[2], EnrolField::None);
     EXPECT_EQ(map[9], EnrolField::Name);
+    EXPECT_EQ(SharedFields(map), (std::vector<EnrolField>{EnrolField::Name, EnrolField::Paid}));
+    // The rows take the leftmost column of a field.
+    const CEnrolPlan plan =
+        MakeEnrolPlan({{"左", "右"}}, 0, {EnrolField::Name, EnrolField::Name}, CCardMap());
+    EXPECT_EQ(plan.rows[0].values[static_cast<size_t>(EnrolField::Name)], Utf8ToCodePage("左"));
 }
 
 // A register of two cards and a file whose header maps every field that rows give.

@@ -223,15 +223,6 @@ void CEnrolDlg::OnFieldChosen(int column, int choice) {
         return;
     }
     SetColumnField(m_map, static_cast<size_t>(column), kChoices[choice]);
-    // A field goes to one column: the column that had it shows "不导入" now.
-    m_bFilling = true;
-    for (int c = 0; c < m_pColumns->rowCount(); ++c) {
-        if (auto* chooser = qobject_cast<QComboBox*>(m_pColumns->cellWidget(c, 2))) {
-            chooser->setCurrentIndex(
-                chooser->findData(static_cast<int>(m_map[static_cast<size_t>(c)])));
-        }
-    }
-    m_bFilling = false;
     UpdatePlan();
 }
 
@@ -266,13 +257,17 @@ void CEnrolDlg::UpdateControls() {
         m_pSummary->setText(QStringLiteral("请选择住户名单(CSV或xlsx文件)。"));
         return;
     }
-    m_pSummary->setText(
-        QStringLiteral("%1新增%2张,修改%3张,不变%4张,拒绝%5行")
-            .arg(m_bEnrolled ? QStringLiteral("已登记: ") : QStringLiteral("预览: "))
-            .arg(m_plan.added)
-            .arg(m_plan.changed)
-            .arg(m_plan.unchanged)
-            .arg(m_plan.refused));
+    QString summary = QStringLiteral("%1新增%2张,修改%3张,不变%4张,拒绝%5行")
+                          .arg(m_bEnrolled ? QStringLiteral("已登记: ") : QStringLiteral("预览: "))
+                          .arg(m_plan.added)
+                          .arg(m_plan.changed)
+                          .arg(m_plan.unchanged)
+                          .arg(m_plan.refused);
+    for (const EnrolField field : SharedFields(m_map)) {
+        summary += QStringLiteral("\n“%1”对应了不止一列,只用最左边的一列。")
+                       .arg(QString::fromUtf8(EnrolFieldTitle(field)));
+    }
+    m_pSummary->setText(summary);
 }
 
 void CEnrolDlg::OnConfirm() {

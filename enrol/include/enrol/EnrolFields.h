@@ -52,5 +52,8 @@ using CColumnMap = std::vector<EnrolField>;
 CColumnMap MapHeader(const CSheetRow& header);
 // Whether the row is a header: a cell names a field that is taken.
 bool IsHeaderRow(const CSheetRow& row);
-// Gives `column` the field (growing the map); a column that had that field loses it.
+// Gives `column` the field (growing the map). Where two columns have one field, the rows take
+// the leftmost.
 void SetColumnField(CColumnMap& map, size_t column, EnrolField field);
+// The fields that more than one column has, in field order.
+std::vector<EnrolField> SharedFields(const CColumnMap& map);
