@@ -31,15 +31,9 @@ using namespace UserCardIds;
 
 namespace {
 
-struct ColumnDef {
-    const char* title;
-    int width;
-};
-constexpr ColumnDef kColumns[12] = {
-    {"编号", 100},   {"卡片状态", 80},  {"卡号", 150}, {"卡类", 100},
-    {"有效期", 100}, {"登记日期", 100}, {"姓名", 100}, {"联系电话", 100},
-    {"门牌号", 100}, {"证件号码", 180}, {"地址", 200}, {"备注", 120},
-};
+// The widths of the columns of kCardListTitles.
+constexpr int kColumnWidths[kCardListColumns] = {100, 80,  150, 100, 100, 100,
+                                                 100, 100, 100, 180, 200, 120};
 
 QDateTime Now() {
     return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
@@ -272,8 +266,8 @@ void CUserCardDlg::OnInitDialog() {
     setGeometry(screen()->availableGeometry());
     setWindowState(windowState() | Qt::WindowMaximized);
     ApplyCardListStyle(m_list);
-    for (int c = 0; c < 12; ++c) {
-        m_list.InsertColumn(c, Utf8(kColumns[c].title), 2, kColumns[c].width);
+    for (int c = 0; c < kCardListColumns; ++c) {
+        m_list.InsertColumn(c, Utf8(kCardListTitles[c]), 2, kColumnWidths[c]);
     }
     FillList();
     UpdateData(false);
