@@ -5,7 +5,7 @@
 
 namespace {
 
-bool IsAscii(const std::string& bytes) {
+bool IsAscii(std::string_view bytes) {
     for (const char c : bytes) {
         if (static_cast<unsigned char>(c) >= 0x80) {
             return false;
@@ -16,13 +16,13 @@ bool IsAscii(const std::string& bytes) {
 
 }  // namespace
 
-QString FromCodePage(const std::string& bytes) {
+QString FromCodePage(std::string_view bytes) {
     QString text;
     AppendFromCodePage(text, bytes);
     return text;
 }
 
-void AppendFromCodePage(QString& out, const std::string& bytes) {
+void AppendFromCodePage(QString& out, std::string_view bytes) {
     const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
     // ASCII is the same in the code page; most cells (numbers, dates, phones) are ASCII.
     if (IsAscii(bytes)) {

@@ -49,6 +49,9 @@ void CMainFrame::OnCreate() {
                                      QStringLiteral("管理卡"), QStringLiteral("管理卡"));
     QAction* portSet = AddCommand(ID_PORT_SET, QStringLiteral("端口设置"),
                                   QStringLiteral("端口设置"), QStringLiteral("端口设置"));
+    QAction* enrol =
+        AddCommand(ID_BATCH_ENROL, QStringLiteral("批量登记…"),
+                   QStringLiteral("从住户名单(CSV或xlsx)批量登记卡片"), QStringLiteral("批量登记"));
     QAction* about =
         AddCommand(ID_APP_ABOUT, QStringLiteral("关于"),
                    QStringLiteral("显示程序信息，版本号和版权"), QStringLiteral("关于"));
@@ -61,12 +64,14 @@ void CMainFrame::OnCreate() {
     about->setIcon(AboutIcon());
     connect(userCard, &QAction::triggered, this, &CMainFrame::OnUserCard);
     connect(manageCard, &QAction::triggered, this, &CMainFrame::OnManageCard);
+    connect(enrol, &QAction::triggered, this, &CMainFrame::OnBatchEnrol);
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* settings = menuBar()->addMenu(QStringLiteral("设置"));
     settings->addAction(userCard);
     settings->addAction(manageCard);
     settings->addAction(portSet);
+    settings->addAction(enrol);
     settings->addSeparator();
     settings->addAction(exit);
 
@@ -105,6 +110,16 @@ void CMainFrame::OnCreate() {
 void CMainFrame::SetCardWindows(std::function<void()> userCard, std::function<void()> manageCard) {
     m_openUserCard = std::move(userCard);
     m_openManageCard = std::move(manageCard);
+}
+
+void CMainFrame::SetEnrolWindow(std::function<void()> enrol) {
+    m_openEnrol = std::move(enrol);
+}
+
+void CMainFrame::OnBatchEnrol() {
+    if (m_openEnrol) {
+        m_openEnrol();
+    }
 }
 
 void CMainFrame::OnUserCard() {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -112,4 +113,72 @@ std::string Utf8ToCodePage(std::string_view utf8) {
         out += '?';
         return size_t{1};
     });
+}
+
+bool CodePageToUtf8(std::string_view bytes, std::string& utf8) {
+    bool good = true;
+    utf8 = Convert("UTF-8", kCodePage, bytes, [&good](std::string_view rest, std::string&) {
+        good = false;
+        return rest.size();  // stop at the first bad sequence
+    });
+    return good;
+}
+
+bool IsUtf8(std::string_view bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t extra;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            low = c == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+            high = c == 0xED ? 0x9F : 0xBF;  // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;  // at most U+10FFFF
+        } else {
+            return false;
+        }
+        if (n - i <= extra || p[i + 1] < low || p[i + 1] > high) {
+            return false;
+        }
+        for (size_t k = 2; k <= extra; ++k) {
+            if (p[i + k] < 0x80 || p[i + k] > 0xBF) {
+                return false;
+            }
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+size_t FirstNonGb2312(std::string_view bytes, size_t* length) {
+    size_t at = std::string_view::npos;
+    // The converter refuses what GB2312 lacks: unassigned places of its rows as well.
+    Convert("GB2312", kCodePage, bytes, [&](std::string_view rest, std::string&) {
+        at = bytes.size() - rest.size();
+        return rest.size();
+    });
+    if (at != std::string_view::npos && length != nullptr) {
+        // GB18030: one byte, two, or four when the second is a digit.
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        size_t size = 1;
+        if (lead >= 0x81 && lead <= 0xFE && at + 1 < bytes.size()) {
+            const auto second = static_cast<unsigned char>(bytes[at + 1]);
+            size = second >= 0x30 && second <= 0x39 ? 4 : 2;
+        }
+        *length = std::min(size, bytes.size() - at);
+    }
+    return at;
 }

@@ -1,5 +1,6 @@
 #include "base/PosixIo.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +23,35 @@ bool WriteAll(int fd, const void* data, size_t size) {
         }
         if (n == 0) {
             errno = EIO;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void StartWriteback(int fd, off_t offset, off_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)fd;
+    (void)offset;
+    (void)size;
+#endif
+}
+
+bool ReadAll(int fd, void* data, size_t size) {
+    char* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = 0;
+            }
             return false;
         }
         p += n;

@@ -80,7 +80,7 @@ void FillSampleCards(CCardMap& map, uint32_t count, uint32_t seed) {
         card->m_strIdNo = buffer;
         card->m_strAddress =
             Utf8ToCodePage(pick(cities) + "市" + pick(roads) + std::to_string(number(1, 999)) +
-                           "号" + pick(estates) + card->m_strHouseNo.substr(0, 2) + "栋");
+                           "号" + pick(estates) + card->m_strHouseNo.str().substr(0, 2) + "栋");
         card->m_strRemark = Utf8ToCodePage(pick(remarks));
         std::string rights(16, '0');
         for (char& door : rights) {

@@ -4,9 +4,9 @@
 // a register where only the last number is free.
 //   register_bench [CARDS] [RUNS]       medians and their ratios
 //   register_bench --peak FILE OUT      one load and one save; prints the peak resident memory
+//   register_bench --write CARDS FILE   writes a sample register (for profiling by hand)
 
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,15 +73,30 @@ bool Save(const CCardMap& map, const std::string& path, const std::string& backu
     return true;
 }
 
+// This process's own peak (VmHWM). Not getrusage: its maximum carries over from the
+// spawning parent, whose memory a vfork child shares until it runs the new program.
+long PeakResidentKiB() {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kib = -1;
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) {
+            break;
+        }
+    }
+    if (status != nullptr) {
+        std::fclose(status);
+    }
+    return kib;
+}
+
 int Peak(const std::string& file, const std::string& out) {
     CCardMap map;
     if (!Load(file, map) || !Save(map, out, out + ".old")) {
         return 1;
     }
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
     std::printf("peak resident memory of load + save: %.1f MiB (%zu cards)\n",
-                static_cast<double>(usage.ru_maxrss) / 1024.0, map.GetCount());
+                static_cast<double>(PeakResidentKiB()) / 1024.0, map.GetCount());
     return 0;
 }
 
@@ -90,6 +105,11 @@ int Peak(const std::string& file, const std::string& out) {
 int main(int argc, char* argv[]) {
     if (argc == 4 && std::string(argv[1]) == "--peak") {
         return Peak(argv[2], argv[3]);
+    }
+    if (argc == 4 && std::string(argv[1]) == "--write") {
+        CCardMap map;
+        FillSampleCards(map, static_cast<uint32_t>(std::atoi(argv[2])));
+        return Save(map, argv[3], "") ? 0 : 1;
     }
     const uint32_t cards = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 100000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 7;
@@ -157,7 +177,6 @@ int main(int argc, char* argv[]) {
     std::printf("load + save = %.1f ms\n", (l + s) * 1e3);
 
     std::fflush(stdout);
-    // Before the large map below: a spawned program starts with this one's peak memory.
     if (Spawn({"/proc/self/exe", "--peak", file, dir + "peak.kcd"}) != 0) {
         return 1;
     }

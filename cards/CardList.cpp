@@ -5,6 +5,11 @@
 
 #include "register/CardFields.h"
 
+const char* const kCardListTitles[kCardListColumns] = {
+    "编号", "卡片状态", "卡号",   "卡类",     "有效期", "登记日期",
+    "姓名", "联系电话", "门牌号", "证件号码", "地址",   "备注",
+};
+
 std::vector<const CCardMap::CAssoc*> CardListOrder(const CCardMap& cards) {
     std::vector<std::pair<int, const CCardMap::CAssoc*>> numbered;
     std::vector<const CCardMap::CAssoc*> others;

@@ -4,7 +4,7 @@
 
 namespace {
 
-bool Matches(const std::string& criterion, const std::string& value) {
+bool Matches(std::string_view criterion, std::string_view value) {
     return criterion.empty() || criterion == value;
 }
 

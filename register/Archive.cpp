@@ -11,6 +11,7 @@
 namespace {
 
 constexpr size_t kBufferSize = 64 * 1024;
+constexpr uint64_t kWritebackStep = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -19,6 +20,10 @@ CArchive::CArchive(const void* data, size_t size)
       m_pData(static_cast<const uint8_t*>(data)),
       m_nSize(size),
       m_nTotal(size) {}
+
+CArchive::CArchive(char* data, size_t size, InPlace) : CArchive(data, size) {
+    m_pInPlace = data;
+}
 
 CArchive::CArchive(int fd, uint64_t size)
     : m_bStoring(false), m_fd(fd), m_buffer(kBufferSize), m_nTotal(size) {
@@ -76,7 +81,30 @@ bool CArchive::Flush() {
     }
     m_nBase += m_nPos;
     m_nPos = 0;
+    // The disk starts on what is written while the rest is still being put together.
+    if (m_nBase - m_nWrittenBack >= kWritebackStep) {
+        StartWriteback(m_fd, static_cast<off_t>(m_nWrittenBack),
+                       static_cast<off_t>(m_nBase - m_nWrittenBack));
+        m_nWrittenBack = m_nBase;
+    }
     return true;
+}
+
+uint8_t* CArchive::Room(size_t size) {
+    if (m_bFailed) {
+        return nullptr;
+    }
+    if (m_pOut != nullptr) {
+        m_pOut->resize(m_pOut->size() + size);
+        m_nPos += size;
+        return reinterpret_cast<uint8_t*>(m_pOut->data() + m_pOut->size() - size);
+    }
+    if (size > m_buffer.size() || (size > m_buffer.size() - m_nPos && !Flush())) {
+        return nullptr;
+    }
+    uint8_t* at = m_buffer.data() + m_nPos;
+    m_nPos += size;
+    return at;
 }
 
 void CArchive::WriteBytes(const void* data, size_t size) {
@@ -177,17 +205,24 @@ uint64_t CArchive::ReadLength(bool& wide) {
     return len32;
 }
 
+bool CArchive::CheckStringBytes(uint64_t start, uint64_t bytes) {
+    if (m_bFailed) {
+        return false;
+    }
+    if (bytes > Remaining()) {
+        Fail(start, "字符串长度 " + std::to_string(bytes) + " 字节超出文件剩余的 " +
+                        std::to_string(Remaining()) + " 字节");
+        return false;
+    }
+    return true;
+}
+
 CArchive& CArchive::operator>>(std::string& s) {
     const uint64_t start = Offset();
     bool wide = false;
     const uint64_t chars = ReadLength(wide);
-    if (m_bFailed) {
-        return *this;
-    }
     const uint64_t bytes = wide ? chars * 2 : chars;
-    if (bytes > Remaining()) {
-        Fail(start, "字符串长度 " + std::to_string(bytes) + " 字节超出文件剩余的 " +
-                        std::to_string(Remaining()) + " 字节");
+    if (!CheckStringBytes(start, bytes)) {
         return *this;
     }
     if (!wide) {
@@ -202,5 +237,45 @@ CArchive& CArchive::operator>>(std::string& s) {
     if (Get(raw.data(), raw.size())) {
         s = Utf16leToCodePage(raw);
     }
+    return *this;
+}
+
+CArchive& CArchive::ReadText(CCardText& s) {
+    if (m_pInPlace == nullptr) {
+        std::string text;
+        *this >> text;
+        s = text;
+        return *this;
+    }
+    const uint64_t start = Offset();
+    bool wide = false;
+    const uint64_t chars = ReadLength(wide);
+    const uint64_t bytes = wide ? chars * 2 : chars;
+    if (!CheckStringBytes(start, bytes)) {
+        return *this;
+    }
+    // The text takes the place of its length prefix and ends where its bytes ended, so the
+    // NUL after it overwrites only bytes already read. A wide text's code-page form goes in the
+    // same place when it is not longer than its UTF-16 form, otherwise it is copied.
+    char* at = m_pInPlace + start;
+    const char* from = m_pInPlace + m_nPos;
+    size_t size = static_cast<size_t>(bytes);
+    if (wide) {
+        const std::string converted = Utf16leToCodePage(std::string_view(from, size));
+        m_nPos += size;
+        if (converted.size() > size) {
+            s = converted;
+            return *this;
+        }
+        size = converted.size();
+        std::memcpy(at, converted.data(), size);
+        at[size] = '\0';
+        s = CCardText::Borrowed(at, size);
+        return *this;
+    }
+    std::memmove(at, from, size);
+    m_nPos += size;
+    at[size] = '\0';
+    s = CCardText::Borrowed(at, size);
     return *this;
 }

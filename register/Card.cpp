@@ -25,6 +25,18 @@ const char* CardSexText(uint8_t sex) {
 }
 
 void CCard::Serialize(CArchive& ar) {
+    if (ar.IsStoring()) {
+        // The record's size first, so that it goes into the buffer in one piece.
+        size_t size = 0;
+        VisitFields(*this, [&size](const char*, const auto& field) {
+            size += CArchive::StoredSize(field);
+        });
+        if (uint8_t* at = ar.Room(size)) {
+            VisitFields(*this,
+                        [&at](const char*, const auto& field) { at = CArchive::Store(at, field); });
+            return;
+        }
+    }
     VisitFields(*this, [&ar](const char* name, auto& field) {
         if (ar.IsStoring()) {
             ar << field;

@@ -1,5 +1,6 @@
 #include "register/CardFields.h"
 
+#include <algorithm>
 #include <cstdio>
 
 std::string CardNoText(int n) {
@@ -30,12 +31,17 @@ std::optional<std::string> FirstFreeCardNo(const std::function<bool(const std::s
 }
 
 std::optional<std::string> FirstFreeCardNo(const CCardMap& cards) {
-    for (int n = 1; n <= 999999; ++n) {
-        if (!cards.IsNumberTaken(n)) {
-            return CardNoText(n);
+    const int n = FirstFreeCardNumber(1, [&cards](int n) { return cards.IsNumberTaken(n); });
+    return n > 0 ? std::optional<std::string>(CardNoText(n)) : std::nullopt;
+}
+
+int FirstFreeCardNumber(int from, const std::function<bool(int)>& taken) {
+    for (int n = std::max(from, 1); n <= 999999; ++n) {
+        if (!taken(n)) {
+            return n;
         }
     }
-    return std::nullopt;
+    return 0;
 }
 
 std::string RightsText(const bool ports[17]) {

@@ -1,5 +1,6 @@
 #include "register/CardMap.h"
 
+#include <new>
 #include <utility>
 
 #include "register/CardFields.h"
@@ -10,13 +11,8 @@ CCardMap::~CCardMap() {
     RemoveAll();
 }
 
-CCardMap::CCardMap(CCardMap&& other) noexcept
-    : m_buckets(std::move(other.m_buckets)),
-      m_nCount(other.m_nCount),
-      m_numbers(std::move(other.m_numbers)) {
-    other.m_buckets.assign(m_buckets.size(), nullptr);
-    other.m_nCount = 0;
-    other.m_numbers.clear();
+CCardMap::CCardMap(CCardMap&& other) noexcept : m_buckets(other.m_buckets.size(), nullptr) {
+    *this = std::move(other);
 }
 
 CCardMap& CCardMap::operator=(CCardMap&& other) noexcept {
@@ -25,6 +21,8 @@ CCardMap& CCardMap::operator=(CCardMap&& other) noexcept {
         std::swap(m_buckets, other.m_buckets);
         std::swap(m_nCount, other.m_nCount);
         std::swap(m_numbers, other.m_numbers);
+        std::swap(m_textBuffer, other.m_textBuffer);
+        std::swap(m_rooms, other.m_rooms);
     }
     return *this;
 }
@@ -54,14 +52,21 @@ uint32_t CCardMap::BucketOf(std::string_view key) const {
     return HashKey(key) % GetHashTableSize();
 }
 
-CCard* CCardMap::Lookup(std::string_view key) const {
-    key = AsKey(key);
+CCardMap::CAssoc* CCardMap::Find(std::string_view key) const {
+    if (const int n = SearchedCardNo(key); n != 0 && !IsNumberTaken(n)) {
+        return nullptr;
+    }
     for (CAssoc* a = m_buckets[BucketOf(key)]; a != nullptr; a = a->pNext) {
         if (a->key == key) {
-            return a->value.get();
+            return a;
         }
     }
     return nullptr;
+}
+
+CCard* CCardMap::Lookup(std::string_view key) const {
+    const CAssoc* found = Find(AsKey(key));
+    return found != nullptr ? found->value.get() : nullptr;
 }
 
 bool CCardMap::IsNumberTaken(int n) const {
@@ -74,25 +79,61 @@ void CCardMap::MarkNumber(std::string_view key, bool taken) {
         return;
     }
     if (m_numbers.empty()) {
-        m_numbers.assign(1000000, false);
+        m_numbers.assign(kCardNumbers, false);
     }
     m_numbers[static_cast<size_t>(n)] = taken;
 }
 
-CCard* CCardMap::SetAt(std::string_view key, std::unique_ptr<CCard> card) {
-    key = AsKey(key);
-    CAssoc*& head = m_buckets[BucketOf(key)];
-    for (CAssoc* a = head; a != nullptr; a = a->pNext) {
-        if (a->key == key) {
-            a->value = std::move(card);
-            return a->value.get();
-        }
+void CCardMap::Reserve(size_t count) {
+    if (count == 0) {
+        return;
     }
-    auto* assoc = new CAssoc{head, std::string(key), std::move(card)};
-    head = assoc;
+    CRoom room;
+    room.records = CBulkMemory(count * sizeof(CCard));
+    room.entries = CBulkMemory(count * sizeof(CAssoc));
+    room.capacity = count;
+    m_rooms.push_back(std::move(room));
+}
+
+CRecordPtr CCardMap::NewRecord() {
+    if (!m_rooms.empty() && m_rooms.back().recordsTaken < m_rooms.back().capacity) {
+        CRoom& room = m_rooms.back();
+        void* at = room.records.data() + room.recordsTaken++ * sizeof(CCard);
+        return CRecordPtr(new (at) CCard, CRecordRelease(true));
+    }
+    return CRecordPtr(new CCard);
+}
+
+CCardMap::CAssoc* CCardMap::NewEntry(CAssoc* next, CCardText key, CRecordPtr card) {
+    if (!m_rooms.empty() && m_rooms.back().entriesTaken < m_rooms.back().capacity) {
+        CRoom& room = m_rooms.back();
+        void* at = room.entries.data() + room.entriesTaken++ * sizeof(CAssoc);
+        return new (at) CAssoc{next, std::move(key), std::move(card), true};
+    }
+    return new CAssoc{next, std::move(key), std::move(card), false};
+}
+
+void CCardMap::DeleteEntry(CAssoc* entry) {
+    if (entry->reserved) {
+        entry->~CAssoc();
+    } else {
+        delete entry;
+    }
+}
+
+CCard* CCardMap::SetAt(CCardText key, CRecordPtr card) {
+    if (AsKey(key).size() != key.size()) {
+        key = AsKey(key);
+    }
+    if (CAssoc* existing = Find(key)) {
+        existing->value = std::move(card);
+        return existing->value.get();
+    }
+    CAssoc*& head = m_buckets[BucketOf(key)];
+    head = NewEntry(head, std::move(key), std::move(card));
     ++m_nCount;
-    MarkNumber(key, true);
-    return assoc->value.get();
+    MarkNumber(head->key, true);
+    return head->value.get();
 }
 
 bool CCardMap::RemoveKey(std::string_view key) {
@@ -101,7 +142,7 @@ bool CCardMap::RemoveKey(std::string_view key) {
         if ((*link)->key == key) {
             CAssoc* gone = *link;
             *link = gone->pNext;
-            delete gone;
+            DeleteEntry(gone);
             --m_nCount;
             MarkNumber(key, false);
             return true;
@@ -114,12 +155,15 @@ void CCardMap::RemoveAll() {
     for (CAssoc*& head : m_buckets) {
         while (head != nullptr) {
             CAssoc* next = head->pNext;
-            delete head;
+            DeleteEntry(head);
             head = next;
         }
     }
     m_nCount = 0;
     m_numbers.clear();
+    // Every record and entry in the rooms has been destroyed above; their memory goes now.
+    m_rooms.clear();
+    m_textBuffer = CBulkMemory();
 }
 
 CCardMap::const_iterator CCardMap::FirstFrom(uint32_t bucket) const {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "base/PosixIo.h"
@@ -22,6 +23,9 @@ constexpr uint16_t kClassTag = 0x8000;
 constexpr uint16_t kBigObjectTag = 0x7FFF;
 constexpr uint32_t kBigClassTag = 0x80000000;
 constexpr size_t kMaxClassNameLength = 64;
+// A register file up to this size is read whole and its texts are kept where they were read;
+// a larger one is read in pieces and each text copied, so that memory stays near the records'.
+constexpr uint64_t kMaxInPlaceBytes = uint64_t{1} << 30;
 
 // Smallest possible entry: 1-byte key length, class tag, and a record of empty strings.
 constexpr uint64_t kMinEntryBytes = 1 + 2 + (4 + 1 + 1 + 1 + 11 + 1 + 3);
@@ -39,7 +43,7 @@ private:
     std::vector<bool> m_isClass;
 };
 
-std::string Quoted(const std::string& bytes) {
+std::string Quoted(std::string_view bytes) {
     std::string out = "\"";
     for (unsigned char c : bytes) {
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
@@ -137,13 +141,16 @@ bool ReadRegister(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string&
         ar.Fail(countAt, "条目数 " + std::to_string(count) + " 超出文件剩余的 " +
                              std::to_string(ar.Remaining()) + " 字节所能容纳的");
     }
+    if (!ar.Failed()) {
+        map.Reserve(count);
+    }
     CLoadTable table;
     uint32_t highest = 0;
     for (uint32_t i = 0; i < count && !ar.Failed(); ++i) {
-        std::string key;
+        CCardText key;
         ar.SetField("卡号键");
         ar >> key;
-        auto card = std::make_unique<CCard>();
+        CRecordPtr card = map.NewRecord();
         if (ReadCardClass(ar, table)) {
             table.AddObject();
             card->Serialize(ar);
@@ -153,7 +160,7 @@ bool ReadRegister(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string&
             break;
         }
         highest = std::max(highest, static_cast<uint32_t>(card->m_nNumber));
-        map.SetAt(key, std::move(card));
+        map.SetAt(std::move(key), std::move(card));
     }
     if (!ar.Failed() && ar.Remaining() != 0) {
         ar.SetField(nullptr);
@@ -189,8 +196,24 @@ RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& 
         return RegisterLoad::EmptyFile;
     }
     CCardMap loaded(map.GetHashTableSize());
-    CArchive ar(fd, static_cast<uint64_t>(st.st_size));
-    const bool ok = ReadRegister(ar, loaded, maxNumber, error);
+    bool ok = false;
+    if (static_cast<uint64_t>(st.st_size) <= kMaxInPlaceBytes) {
+        // The whole file in one read; the records' texts stay in that buffer.
+        const size_t size = static_cast<size_t>(st.st_size);
+        CBulkMemory bytes(size);
+        if (!ReadAll(fd, bytes.data(), size)) {
+            error =
+                "无法读取 " + path + ":" + (errno != 0 ? ErrnoText(errno) : "文件在读取时变短了");
+            ::close(fd);
+            return RegisterLoad::Unreadable;
+        }
+        CArchive ar(bytes.data(), size, CArchive::InPlace{});
+        loaded.KeepTextBuffer(std::move(bytes));
+        ok = ReadRegister(ar, loaded, maxNumber, error);
+    } else {
+        CArchive ar(fd, static_cast<uint64_t>(st.st_size));
+        ok = ReadRegister(ar, loaded, maxNumber, error);
+    }
     ::close(fd);
     if (!ok) {
         return RegisterLoad::Damaged;

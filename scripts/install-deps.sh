@@ -11,6 +11,8 @@ packages=(
     libqt6sql6-odbc unixodbc-dev libxlsxwriter-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks
     libsqliteodbc python3-openpyxl
+    # batch enrolment: the .xlsx archive
+    libminizip-dev
     # the windows: Chinese fonts, and an X server for machines without a display
     fonts-wqy-microhei fonts-arphic-uming xvfb xauth
     # the Debian package (scripts/package.sh) and its checks

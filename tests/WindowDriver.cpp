@@ -16,6 +16,7 @@
 #include "app/OrvaneApp.h"
 #include "app/PasswordDlg.h"
 #include "app/PortSetDlg.h"
+#include "ui/EnrolDlg.h"
 #include "ui/ListCtrlCl.h"
 #include "ui/ManageCardDlg.h"
 
@@ -37,6 +38,10 @@ std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app) {
 
 std::unique_ptr<CAboutDlg> NewAboutDialog(const std::string& registerPath) {
     return std::make_unique<CAboutDlg>(registerPath);
+}
+
+std::unique_ptr<CEnrolDlg> NewEnrolDialog(COrvaneApp& app) {
+    return std::make_unique<CEnrolDlg>(app.Desk());
 }
 
 void WindowDriver::Open(QWidget* window, QSize size) {
@@ -87,6 +92,21 @@ void WindowDriver::Type(int id, const QString& text) const {
     } else {
         ADD_FAILURE() << "control " << id << " takes no typing";
     }
+}
+
+void WindowDriver::Choose(int id, const QString& item) const {
+    auto* combo = Control<QComboBox>(id);
+    if (combo == nullptr) {
+        return;
+    }
+    const int index = combo->findText(item);
+    EXPECT_GE(index, 0) << "control " << id << " has no entry " << item.toStdString();
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Home);
+    for (int i = 0; i < index; ++i) {
+        QTest::keyClick(combo, Qt::Key_Down);
+    }
+    EXPECT_EQ(combo->currentText(), item);
 }
 
 void WindowDriver::PressEnter(int id) const {
@@ -242,7 +262,7 @@ std::vector<std::string> UserCardTest::Listed() const {
 std::vector<std::string> UserCardTest::InRegisterOrder() const {
     std::vector<std::string> keys;
     for (const CCardMap::CAssoc& entry : app.m_mapCards) {
-        keys.push_back(entry.key);
+        keys.push_back(entry.key.str());
     }
     return keys;
 }

@@ -24,6 +24,7 @@
 #include "ui/UserCardDlg.h"
 
 class CAboutDlg;
+class CEnrolDlg;
 class COrvaneApp;
 class CListCtrlCl;
 class CManageCardDlg;
@@ -37,6 +38,7 @@ std::unique_ptr<CManageCardDlg> NewManageCardDialog(COrvaneApp& app);
 std::unique_ptr<CPasswordDlg> NewPasswordDialog(const std::string& current);
 std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app);
 std::unique_ptr<CAboutDlg> NewAboutDialog(const std::string& registerPath);
+std::unique_ptr<CEnrolDlg> NewEnrolDialog(COrvaneApp& app);
 
 // Drives one window as an operator does: mouse clicks on its controls, found by their ids
 // (app/ControlId.h), typing into its edits, clicks on the rows of its card list. While the
@@ -67,6 +69,9 @@ public:
     void ClickButton(const QString& text) const;
     // Replaces the text of an edit, or of an editable combo, as an operator types it.
     void Type(int id, const QString& text) const;
+    // Chooses the entry `item` of a combo with the keyboard, as an operator does: the
+    // control gets the focus, Home goes to the first entry and Down to the item.
+    void Choose(int id, const QString& item) const;
     // Enter pressed in the control (in an editable combo: in its edit), which gets the focus.
     void PressEnter(int id) const;
     // Clicks `id`, which opens a modal dialog, and runs `operate` while the dialog is open; the

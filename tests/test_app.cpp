@@ -64,13 +64,14 @@ TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
     ASSERT_EQ(menus.size(), 1);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("设置"));
     const QList<QAction*> entries = menus[0]->menu()->actions();
-    ASSERT_EQ(entries.size(), 5);
-    const char* const expected[] = {"用户卡", "管理卡", "端口设置", "", "退出(&X)"};
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(entries.size(), 6);
+    const char* const expected[] = {"用户卡", "管理卡", "端口设置", "批量登记…", "", "退出(&X)"};
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(entries[i]->text(), QString::fromUtf8(expected[i])) << i;
         EXPECT_TRUE(entries[i]->isEnabled()) << i;
     }
-    EXPECT_TRUE(entries[3]->isSeparator());
+    EXPECT_EQ(entries[3]->data().toInt(), ID_BATCH_ENROL);
+    EXPECT_TRUE(entries[4]->isSeparator());
 
     QToolBar* toolBar = frame->ToolBar();
     EXPECT_EQ(toolBar->iconSize(), QSize(32, 32));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "register/CardFields.h"
 #include "register/CardMap.h"
 
 namespace {
@@ -11,7 +12,7 @@ namespace {
 std::vector<std::string> Keys(const CCardMap& map) {
     std::vector<std::string> keys;
     for (const CCardMap::CAssoc& entry : map) {
-        keys.push_back(entry.key);
+        keys.push_back(entry.key.str());
     }
     return keys;
 }
@@ -126,6 +127,98 @@ TEST(CardMap, TheIndexOfNumbersFollowsEveryChange) {
     other.RemoveAll();
     EXPECT_FALSE(other.IsNumberTaken(7));
     EXPECT_FALSE(other.IsNumberTaken(999999));
+}
+
+TEST(CardMap, LookupOfNumberedKeysAgreesWithTheChains) {
+    CCardMap map(7);  // few buckets: numbered and other keys share chains
+    std::vector<std::string> keys;
+    for (int n = 1; n <= 60; n += 3) {
+        keys.push_back(CardNoText(n));
+    }
+    for (const char* other : {"000000", "12345", "abcdef", "0000011"}) {
+        keys.push_back(other);
+    }
+    for (const std::string& key : keys) {
+        map.SetAt(key, MakeCard(key));
+    }
+    map.RemoveKey("000004");
+    for (int n = 0; n <= 62; ++n) {
+        const std::string key = CardNoText(n);
+        const bool present = (n % 3 == 1 && n <= 58 && n != 4) || n == 0;
+        ASSERT_EQ(map.Lookup(key) != nullptr, present) << key;
+        if (present) {
+            EXPECT_EQ(map.Lookup(key)->m_strCardNo, key);
+        }
+    }
+    EXPECT_NE(map.Lookup("abcdef"), nullptr);
+    EXPECT_NE(map.Lookup(std::string("000007\0x", 8)), nullptr);
+    EXPECT_EQ(map.Lookup("00001"), nullptr);
+}
+
+TEST(CardMap, ReservedRoomAndSingleRecordsMix) {
+    CCardMap map;
+    map.SetAt("000100", MakeCard("000100", 100));  // before any room: allocated alone
+    map.Reserve(3);
+    std::vector<CCard*> records;
+    for (int i = 1; i <= 5; ++i) {  // three from the room, then alone again
+        CRecordPtr card = map.NewRecord();
+        EXPECT_EQ(card.get_deleter().reserved, i <= 3) << i;
+        card->m_nNumber = i;
+        card->m_strName = "name" + std::to_string(i);  // owned texts are freed either way
+        records.push_back(map.SetAt(CardNoText(i), std::move(card)));
+    }
+    EXPECT_EQ(map.GetCount(), 6u);
+    EXPECT_EQ(map.Lookup("000002"), records[1]);
+    // Replacing a record from the room, and removing one, leave the others as they were.
+    map.SetAt("000001", MakeCard("000001", 11));
+    EXPECT_EQ(map.Lookup("000001")->m_nNumber, 11);
+    EXPECT_TRUE(map.RemoveKey("000003"));
+    CRecordPtr dropped = map.NewRecord();  // taken and dropped without inserting
+    dropped.reset();
+    EXPECT_EQ(map.Lookup("000002")->m_strName, "name2");
+    CCardMap moved(std::move(map));
+    EXPECT_EQ(moved.Lookup("000002"), records[1]);
+    moved.RemoveAll();
+    EXPECT_TRUE(moved.IsEmpty());
+    moved.SetAt("000009", moved.NewRecord());  // usable again after the room is gone
+    EXPECT_EQ(moved.Lookup("000009")->m_strCardNo, "");
+}
+
+TEST(CardText, OwnedBorrowedAndAlwaysEndedByNul) {
+    static const char kStored[] = "borrowed\0rest";
+    CCardText borrowed = CCardText::Borrowed(kStored, 8);
+    EXPECT_TRUE(borrowed.IsBorrowed());
+    EXPECT_EQ(borrowed.data(), kStored);
+    EXPECT_EQ(borrowed, "borrowed");
+
+    CCardText copy(borrowed);  // a copy owns its bytes
+    EXPECT_FALSE(copy.IsBorrowed());
+    EXPECT_NE(copy.data(), kStored);
+    EXPECT_EQ(copy, borrowed);
+    CCardText moved(std::move(borrowed));  // a move hands the borrowed bytes on
+    EXPECT_EQ(moved.data(), kStored);
+    EXPECT_TRUE(borrowed.empty());
+
+    CCardText text = "abcdef";
+    text = text.view().substr(2);  // from a part of its own bytes
+    EXPECT_EQ(text, "cdef");
+    const CCardText& same = text;
+    text = same;  // assigned itself, the text stays
+    EXPECT_EQ(text, "cdef");
+    const std::string std = "xyz";
+    text = std;
+    EXPECT_EQ(text, std);
+    EXPECT_TRUE(std == text);
+    EXPECT_LT(text, "xz");
+    EXPECT_GT(text, CCardText("xy"));
+    for (const CCardText& t :
+         {CCardText(), CCardText(""), text, copy, moved, CCardText::Borrowed(kStored, 0)}) {
+        EXPECT_EQ(t.c_str()[t.size()], '\0');
+        EXPECT_EQ(std::string_view(t).size(), t.size());
+    }
+    text.clear();
+    EXPECT_TRUE(text.empty());
+    EXPECT_FALSE(CCardText::Borrowed(kStored, 0).IsBorrowed());
 }
 
 }  // namespace

@@ -283,7 +283,7 @@ CCardMap QueryRegister(const std::vector<QueryCard>& rows) {
 std::vector<std::string> Keys(const std::vector<const CCardMap::CAssoc*>& entries) {
     std::vector<std::string> keys;
     for (const CCardMap::CAssoc* entry : entries) {
-        keys.push_back(entry->key);
+        keys.push_back(entry->key.str());
     }
     return keys;
 }
@@ -360,7 +360,7 @@ TEST(CardQuery, FoundCardsComeInTheRegistersOrder) {
     query.regTo = "99999999";
     std::vector<std::string> inOrder;
     for (const CCardMap::CAssoc& entry : cards) {
-        inOrder.push_back(entry.key);
+        inOrder.push_back(entry.key.str());
     }
     EXPECT_EQ(Keys(QueryCards(cards, query)), inOrder);
 }
@@ -374,7 +374,7 @@ TEST(CardList, NumbersAscendingThenOtherKeysInRegisterOrder) {
     std::vector<std::string> others;
     for (const CCardMap::CAssoc& entry : cards) {
         if (SearchedCardNo(entry.key) == 0) {
-            others.push_back(entry.key);
+            others.push_back(entry.key.str());
         }
     }
     std::vector<std::string> expected = {"000001", "000002", "500000", "777777", "999999"};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "base/BulkMemory.h"
 #include "base/CodePage.h"
 #include "register/Archive.h"
 #include "register/CardMap.h"
@@ -23,26 +24,47 @@ std::string SerializeCard(CCard& card) {
     return out;
 }
 
-// Reads `data` into a fresh map; returns false with the error text on failure.
+std::vector<std::string> Keys(const CCardMap& map);
+
+// Reads `data` into `map` as a register file is loaded: in place, the texts borrowed from a
+// buffer the map keeps.
+bool ReadInPlace(const std::string& data, CCardMap& map, uint32_t& max, std::string& error) {
+    CBulkMemory bytes(data.size());
+    std::memcpy(bytes.data(), data.data(), data.size());
+    CArchive ar(bytes.data(), data.size(), CArchive::InPlace{});
+    map.KeepTextBuffer(std::move(bytes));
+    return ReadRegister(ar, map, max, error);
+}
+
+// Reads `data` into a fresh map; returns false with the error text on failure. Reads it a
+// second time with every text copied, and expects the same outcome, records and bytes.
 bool Read(const std::string& data, CCardMap& map, std::string* error = nullptr,
           uint32_t* maxNumber = nullptr) {
-    CArchive ar(data.data(), data.size());
     uint32_t max = 0;
     std::string err;
-    const bool ok = ReadRegister(ar, map, max, err);
+    const bool ok = ReadInPlace(data, map, max, err);
     if (error != nullptr) {
         *error = err;
     }
     if (maxNumber != nullptr) {
         *maxNumber = max;
     }
+    CArchive copying(data.data(), data.size());
+    CCardMap copied;
+    uint32_t copiedMax = 0;
+    std::string copiedError;
+    EXPECT_EQ(ReadRegister(copying, copied, copiedMax, copiedError), ok);
+    EXPECT_EQ(copiedError, err);
+    EXPECT_EQ(copiedMax, max);
+    EXPECT_EQ(Keys(copied), Keys(map));
+    EXPECT_TRUE(SameBytes(RegisterBytes(copied), RegisterBytes(map)));
     return ok;
 }
 
 std::vector<std::string> Keys(const CCardMap& map) {
     std::vector<std::string> keys;
     for (const auto& entry : map) {
-        keys.push_back(entry.key);
+        keys.push_back(entry.key.str());
     }
     return keys;
 }
@@ -438,6 +460,55 @@ TEST(RegisterFile, LoadOutcomes) {
     EXPECT_EQ(LoadRegisterFile(dir / "one.kcd", map, max, error), RegisterLoad::Loaded);
     EXPECT_EQ(Keys(map), std::vector<std::string>{"000001"});
     EXPECT_EQ(map.GetHashTableSize(), 12001u);
+}
+
+TEST(RegisterFile, TextsReadInPlaceLiveAsLongAsTheRegisterAndEditsLeaveNeighboursAlone) {
+    TempDir dir;
+    CCardMap written;
+    std::string longName(300, 'n');  // a three-byte length prefix
+    for (const char* key : {"000001", "000002", "000003"}) {
+        auto card = MakeCard(key);
+        card->m_strName = std::string(key) == "000002" ? longName : Utf8ToCodePage("李四");
+        card->m_strRemark = FromHex("FF 00 41");  // bytes that are no text, a NUL among them
+        written.SetAt(key, std::move(card));
+    }
+    const std::string file = RegisterBytes(written);
+    WriteFile(dir / "r.kcd", file);
+
+    CCardMap map;
+    {
+        CCardMap loaded;
+        uint32_t max = 0;
+        std::string error;
+        ASSERT_EQ(LoadRegisterFile(dir / "r.kcd", loaded, max, error), RegisterLoad::Loaded);
+        map = std::move(loaded);  // the texts move with the register
+    }
+    for (const CCardMap::CAssoc& entry : map) {
+        const CCard& card = *entry.value;
+        EXPECT_TRUE(entry.key.IsBorrowed());
+        EXPECT_TRUE(card.m_strName.IsBorrowed());
+        EXPECT_EQ(card.m_strCardNo, entry.key);
+        EXPECT_EQ(card.m_strRemark, FromHex("FF 00 41"));
+        EXPECT_EQ(card.m_strName.c_str()[card.m_strName.size()], '\0');
+    }
+    EXPECT_EQ(map.Lookup("000002")->m_strName, longName);
+    EXPECT_TRUE(SameBytes(RegisterBytes(map), file));
+
+    // A longer and a shorter text in place of loaded ones.
+    map.Lookup("000001")->m_strName = std::string(40, 'x');
+    map.Lookup("000002")->m_strName = "y";
+    EXPECT_FALSE(map.Lookup("000001")->m_strName.IsBorrowed());
+    EXPECT_EQ(map.Lookup("000001")->m_strPhone, "");
+    EXPECT_EQ(map.Lookup("000003")->m_strName, Utf8ToCodePage("李四"));
+    written.Lookup("000001")->m_strName = std::string(40, 'x');
+    written.Lookup("000002")->m_strName = "y";
+    EXPECT_TRUE(SameBytes(RegisterBytes(map), RegisterBytes(written)));
+
+    // Loading again into the same register replaces it, texts and all.
+    uint32_t max = 0;
+    std::string error;
+    ASSERT_EQ(LoadRegisterFile(dir / "r.kcd", map, max, error), RegisterLoad::Loaded);
+    EXPECT_TRUE(SameBytes(RegisterBytes(map), file));
 }
 
 TEST(DamagedRegisterName, StampedAndNumberedPastEveryTakenName) {

@@ -66,7 +66,7 @@ std::string DumpLine(const CCardMap::CAssoc& entry) {
     CCard::VisitFields(*entry.value, [&line](const char*, const auto& field) {
         line += '\t';
         using Field = std::decay_t<decltype(field)>;
-        if constexpr (std::is_same_v<Field, std::string>) {
+        if constexpr (std::is_same_v<Field, CCardText>) {
             line += CodePageToEscapedUtf8(field);
         } else {
             line += std::to_string(static_cast<long long>(field));

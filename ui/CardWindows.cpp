@@ -2,6 +2,7 @@
 
 #include "app/MainFrm.h"
 #include "app/OrvaneApp.h"
+#include "ui/EnrolDlg.h"
 #include "ui/ManageCardDlg.h"
 #include "ui/UserCardDlg.h"
 
@@ -17,4 +18,8 @@ void ConnectCardWindows(COrvaneApp& app) {
             CManageCardDlg dialog(app.Desk(), frame);
             dialog.exec();
         });
+    frame->SetEnrolWindow([&app, frame] {
+        CEnrolDlg dialog(app.Desk(), frame);
+        dialog.exec();
+    });
 }

@@ -123,7 +123,7 @@ void CUserCardDlg::OnCardExtended() {
     switch (result.payment) {
         case ExtensionPayment::Recorded:
             // "缴费" is emptied once recorded, unless the operator has typed another amount since.
-            m_strPaid = result.card->m_strPaid;
+            m_strPaid = result.card->m_strPaid.str();
             if (m_strExtendFee == fee) {
                 m_strExtendFee.clear();
             }

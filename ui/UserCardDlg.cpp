@@ -31,15 +31,9 @@ using namespace UserCardIds;
 
 namespace {
 
-struct ColumnDef {
-    const char* title;
-    int width;
-};
-constexpr ColumnDef kColumns[12] = {
-    {"编号", 100},   {"卡片状态", 80},  {"卡号", 150}, {"卡类", 100},
-    {"有效期", 100}, {"登记日期", 100}, {"姓名", 100}, {"联系电话", 100},
-    {"门牌号", 100}, {"证件号码", 180}, {"地址", 200}, {"备注", 120},
-};
+// The widths of the columns of kCardListTitles.
+constexpr int kColumnWidths[kCardListColumns] = {100, 80,  150, 100, 100, 100,
+                                                 100, 100, 100, 180, 200, 120};
 
 QDateTime Now() {
     return QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
@@ -272,8 +266,8 @@ void CUserCardDlg::OnInitDialog() {
     setGeometry(screen()->availableGeometry());
     setWindowState(windowState() | Qt::WindowMaximized);
     ApplyCardListStyle(m_list);
-    for (int c = 0; c < 12; ++c) {
-        m_list.InsertColumn(c, Utf8(kColumns[c].title), 2, kColumns[c].width);
+    for (int c = 0; c < kCardListColumns; ++c) {
+        m_list.InsertColumn(c, Utf8(kCardListTitles[c]), 2, kColumnWidths[c]);
     }
     FillList();
     UpdateData(false);
@@ -312,25 +306,25 @@ void CUserCardDlg::AppendCardRows(const std::vector<const CCardMap::CAssoc*>& en
 
 void CUserCardDlg::FillCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 0);
-    m_list.SetItemKey(row, card.m_strCardNo);
+    m_list.SetItemKey(row, card.m_strCardNo.str());
 }
 
 void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
     SetRowCells(row, card, 1);
 }
 
-CListRow CardRow(const std::string& key, const CCard& card) {
-    const std::string* const texts[9] = {
+CListRow CardRow(std::string_view key, const CCard& card) {
+    const CCardText* const texts[9] = {
         &card.m_strCardNo, &card.m_strValidDate, &card.m_strRegDate,
         &card.m_strName,   &card.m_strPhone,     &card.m_strHouseNo,
         &card.m_strIdNo,   &card.m_strAddress,   &card.m_strRemark,
     };
     qsizetype length = 32;  // the serial number, status and type
-    for (const std::string* text : texts) {
+    for (const CCardText* text : texts) {
         length += static_cast<qsizetype>(text->size());
     }
     CListRow row(length);
-    row.SetKey(key);
+    row.SetKey(std::string(key));
     row.AddCell(QString::number(card.m_nNumber));
     row.AddCell(EnumText(CardStatusText(card.m_nStatus), card.m_nStatus));
     AppendFromCodePage(row.Text(), card.m_strCardNo);

@@ -144,7 +144,7 @@ void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
     }
 }
 
-int CUserCardDlg::RowOfCard(const std::string& key) const {
+int CUserCardDlg::RowOfCard(std::string_view key) const {
     const int count = m_list.GetItemCount();
     for (int row = 0; row < count; ++row) {
         if (m_list.GetItemKey(row) == key) {

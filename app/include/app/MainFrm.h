@@ -13,6 +13,7 @@ enum : int {
     ID_USER_CARD = 32773,
     ID_PORT_SET = 32774,
     ID_MANAGE_CARD = 32775,
+    ID_BATCH_ENROL = 32776,
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
 };
@@ -28,6 +29,8 @@ public:
     // windows are built on this library, so the program hands them in (ConnectCardWindows); until
     // then the commands open nothing.
     void SetCardWindows(std::function<void()> userCard, std::function<void()> manageCard);
+    // What "批量登记…" opens (handed in the same way).
+    void SetEnrolWindow(std::function<void()> enrol);
 
     // The command of a menu or toolbar id, or nullptr.
     QAction* Command(int id) const;
@@ -41,6 +44,7 @@ protected:
 private:
     void OnUserCard();
     void OnManageCard();
+    void OnBatchEnrol();
     void PreCreateWindow();
     void OnCreate();
     void UpdateIndicators();
@@ -51,4 +55,5 @@ private:
     QLabel* m_indicators[3] = {};
     std::function<void()> m_openUserCard;
     std::function<void()> m_openManageCard;
+    std::function<void()> m_openEnrol;
 };

@@ -15,3 +15,14 @@ std::string CodePageToEscapedUtf8(std::string_view bytes);
 
 // UTF-8 to code-page bytes; invalid UTF-8 becomes '?'.
 std::string Utf8ToCodePage(std::string_view utf8);
+
+// Code-page bytes to UTF-8; false (and `utf8` incomplete) at the first byte sequence that is no
+// character of the code page.
+bool CodePageToUtf8(std::string_view bytes, std::string& utf8);
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
+bool IsUtf8(std::string_view bytes);
+
+// Where the first character of code-page bytes starts that GB2312 does not hold (and in
+// `length` its bytes); npos when GB2312 holds them all.
+size_t FirstNonGb2312(std::string_view bytes, size_t* length = nullptr);

@@ -31,5 +31,14 @@ private:
 // write() until all bytes are written; retries on EINTR. False with errno set on failure.
 bool WriteAll(int fd, const void* data, size_t size);
 
+// Asks the kernel to start writing `size` bytes at `offset` of the file to disk without
+// waiting for them, so that a later fsync has less left to do. Advice: does nothing where
+// the system has no such call.
+void StartWriteback(int fd, off_t offset, off_t size);
+
+// read() until `size` bytes are read; retries on EINTR. False on failure, with errno set, or
+// 0 when the file ends first.
+bool ReadAll(int fd, void* data, size_t size);
+
 // A short Chinese text for an errno value, for messages shown to the operator.
 std::string ErrnoText(int err);

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "register/CardText.h"
+
 class CArchive;
 
 // Card status, card type and sex as stored in the record.
@@ -23,7 +25,8 @@ const char* CardStatusText(uint8_t status);
 const char* CardTypeText(uint8_t type);
 const char* CardSexText(uint8_t sex);
 
-// One card holder and the card issued to them. Strings hold code-page bytes as typed.
+// One card holder and the card issued to them. Texts hold code-page bytes as typed; the
+// defaults are borrowed from constant storage, so a new record allocates nothing for them.
 class CCard {
 public:
     static constexpr const char* kClassName = "CCard";
@@ -31,23 +34,23 @@ public:
 
     int32_t m_nNumber = 1;
     uint8_t m_nStatus = CARD_NOT_ISSUED;
-    std::string m_strCardNo;
+    CCardText m_strCardNo;
     uint8_t m_nCardType = CARD_FREE;
-    std::string m_strValidDate = "00000000";
-    std::string m_strPassword;
-    std::string m_strRegDate = "00000000";
-    std::string m_strName;
-    std::string m_strPhone;
-    std::string m_strHouseNo;
-    std::string m_strIdNo;
-    std::string m_strAddress;
-    std::string m_strRemark;
-    std::string m_strRights = "0000000000000000";
-    std::string m_strRights2 = "0000000000000000";
+    CCardText m_strValidDate = CCardText::Borrowed("00000000", 8);
+    CCardText m_strPassword;
+    CCardText m_strRegDate = CCardText::Borrowed("00000000", 8);
+    CCardText m_strName;
+    CCardText m_strPhone;
+    CCardText m_strHouseNo;
+    CCardText m_strIdNo;
+    CCardText m_strAddress;
+    CCardText m_strRemark;
+    CCardText m_strRights = CCardText::Borrowed("0000000000000000", 16);
+    CCardText m_strRights2 = CCardText::Borrowed("0000000000000000", 16);
     uint8_t m_nSex = SEX_MALE;
-    std::string m_strPaid;
-    std::string m_strMonthFee;
-    std::string m_strYearFee;
+    CCardText m_strPaid;
+    CCardText m_strMonthFee;
+    CCardText m_strYearFee;
 
     CCard() = default;
     CCard(const CCard&) = delete;

@@ -19,6 +19,9 @@ int SearchedCardNo(std::string_view key);
 // taken.
 std::optional<std::string> FirstFreeCardNo(const std::function<bool(const std::string&)>& taken);
 std::optional<std::string> FirstFreeCardNo(const CCardMap& cards);
+// The lowest number from `from` to 999999 that `taken` refuses, or 0 when all are taken. A
+// caller that takes the numbers it is given in turn searches on from the last one.
+int FirstFreeCardNumber(int from, const std::function<bool(int)>& taken);
 
 // The permission string: sixteen '1'/'0' characters, port 16 first and port 1 last.
 // `ports[1]` ... `ports[16]` are the ports; `ports[0]` is not used.

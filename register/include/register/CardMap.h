@@ -7,7 +7,25 @@
 #include <string_view>
 #include <vector>
 
+#include "base/BulkMemory.h"
 #include "register/Card.h"
+
+// Ends a record's life: deletes it, or only destroys it when it lives in a map's reserved
+// room (CCardMap::NewRecord). A std::unique_ptr<CCard> converts to a CRecordPtr.
+struct CRecordRelease {
+    CRecordRelease() = default;
+    CRecordRelease(std::default_delete<CCard>) {}  // NOLINT: implicit, for make_unique
+    explicit CRecordRelease(bool reserved) : reserved(reserved) {}
+    void operator()(CCard* card) const {
+        if (reserved) {
+            card->~CCard();
+        } else {
+            delete card;
+        }
+    }
+    bool reserved = false;
+};
+using CRecordPtr = std::unique_ptr<CCard, CRecordRelease>;
 
 // The register: card number -> owned CCard, in a fixed-size chained hash table whose
 // iteration order is part of the register file format:
@@ -21,8 +39,9 @@ public:
 
     struct CAssoc {
         CAssoc* pNext = nullptr;
-        std::string key;
-        std::unique_ptr<CCard> value;
+        CCardText key;
+        CRecordPtr value;
+        bool reserved = false;  // lives in the map's reserved room
     };
 
     class const_iterator {
@@ -58,14 +77,29 @@ public:
     bool IsEmpty() const { return m_nCount == 0; }
 
     CCard* Lookup(std::string_view key) const;
-    // Whether the card number n (1 ... 999999, the key "%06d") is in the map; an index beside
-    // the buckets answers without walking a chain.
+    // Whether the card number n (1 ... 999999, the key "%06d") is in the map. A bit per number
+    // beside the buckets answers, so that a new card number is inserted, and a missing one
+    // looked up, without walking a chain.
     bool IsNumberTaken(int n) const;
-    // Inserts, or replaces the record of an existing key in its place. Returns the record.
-    CCard* SetAt(std::string_view key, std::unique_ptr<CCard> card);
+    // Inserts, or replaces the record of an existing key in its place. Returns the record. A
+    // new key is kept as given (a borrowed key stays borrowed).
+    CCard* SetAt(CCardText key, CRecordPtr card);
     // Removes and deletes the record; false when the key is not there.
     bool RemoveKey(std::string_view key);
     void RemoveAll();
+
+    // Keeps `bytes` for as long as the records that borrow texts from it (CCardText::Borrowed):
+    // until RemoveAll, or until the map is destroyed or replaced. Called once per load.
+    void KeepTextBuffer(CBulkMemory bytes) { m_textBuffer = std::move(bytes); }
+
+    // Room for `count` more records and their entries in two allocations, for a load that
+    // knows its count: NewRecord and SetAt take from it until it is used up, then allocate
+    // one by one. The room is given back by RemoveAll (a removed or replaced record's place
+    // is not reused before).
+    void Reserve(size_t count);
+    // A new empty record, from the reserved room when there is some. It must be inserted with
+    // SetAt, or dropped, before RemoveAll.
+    CRecordPtr NewRecord();
 
     const_iterator begin() const;
     const_iterator end() const { return const_iterator(); }
@@ -77,9 +111,25 @@ private:
     static std::string_view AsKey(std::string_view key);
     const_iterator FirstFrom(uint32_t bucket) const;
 
+    CAssoc* Find(std::string_view key) const;
     void MarkNumber(std::string_view key, bool taken);
+    CAssoc* NewEntry(CAssoc* next, CCardText key, CRecordPtr card);
+    static void DeleteEntry(CAssoc* entry);
+
+    static constexpr size_t kCardNumbers = 1000000;
+
+    // Reserved room: raw storage for records and entries, constructed as they are taken.
+    struct CRoom {
+        CBulkMemory records;
+        CBulkMemory entries;
+        size_t capacity = 0;
+        size_t recordsTaken = 0;
+        size_t entriesTaken = 0;
+    };
 
     std::vector<CAssoc*> m_buckets;
     size_t m_nCount = 0;
     std::vector<bool> m_numbers;  // by card number; empty until a numbered key comes
+    CBulkMemory m_textBuffer;
+    std::vector<CRoom> m_rooms;
 };

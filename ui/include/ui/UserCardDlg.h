@@ -25,7 +25,7 @@ class QRadioButton;
 class CCard;
 
 // The twelve cell texts of a card's list row, carrying the card's register key.
-CListRow CardRow(const std::string& key, const CCard& card);
+CListRow CardRow(std::string_view key, const CCard& card);
 
 // The card list's colours, fonts, row height and header, applied before its columns.
 void ApplyCardListStyle(CListCtrlCl& list);
@@ -148,7 +148,7 @@ private:
     void StoreForm(CCard* existing);
     void ShowStoredCard(const CCard& card, bool isNew);
     // The first row that carries `key`, or -1.
-    int RowOfCard(const std::string& key) const;
+    int RowOfCard(std::string_view key) const;
     // The list rebuilt with every card, in the register's order.
     void ListAllCards();
     void OnCardRead(const uint8_t data[]);
