@@ -33,7 +33,7 @@ namespace {
 std::string ResidentList(uint32_t rows, const CCardMap& cards) {
     std::vector<std::string> registered;
     for (const CCardMap::CAssoc& entry : cards) {
-        registered.push_back(entry.key);
+        registered.push_back(entry.key.str());
     }
     std::string csv = "\xEF\xBB\xBF卡号,姓名,联系电话,门牌号,证件号码,地址,有效期,备注\r\n";
     int free = 1;
