@@ -205,7 +205,10 @@ uint64_t CArchive::ReadLength(bool& wide) {
     return len32;
 }
 
-bool CArchive::CheckStringBytes(uint64_t start, uint64_t bytes) {
+bool CArchive::ReadStringHeader(uint64_t& start, uint64_t& bytes, bool& wide) {
+    start = Offset();
+    const uint64_t chars = ReadLength(wide);
+    bytes = wide ? chars * 2 : chars;
     if (m_bFailed) {
         return false;
     }
@@ -218,11 +221,10 @@ bool CArchive::CheckStringBytes(uint64_t start, uint64_t bytes) {
 }
 
 CArchive& CArchive::operator>>(std::string& s) {
-    const uint64_t start = Offset();
+    uint64_t start = 0;
+    uint64_t bytes = 0;
     bool wide = false;
-    const uint64_t chars = ReadLength(wide);
-    const uint64_t bytes = wide ? chars * 2 : chars;
-    if (!CheckStringBytes(start, bytes)) {
+    if (!ReadStringHeader(start, bytes, wide)) {
         return *this;
     }
     if (!wide) {
@@ -247,11 +249,10 @@ CArchive& CArchive::ReadText(CCardText& s) {
         s = text;
         return *this;
     }
-    const uint64_t start = Offset();
+    uint64_t start = 0;
+    uint64_t bytes = 0;
     bool wide = false;
-    const uint64_t chars = ReadLength(wide);
-    const uint64_t bytes = wide ? chars * 2 : chars;
-    if (!CheckStringBytes(start, bytes)) {
+    if (!ReadStringHeader(start, bytes, wide)) {
         return *this;
     }
     // The text takes the place of its length prefix and ends where its bytes ended, so the

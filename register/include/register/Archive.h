@@ -109,8 +109,9 @@ private:
     }
     bool GetSlow(void* data, size_t size);
     uint64_t ReadLength(bool& wide);
-    // After the length prefix: false (and the archive failed) unless `bytes` remain.
-    bool CheckStringBytes(uint64_t start, uint64_t bytes);
+    // A string's length prefix: where it starts, the bytes that follow and whether they are
+    // UTF-16; false (and the archive failed) unless those bytes remain.
+    bool ReadStringHeader(uint64_t& start, uint64_t& bytes, bool& wide);
     CArchive& ReadText(CCardText& s);
 
     bool m_bStoring;
