@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/CodePage.h"
+#include "register/RegisterFile.h"
 
 namespace {
 
@@ -93,4 +94,25 @@ void FillSampleCards(CCardMap& map, uint32_t count, uint32_t seed) {
         card->m_strYearFee = "600";
         map.SetAt(cardNo, std::move(card));
     }
+}
+
+bool LoadSampleCards(CCardMap& map, uint32_t& maxNumber, uint32_t count,
+                     const std::string& folder) {
+    const std::string path = folder + "/sample.kcd";
+    std::string error;
+    {
+        CCardMap written;
+        FillSampleCards(written, count);
+        if (!SaveRegisterFile(written, path, path + ".old", error)) {
+            std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
+            return false;
+        }
+    }
+    const bool loaded = LoadRegisterFile(path, map, maxNumber, error) == RegisterLoad::Loaded;
+    if (!loaded) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), error.c_str());
+    }
+    std::remove(path.c_str());
+    std::remove((path + ".old").c_str());
+    return loaded;
 }

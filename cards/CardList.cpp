@@ -1,8 +1,5 @@
 #include "cards/CardList.h"
 
-#include <algorithm>
-#include <utility>
-
 #include "register/CardFields.h"
 
 const char* const kCardListTitles[kCardListColumns] = {
@@ -11,25 +8,16 @@ const char* const kCardListTitles[kCardListColumns] = {
 };
 
 std::vector<const CCardMap::CAssoc*> CardListOrder(const CCardMap& cards) {
-    std::vector<std::pair<int, const CCardMap::CAssoc*>> numbered;
-    std::vector<const CCardMap::CAssoc*> others;
-    numbered.reserve(cards.GetCount());
-    for (const CCardMap::CAssoc& entry : cards) {
-        const int n = SearchedCardNo(entry.key);
-        if (n > 0) {
-            numbered.emplace_back(n, &entry);
-        } else {
-            others.push_back(&entry);
+    std::vector<const CCardMap::CAssoc*> order;
+    order.reserve(cards.GetCount());
+    cards.ForEachNumbered([&order](const CCardMap::CAssoc& entry) { order.push_back(&entry); });
+    // The walk through the buckets stops once the last other key is found.
+    size_t others = cards.GetCount() - order.size();
+    for (auto entry = cards.begin(); others > 0 && entry != cards.end(); ++entry) {
+        if (SearchedCardNo(entry->key) == 0) {
+            order.push_back(&*entry);
+            --others;
         }
     }
-    // Keys are unique, so no two entries share a number.
-    std::sort(numbered.begin(), numbered.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<const CCardMap::CAssoc*> order;
-    order.reserve(numbered.size() + others.size());
-    for (const auto& [n, entry] : numbered) {
-        order.push_back(entry);
-    }
-    order.insert(order.end(), others.begin(), others.end());
     return order;
 }

@@ -1,5 +1,6 @@
 #include "register/CardMap.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -53,8 +54,9 @@ uint32_t CCardMap::BucketOf(std::string_view key) const {
 }
 
 CCardMap::CAssoc* CCardMap::Find(std::string_view key) const {
-    if (const int n = SearchedCardNo(key); n != 0 && !IsNumberTaken(n)) {
-        return nullptr;
+    if (const int n = SearchedCardNo(key); n != 0) {
+        return static_cast<size_t>(n) < m_numbers.size() ? m_numbers[static_cast<size_t>(n)]
+                                                         : nullptr;
     }
     for (CAssoc* a = m_buckets[BucketOf(key)]; a != nullptr; a = a->pNext) {
         if (a->key == key) {
@@ -70,18 +72,24 @@ CCard* CCardMap::Lookup(std::string_view key) const {
 }
 
 bool CCardMap::IsNumberTaken(int n) const {
-    return n > 0 && static_cast<size_t>(n) < m_numbers.size() && m_numbers[static_cast<size_t>(n)];
+    return n > 0 && static_cast<size_t>(n) < m_numbers.size() &&
+           m_numbers[static_cast<size_t>(n)] != nullptr;
 }
 
-void CCardMap::MarkNumber(std::string_view key, bool taken) {
-    const int n = SearchedCardNo(key);
+void CCardMap::IndexNumber(int n, CAssoc* entry) {
     if (n == 0) {
         return;
     }
-    if (m_numbers.empty()) {
-        m_numbers.assign(kCardNumbers, false);
+    const auto at = static_cast<size_t>(n);
+    if (at >= m_numbers.size()) {
+        if (entry == nullptr) {
+            return;
+        }
+        // In steps of 64 Ki numbers, so that a load in hash order grows it a few times only.
+        constexpr size_t kStep = size_t{1} << 16;
+        m_numbers.resize(std::min(kCardNumbers, (at / kStep + 1) * kStep), nullptr);
     }
-    m_numbers[static_cast<size_t>(n)] = taken;
+    m_numbers[at] = entry;
 }
 
 void CCardMap::Reserve(size_t count) {
@@ -132,7 +140,7 @@ CCard* CCardMap::SetAt(CCardText key, CRecordPtr card) {
     CAssoc*& head = m_buckets[BucketOf(key)];
     head = NewEntry(head, std::move(key), std::move(card));
     ++m_nCount;
-    MarkNumber(head->key, true);
+    IndexNumber(SearchedCardNo(head->key), head);
     return head->value.get();
 }
 
@@ -142,9 +150,10 @@ bool CCardMap::RemoveKey(std::string_view key) {
         if ((*link)->key == key) {
             CAssoc* gone = *link;
             *link = gone->pNext;
+            // `key` may be the removed entry's own text: read its number before it goes.
+            IndexNumber(SearchedCardNo(key), nullptr);
             DeleteEntry(gone);
             --m_nCount;
-            MarkNumber(key, false);
             return true;
         }
     }
@@ -160,7 +169,7 @@ void CCardMap::RemoveAll() {
         }
     }
     m_nCount = 0;
-    m_numbers.clear();
+    std::vector<CAssoc*>().swap(m_numbers);
     // Every record and entry in the rooms has been destroyed above; their memory goes now.
     m_rooms.clear();
     m_textBuffer = CBulkMemory();

@@ -46,9 +46,9 @@ void CListModel::AddColumn(const QString& title) {
 void CListModel::InsertRow(int row, const QString& firstText) {
     row = std::clamp(row, 0, static_cast<int>(m_rows.size()));
     beginInsertRows(QModelIndex(), row, row);
-    CListRow cells;
-    cells.AddCell(firstText);
-    m_rows.insert(m_rows.begin() + row, std::move(cells));
+    auto cells = std::make_unique<CListRow>();
+    cells->AddCell(firstText);
+    m_rows.insert(m_rows.begin() + row, Item{{}, std::move(cells)});
     endInsertRows();
 }
 
@@ -58,11 +58,36 @@ void CListModel::AppendRows(std::vector<CListRow> rows) {
     }
     const int first = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    if (m_rows.empty()) {
-        m_rows = std::move(rows);
-    } else {
-        m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()),
-                      std::make_move_iterator(rows.end()));
+    m_rows.reserve(m_rows.size() + rows.size());
+    for (CListRow& row : rows) {
+        m_rows.push_back(Item{{}, std::make_unique<CListRow>(std::move(row))});
+    }
+    endInsertRows();
+}
+
+void CListModel::SetRowSource(const CCardMap* cards, RowMaker maker) {
+    m_pCards = cards;
+    m_maker = std::move(maker);
+}
+
+void CListModel::AppendEntries(const std::vector<const CCardMap::CAssoc*>& entries) {
+    if (entries.empty()) {
+        return;
+    }
+    const int first = static_cast<int>(m_rows.size());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
+    m_rows.reserve(m_rows.size() + entries.size());
+    for (const CCardMap::CAssoc* entry : entries) {
+        Item item;
+        const std::string_view key = entry->key;
+        if (key.size() <= kShortKey) {
+            std::copy(key.begin(), key.end(), item.key.begin());
+        } else {
+            item.cells =
+                std::make_unique<CListRow>(m_maker ? m_maker(key, *entry->value) : CListRow());
+            item.cells->SetKey(std::string(key));
+        }
+        m_rows.push_back(std::move(item));
     }
     endInsertRows();
 }
@@ -75,12 +100,40 @@ void CListModel::RemoveRow(int row) {
 
 void CListModel::RemoveAllRows() {
     beginResetModel();
-    m_rows.clear();
+    // The old rows go after the views have let go of them, and their memory with them.
+    std::vector<Item>().swap(m_rows);
     endResetModel();
 }
 
+std::string_view CListModel::Item::ShortKey() const {
+    const auto end = std::find(key.begin(), key.end(), '\0');
+    return std::string_view(key.data(), static_cast<size_t>(end - key.begin()));
+}
+
+CListRow CListModel::MadeRow(const Item& item) const {
+    if (item.cells) {
+        return *item.cells;
+    }
+    const std::string_view key = item.ShortKey();
+    const CCard* card = m_pCards != nullptr ? m_pCards->Lookup(key) : nullptr;
+    if (card == nullptr || !m_maker) {
+        CListRow none;
+        none.SetKey(std::string(key));
+        return none;
+    }
+    return m_maker(key, *card);
+}
+
+CListRow& CListModel::OwnCells(Item& item) {
+    if (!item.cells) {
+        item.cells = std::make_unique<CListRow>(MadeRow(item));
+        item.cells->SetKey(std::string(item.ShortKey()));
+    }
+    return *item.cells;
+}
+
 void CListModel::SetText(int row, int column, const QString& text) {
-    m_rows[static_cast<size_t>(row)].SetCell(column, text);
+    OwnCells(m_rows[static_cast<size_t>(row)]).SetCell(column, text);
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
 }
@@ -89,15 +142,27 @@ QString CListModel::Text(int row, int column) const {
     if (row < 0 || row >= rowCount() || column < 0) {
         return QString();
     }
-    return m_rows[static_cast<size_t>(row)].Cell(column).toString();
+    const Item& item = m_rows[static_cast<size_t>(row)];
+    if (item.cells) {
+        return item.cells->Cell(column).toString();
+    }
+    return MadeRow(item).Cell(column).toString();
+}
+
+CListRow CListModel::Row(int row) const {
+    if (row < 0 || row >= rowCount()) {
+        return CListRow();
+    }
+    return MadeRow(m_rows[static_cast<size_t>(row)]);
 }
 
 void CListModel::SetKey(int row, std::string key) {
-    m_rows[static_cast<size_t>(row)].SetKey(std::move(key));
+    OwnCells(m_rows[static_cast<size_t>(row)]).SetKey(std::move(key));
 }
 
-const std::string& CListModel::Key(int row) const {
-    return m_rows[static_cast<size_t>(row)].Key();
+std::string_view CListModel::Key(int row) const {
+    const Item& item = m_rows[static_cast<size_t>(row)];
+    return item.cells ? std::string_view(item.cells->Key()) : item.ShortKey();
 }
 
 // ---- painting ----
@@ -300,6 +365,18 @@ void CListCtrlCl::AppendRows(std::vector<CListRow> rows) {
     m_pModel->AppendRows(std::move(rows));
 }
 
+void CListCtrlCl::AppendEntries(const std::vector<const CCardMap::CAssoc*>& entries) {
+    m_pModel->AppendEntries(entries);
+}
+
+void CListCtrlCl::SetRowSource(const CCardMap* cards, CListModel::RowMaker maker) {
+    m_pModel->SetRowSource(cards, std::move(maker));
+}
+
+CListRow CListCtrlCl::GetRow(int row) const {
+    return m_pModel->Row(row);
+}
+
 bool CListCtrlCl::SetItemText(int row, int column, const QString& text) {
     if (row < 0 || row >= m_pModel->rowCount() || column < 0 || column >= m_pModel->columnCount()) {
         return false;
@@ -321,8 +398,12 @@ bool CListCtrlCl::SetItemKey(int row, std::string key) {
 }
 
 std::string CListCtrlCl::GetItemKey(int row) const {
+    return std::string(ItemKey(row));
+}
+
+std::string_view CListCtrlCl::ItemKey(int row) const {
     if (row < 0 || row >= m_pModel->rowCount()) {
-        return std::string();
+        return std::string_view();
     }
     return m_pModel->Key(row);
 }

@@ -269,6 +269,7 @@ void CUserCardDlg::OnInitDialog() {
     for (int c = 0; c < kCardListColumns; ++c) {
         m_list.InsertColumn(c, Utf8(kCardListTitles[c]), 2, kColumnWidths[c]);
     }
+    m_list.SetRowSource(&m_desk.cards, CardRow);
     FillList();
     UpdateData(false);
     m_nMode = 0;
@@ -296,12 +297,7 @@ void CUserCardDlg::FillList() {
 }
 
 void CUserCardDlg::AppendCardRows(const std::vector<const CCardMap::CAssoc*>& entries) {
-    std::vector<CListRow> rows;
-    rows.reserve(entries.size());
-    for (const CCardMap::CAssoc* entry : entries) {
-        rows.push_back(CardRow(entry->key, *entry->value));
-    }
-    m_list.AppendRows(std::move(rows));
+    m_list.AppendEntries(entries);
 }
 
 void CUserCardDlg::FillCardRow(int row, const CCard& card) {

@@ -147,7 +147,7 @@ void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
 int CUserCardDlg::RowOfCard(std::string_view key) const {
     const int count = m_list.GetItemCount();
     for (int row = 0; row < count; ++row) {
-        if (m_list.GetItemKey(row) == key) {
+        if (m_list.ItemKey(row) == key) {
             return row;
         }
     }

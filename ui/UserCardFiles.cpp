@@ -26,12 +26,12 @@ bool Exists(const std::string& path) {
 
 void CUserCardDlg::ListAllCards() {
     m_list.DeleteAllItems();
-    std::vector<CListRow> rows;
-    rows.reserve(m_desk.cards.GetCount());
+    std::vector<const CCardMap::CAssoc*> entries;
+    entries.reserve(m_desk.cards.GetCount());
     for (const CCardMap::CAssoc& entry : m_desk.cards) {
-        rows.push_back(CardRow(entry.key, *entry.value));
+        entries.push_back(&entry);
     }
-    m_list.AppendRows(std::move(rows));
+    AppendCardRows(entries);
 }
 
 void CUserCardDlg::OnImport() {

@@ -73,8 +73,9 @@ void CUserCardDlg::OnExportExcel() {
                 target->Execute(SheetCreateTable(titles), error);
     std::vector<std::string> cells(titles.size());
     for (int row = 0; done && row < m_list.GetItemCount(); ++row) {
+        const CListRow listed = m_list.GetRow(row);
         for (size_t c = 0; c < titles.size(); ++c) {
-            cells[c] = m_list.GetItemText(row, static_cast<int>(c)).toStdString();
+            cells[c] = listed.Cell(static_cast<int>(c)).toString().toStdString();
         }
         done = target->Execute(SheetInsert(titles, cells), error);
     }

@@ -76,10 +76,10 @@ public:
     size_t GetCount() const { return m_nCount; }
     bool IsEmpty() const { return m_nCount == 0; }
 
+    // A key of six digits (a card number) is found through the index beside the buckets,
+    // any other key through its bucket's chain.
     CCard* Lookup(std::string_view key) const;
-    // Whether the card number n (1 ... 999999, the key "%06d") is in the map. A bit per number
-    // beside the buckets answers, so that a new card number is inserted, and a missing one
-    // looked up, without walking a chain.
+    // Whether the card number n (1 ... 999999, the key "%06d") is in the map, from the index.
     bool IsNumberTaken(int n) const;
     // Inserts, or replaces the record of an existing key in its place. Returns the record. A
     // new key is kept as given (a borrowed key stays borrowed).
@@ -101,6 +101,16 @@ public:
     // SetAt, or dropped, before RemoveAll.
     CRecordPtr NewRecord();
 
+    // Calls f(entry) for each entry under a card number, in ascending number, from the index.
+    template <class F>
+    void ForEachNumbered(F&& f) const {
+        for (const CAssoc* entry : m_numbers) {
+            if (entry != nullptr) {
+                f(*entry);
+            }
+        }
+    }
+
     const_iterator begin() const;
     const_iterator end() const { return const_iterator(); }
 
@@ -112,7 +122,8 @@ private:
     const_iterator FirstFrom(uint32_t bucket) const;
 
     CAssoc* Find(std::string_view key) const;
-    void MarkNumber(std::string_view key, bool taken);
+    // Enters the entry under its key's card number, or clears the number (nullptr).
+    void IndexNumber(int n, CAssoc* entry);
     CAssoc* NewEntry(CAssoc* next, CCardText key, CRecordPtr card);
     static void DeleteEntry(CAssoc* entry);
 
@@ -129,7 +140,9 @@ private:
 
     std::vector<CAssoc*> m_buckets;
     size_t m_nCount = 0;
-    std::vector<bool> m_numbers;  // by card number; empty until a numbered key comes
+    // The entry of each card number, so that a numbered key is found, and a new one inserted,
+    // without walking a chain. Grows to the highest number held; empty until one comes.
+    std::vector<CAssoc*> m_numbers;
     CBulkMemory m_textBuffer;
     std::vector<CRoom> m_rooms;
 };

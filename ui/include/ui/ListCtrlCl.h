@@ -4,17 +4,26 @@
 #include <QColor>
 #include <QTableView>
 
+#include <array>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "register/CardMap.h"
 #include "ui/HeaderCtrlCl.h"
 #include "ui/ListRow.h"
 
-// The rows of cell texts behind the card list.
+// The rows behind the card list. A row either shows a register card by its key, its cells
+// made from the card each time they are asked for (so that a list of a million cards costs
+// a key a row), or holds cells of its own: rows inserted one by one, and rows whose cells the
+// window wrote. A row whose key has left the register shows no cells.
 class CListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     using QAbstractTableModel::QAbstractTableModel;
+    using RowMaker = std::function<CListRow(std::string_view key, const CCard& card)>;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -24,16 +33,38 @@ public:
     void AddColumn(const QString& title);
     void InsertRow(int row, const QString& firstText);
     void AppendRows(std::vector<CListRow> rows);
+    // The register whose cards the rows of AppendEntries show, and what makes their cells.
+    // The register must outlive the list.
+    void SetRowSource(const CCardMap* cards, RowMaker maker);
+    // Rows that show the cards of these entries, in this order.
+    void AppendEntries(const std::vector<const CCardMap::CAssoc*>& entries);
     void RemoveRow(int row);
     void RemoveAllRows();
+    // Writing a cell or the key of a card's row gives the row cells of its own first.
     void SetText(int row, int column, const QString& text);
     QString Text(int row, int column) const;
+    // All cells of a row at once.
+    CListRow Row(int row) const;
     void SetKey(int row, std::string key);
-    const std::string& Key(int row) const;
+    std::string_view Key(int row) const;
 
 private:
+    // A card's row has its key (up to kShortKey bytes, NUL-padded) and no cells; a row of its
+    // own has cells, with the key in them. A card under a longer key gets cells of its own
+    // when it is listed.
+    static constexpr size_t kShortKey = 8;
+    struct Item {
+        std::array<char, kShortKey> key{};
+        std::unique_ptr<CListRow> cells;
+        std::string_view ShortKey() const;
+    };
+    CListRow MadeRow(const Item& item) const;
+    CListRow& OwnCells(Item& item);
+
     QStringList m_titles;
-    std::vector<CListRow> m_rows;
+    std::vector<Item> m_rows;
+    const CCardMap* m_pCards = nullptr;
+    RowMaker m_maker;
 };
 
 struct ColorEntry {
@@ -87,13 +118,21 @@ public:
 
     // The list operations of the windows.
     int InsertItem(int row, const QString& text);
-    // Appends whole rows of cell texts at once (the fill of a large list).
+    // Appends whole rows of cell texts at once.
     void AppendRows(std::vector<CListRow> rows);
+    // Appends rows that show register cards (the fill of a large list), their cells made
+    // from the card when they are shown.
+    void AppendEntries(const std::vector<const CCardMap::CAssoc*>& entries);
+    void SetRowSource(const CCardMap* cards, CListModel::RowMaker maker);
+    // All cells of a row; none beyond the rows.
+    CListRow GetRow(int row) const;
     bool SetItemText(int row, int column, const QString& text);
     QString GetItemText(int row, int column) const;
     // The key that a row carries (the register key of its card); empty without one.
     bool SetItemKey(int row, std::string key);
     std::string GetItemKey(int row) const;
+    // The same, valid until the row or its card changes.
+    std::string_view ItemKey(int row) const;
     bool DeleteItem(int row);
     void DeleteAllItems();
     int GetItemCount() const;
