@@ -29,7 +29,11 @@ public:
             error = "连接字符串中没有文件名";
             return false;
         }
-        m_pWorkbook = workbook_new(file->c_str());
+        // Rows go to a temporary file as they come, their texts written inline: a list of a
+        // million rows needs neither the whole sheet in memory nor a table of shared strings.
+        lxw_workbook_options options{};
+        options.constant_memory = LXW_TRUE;
+        m_pWorkbook = workbook_new_opt(file->c_str(), &options);
         if (m_pWorkbook == nullptr) {
             error = "无法创建工作簿 " + *file;
             return false;

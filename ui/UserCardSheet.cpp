@@ -1,13 +1,16 @@
 // The spreadsheet export of the user-card window: the rows that the card list shows, as a
-// table of a new workbook.
+// table of a new workbook, written on a thread of its own under a progress dialog.
 
 #include <QApplication>
 #include <QFile>
+#include <QProgressDialog>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
@@ -16,6 +19,7 @@
 #include "sheet/OdbcDrivers.h"
 #include "sheet/SheetStatements.h"
 #include "sheet/SheetTarget.h"
+#include "sheet/SheetWriter.h"
 #include "ui/UserCardDlg.h"
 
 namespace {
@@ -68,23 +72,67 @@ void CUserCardDlg::OnExportExcel() {
                              .toString()
                              .toStdString());
     }
-    std::string error;
-    bool done = target->Open(SheetConnectionString(driver, file), error) &&
-                target->Execute(SheetCreateTable(titles), error);
-    std::vector<std::string> cells(titles.size());
-    for (int row = 0; done && row < m_list.GetItemCount(); ++row) {
-        const CListRow listed = m_list.GetRow(row);
-        for (size_t c = 0; c < titles.size(); ++c) {
-            cells[c] = listed.Cell(static_cast<int>(c)).toString().toStdString();
-        }
-        done = target->Execute(SheetInsert(titles, cells), error);
+    const SheetExportEnd end =
+        WriteSheet(std::move(target), SheetConnectionString(driver, file), titles);
+    if (end.canceled) {
+        // What was written of the workbook is not a whole export: it goes.
+        ::unlink(file.c_str());
+        Msg::Show(this, QStringLiteral("导出已取消,没有保存文件。"), QMessageBox::Information);
+        return;
     }
-    std::string closeError;
-    const bool closed = target->Close(closeError);
-    if (!done || !closed) {
-        Msg::Show(this, QStringLiteral("导出EXCEL失败:\n%1")
-                            .arg(QString::fromStdString(done ? closeError : error)));
+    if (!end.written) {
+        Msg::Show(this,
+                  QStringLiteral("导出EXCEL失败:\n%1").arg(QString::fromStdString(end.error)));
         return;
     }
     Msg::Show(QApplication::activeWindow(), QStringLiteral("导出文件保存于%1!").arg(chosen));
+}
+
+SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
+                                        const std::string& connection,
+                                        const std::vector<std::string>& titles) {
+    // The rows are turned into statements here while the writer's thread executes the ones
+    // before; the progress dialog shows the rows handed over and then the closing of the file.
+    constexpr int kBatchRows = 500;
+    const int rows = m_list.GetItemCount();
+    QProgressDialog progress(QStringLiteral("正在导出EXCEL..."), QStringLiteral("取消"), 0, rows,
+                             this);
+    progress.setWindowTitle(QStringLiteral("导出EXCEL"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(500);
+
+    SheetExportEnd end;
+    CSheetWriter writer(std::move(target), connection);
+    std::vector<std::string> batch{SheetCreateTable(titles)};
+    std::vector<std::string> cells(titles.size());
+    for (int row = 0; row <= rows && !writer.Failed() && !end.canceled; ++row) {
+        if (row < rows) {
+            const CListRow listed = m_list.GetRow(row);
+            for (size_t c = 0; c < titles.size(); ++c) {
+                cells[c] = listed.Cell(static_cast<int>(c)).toString().toStdString();
+            }
+            batch.push_back(SheetInsert(titles, cells));
+            if (batch.size() < kBatchRows) {
+                continue;
+            }
+        }
+        while (!writer.Offer(batch) && !writer.Failed()) {
+            writer.Wait(std::chrono::milliseconds(20));
+            QApplication::processEvents();
+        }
+        progress.setValue(std::min(row + 1, rows));  // a modal dialog's events run here
+        end.canceled = progress.wasCanceled();
+    }
+    writer.Finish();
+    progress.setLabelText(QStringLiteral("正在保存文件..."));
+    progress.setCancelButton(nullptr);
+    progress.setRange(0, 0);
+    while (!writer.Wait(std::chrono::milliseconds(50))) {
+        QApplication::processEvents();
+    }
+    progress.close();
+    end.written = writer.Result(end.error) && !end.canceled;
+    return end;
 }

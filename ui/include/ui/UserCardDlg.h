@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,14 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class CCard;
+class CSheetTarget;
+
+// How a spreadsheet export ended.
+struct SheetExportEnd {
+    bool written = false;
+    bool canceled = false;  // by the operator, in the progress dialog
+    std::string error;
+};
 
 // The twelve cell texts of a card's list row, carrying the card's register key.
 CListRow CardRow(std::string_view key, const CCard& card);
@@ -166,6 +175,9 @@ private:
     void AppendCardRows(const std::vector<const CCardMap::CAssoc*>& entries);
     void SetRecordFieldsEnabled(bool enabled);
     void SetRowCells(int row, const CCard& card, int firstColumn);
+    // The list's rows through the target, with the progress dialog.
+    SheetExportEnd WriteSheet(std::unique_ptr<CSheetTarget> target, const std::string& connection,
+                              const std::vector<std::string>& titles);
 
     bool m_bShowingMembers = false;  // members are being copied into the controls
     QRadioButton* m_pIssueMode = nullptr;
