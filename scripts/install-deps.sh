@@ -7,11 +7,11 @@ packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
-    # the spreadsheet export: ODBC through Qt SQL, the program's own workbook writer
-    libqt6sql6-odbc unixodbc-dev libxlsxwriter-dev
+    # the spreadsheet export: ODBC through Qt SQL
+    libqt6sql6-odbc unixodbc-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks
     libsqliteodbc python3-openpyxl
-    # batch enrolment: the .xlsx archive
+    # the .xlsx archives: the export's own workbook writer and the enrolment's reader
     libminizip-dev
     # the windows: Chinese fonts, and an X server for machines without a display
     fonts-wqy-microhei fonts-arphic-uming xvfb xauth
