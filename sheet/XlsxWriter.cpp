@@ -219,7 +219,10 @@ bool CXlsxWriter::AddSheet(std::string_view name, std::string& error) {
     return true;
 }
 
-void CXlsxWriter::CellStart(const char* type) {
+bool CXlsxWriter::CellStart(const char* type) {
+    if (m_nRow >= kMaxRows) {
+        return false;  // EndRow refuses the row
+    }
     if (!m_bRowOpen) {
         m_xml += "<row r=\"";
         AppendNumber(m_xml, m_nRow + 1);
@@ -230,11 +233,11 @@ void CXlsxWriter::CellStart(const char* type) {
     AppendColumnName(m_xml, m_nColumn);
     AppendNumber(m_xml, m_nRow + 1);
     m_xml += type;
+    return true;
 }
 
 void CXlsxWriter::Text(std::string_view utf8) {
-    if (!utf8.empty()) {
-        CellStart("\" t=\"inlineStr\"><is><t");
+    if (!utf8.empty() && CellStart("\" t=\"inlineStr\"><is><t")) {
         const bool edges = utf8.front() == ' ' || utf8.back() == ' ' || utf8.front() == '\t' ||
                            utf8.back() == '\t' || utf8.front() == '\n' || utf8.back() == '\n';
         m_xml += edges ? " xml:space=\"preserve\">" : ">";
@@ -245,11 +248,12 @@ void CXlsxWriter::Text(std::string_view utf8) {
 }
 
 void CXlsxWriter::Number(double value) {
-    CellStart("\"><v>");
-    char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    m_xml.append(digits, end);
-    m_xml += "</v></c>";
+    if (CellStart("\"><v>")) {
+        char digits[32];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        m_xml.append(digits, end);
+        m_xml += "</v></c>";
+    }
     ++m_nColumn;
 }
 

@@ -155,6 +155,28 @@ TEST(CardMap, LookupOfNumberedKeysAgreesWithTheChains) {
     EXPECT_EQ(map.Lookup("00001"), nullptr);
 }
 
+TEST(CardMap, NumberedEntriesComeInAscendingNumber) {
+    CCardMap map(7);
+    for (const char* key : {"000300", "000002", "abc", "000000", "999999", "000010", "12345"}) {
+        map.SetAt(std::string(key), MakeCard(key));  // owned keys
+    }
+    map.RemoveKey("000010");
+    std::vector<std::string> numbered;
+    map.ForEachNumbered([&](const CCardMap::CAssoc& e) { numbered.push_back(e.key.str()); });
+    EXPECT_EQ(numbered, (std::vector<std::string>{"000002", "000300", "999999"}));
+    // A key removed through a view of the entry's own text.
+    std::string_view own;
+    for (const CCardMap::CAssoc& e : map) {
+        if (e.key == "999999") {
+            own = e.key;
+        }
+    }
+    ASSERT_EQ(own, "999999");
+    EXPECT_TRUE(map.RemoveKey(own));
+    EXPECT_FALSE(map.IsNumberTaken(999999));
+    EXPECT_EQ(map.GetCount(), 5u);
+}
+
 TEST(CardMap, ReservedRoomAndSingleRecordsMix) {
     CCardMap map;
     map.SetAt("000100", MakeCard("000100", 100));  // before any room: allocated alone

@@ -381,6 +381,14 @@ TEST(CardList, NumbersAscendingThenOtherKeysInRegisterOrder) {
     expected.insert(expected.end(), others.begin(), others.end());
     EXPECT_EQ(Keys(CardListOrder(cards)), expected);
     EXPECT_TRUE(CardListOrder(CCardMap()).empty());
+    // A removed number and a removed other key leave the order; a new number joins it.
+    cards.RemoveKey("500000");
+    cards.RemoveKey("ABC");
+    cards.SetAt("000003", MakeCard("000003"));
+    expected.erase(std::find(expected.begin(), expected.end(), "500000"));
+    expected.erase(std::find(expected.begin(), expected.end(), "ABC"));
+    expected.insert(expected.begin() + 2, "000003");
+    EXPECT_EQ(Keys(CardListOrder(cards)), expected);
 }
 
 // A read-card reply: card number, validity (BCD YY MM DD) and the permission bytes.

@@ -9,6 +9,8 @@
 #include <QtTest/QTest>
 
 #include "app/CodePageText.h"
+#include "cards/CardList.h"
+#include "register/Card.h"
 #include "ui/HeaderCtrlCl.h"
 #include "ui/ListCtrlCl.h"
 #include "ui/UserCardDlg.h"
@@ -242,3 +244,64 @@ TEST(ListCtrl, CodePageTexts) {
 }
 
 }  // namespace
+
+namespace {
+
+std::unique_ptr<CCard> Holder(const char* cardNo, const char* name) {
+    auto card = std::make_unique<CCard>();
+    card->m_strCardNo = cardNo;
+    card->m_strName = name;
+    return card;
+}
+
+}  // namespace
+
+TEST(ListCtrl, CardRowsShowTheirCardFromTheRegister) {
+    CCardMap cards;
+    cards.SetAt("000001", Holder("000001", "Zhang"));
+    cards.SetAt("000002", Holder("000002", "Li"));
+    cards.SetAt("LONGKEY0001", Holder("000003", "Wang"));  // longer than a row keeps inline
+    CListCtrlCl list;
+    ApplyCardListStyle(list);
+    for (int c = 0; c < kCardListColumns; ++c) {
+        list.InsertColumn(c, QString::fromUtf8(kCardListTitles[c]), 2, 60);
+    }
+    list.SetRowSource(&cards, CardRow);
+    QAbstractItemModelTester tester(list.Model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    list.AppendEntries(CardListOrder(cards));
+    ASSERT_EQ(list.GetItemCount(), 3);
+    EXPECT_EQ(list.GetItemText(0, 6), QStringLiteral("Zhang"));
+    EXPECT_EQ(list.ItemKey(0), "000001");
+    EXPECT_EQ(list.GetItemKey(2), "LONGKEY0001");
+    EXPECT_EQ(list.GetItemText(2, 2), QStringLiteral("000003"));
+
+    // A card's row shows the card as it is now; a row the window wrote keeps its cells.
+    cards.Lookup("000001")->m_strName = "Zhao";
+    EXPECT_EQ(list.GetItemText(0, 6), QStringLiteral("Zhao"));
+    EXPECT_TRUE(list.SetItemText(1, 4, QStringLiteral("20991231")));
+    cards.Lookup("000002")->m_strName = "Liu";
+    EXPECT_EQ(list.GetItemText(1, 6), QStringLiteral("Li"));
+    EXPECT_EQ(list.GetItemText(1, 4), QStringLiteral("20991231"));
+    EXPECT_EQ(list.GetItemKey(1), "000002");
+    const CListRow whole = list.GetRow(1);
+    EXPECT_EQ(whole.CellCount(), kCardListColumns);
+    EXPECT_EQ(whole.Cell(2), QStringLiteral("000002"));
+
+    // A row whose card has left the register shows nothing, and keeps its key.
+    cards.RemoveKey("000001");
+    EXPECT_EQ(list.GetItemText(0, 6), QString());
+    EXPECT_EQ(list.GetItemKey(0), "000001");
+    EXPECT_EQ(list.GetRow(0).CellCount(), 0);
+    EXPECT_TRUE(list.DeleteItem(0));
+    EXPECT_EQ(list.GetItemKey(0), "000002");
+    EXPECT_EQ(list.GetRow(5).CellCount(), 0);
+    EXPECT_EQ(list.ItemKey(5), "");
+
+    // Painted through the same path.
+    list.resize(900, 200);
+    list.show();
+    EXPECT_FALSE(list.viewport()->grab().isNull());
+    list.DeleteAllItems();
+    EXPECT_EQ(list.GetItemCount(), 0);
+}

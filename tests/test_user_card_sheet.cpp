@@ -4,16 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessibleActionInterface>
 #include <QDateTimeEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
 #include <QtTest/QTest>
 
 #include <sys/stat.h>
 
 #include <cstdlib>
 
+#include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
 #include "app/FileDialog.h"
+#include "enrol/XlsxFile.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "sheet/OdbcDrivers.h"
@@ -166,6 +172,60 @@ TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("导出EXCEL失败")))
         << boxes.shown()[0].text.toStdString();
+}
+
+// A long export runs under a progress dialog whose "取消" stops it and leaves no file; the
+// next export runs to its end.
+TEST_F(UserCardSheetTest, ALongExportShowsItsProgressAndCanBeCancelled) {
+    Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
+    for (int n = 4; n <= 1600; ++n) {
+        Add(CardNoText(n), n);
+    }
+    Open();
+    ASSERT_EQ(Rows(), 1600);
+    QString label;
+    int maximum = -1;
+    bool pressed = false;
+    // Runs while the export runs: the first time the export lets events through.
+    const auto watch = [&](bool cancel) {
+        QTimer::singleShot(0, [&, cancel] {
+            auto* progress = window->findChild<QProgressDialog*>();
+            ASSERT_NE(progress, nullptr);
+            label = progress->labelText();
+            maximum = progress->maximum();
+            if (cancel) {
+                auto* button = progress->findChild<QPushButton*>();
+                ASSERT_NE(button, nullptr);
+                EXPECT_EQ(button->text(), QStringLiteral("取消"));
+                pressed = AccessibleAction(button, QAccessibleActionInterface::pressAction());
+            }
+        });
+    };
+    watch(true);
+    dialogs.QueueAnswer(Path("cards.xls"));
+    Click(IDC_EXPORT_EXCEL);
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(label, QStringLiteral("正在导出EXCEL..."));
+    EXPECT_EQ(maximum, 1600);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出已取消,没有保存文件。"));
+    EXPECT_FALSE(FileExists(dir / "cards.xls"));
+    EXPECT_EQ(window->findChild<QProgressDialog*>(), nullptr);  // gone with the export
+
+    boxes.clear();
+    watch(false);
+    dialogs.QueueAnswer(Path("cards.xls"));
+    Click(IDC_EXPORT_EXCEL);
+    EXPECT_EQ(maximum, 1600);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("cards.xls")));
+    CSheetRows rows;
+    std::string error;
+    ASSERT_TRUE(ReadXlsx(ReadFile(dir / "cards.xls"), rows, error)) << error;
+    ASSERT_EQ(rows.size(), 1601u);
+    for (size_t r = 1; r < rows.size(); ++r) {
+        ASSERT_EQ(rows[r][2], Cell(static_cast<int>(r) - 1, 2).toStdString()) << r;
+    }
 }
 
 }  // namespace

@@ -103,6 +103,13 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
     progress.setAutoReset(false);
     progress.setMinimumDuration(500);
 
+    // Repaints and timers go on; the operator's input only once the dialog is up, as it then
+    // keeps that input from the window.
+    const auto letEventsThrough = [&progress] {
+        QApplication::processEvents(progress.isVisible() ? QEventLoop::AllEvents
+                                                         : QEventLoop::ExcludeUserInputEvents);
+    };
+
     SheetExportEnd end;
     CSheetWriter writer(std::move(target), connection);
     std::vector<std::string> batch{SheetCreateTable(titles)};
@@ -120,9 +127,10 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
         }
         while (!writer.Offer(batch) && !writer.Failed()) {
             writer.Wait(std::chrono::milliseconds(20));
-            QApplication::processEvents();
+            letEventsThrough();
         }
-        progress.setValue(std::min(row + 1, rows));  // a modal dialog's events run here
+        progress.setValue(std::min(row + 1, rows));
+        letEventsThrough();
         end.canceled = progress.wasCanceled();
     }
     writer.Finish();
@@ -130,7 +138,7 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
     progress.setCancelButton(nullptr);
     progress.setRange(0, 0);
     while (!writer.Wait(std::chrono::milliseconds(50))) {
-        QApplication::processEvents();
+        letEventsThrough();
     }
     progress.close();
     end.written = writer.Result(end.error) && !end.canceled;

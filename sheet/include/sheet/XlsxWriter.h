@@ -38,7 +38,8 @@ public:
 private:
     bool Flush(std::string& error);
     bool WriteEntry(const char* name, std::string_view content, std::string& error);
-    void CellStart(const char* type);
+    // Opens the row where needed and starts a cell; false past the last row.
+    bool CellStart(const char* type);
     void Abandon();
 
     void* m_zip = nullptr;  // the minizip handle
