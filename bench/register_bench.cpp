@@ -1,7 +1,8 @@
 // Load and save of a register of many cards, against the disk's own cost in the same run:
 // reading the file (dd to /dev/null, warm cache) for the load, a durable copy (dd with
-// fsync) for the save, and a plain cp as before. Then the search for a free card number in
-// a register where only the last number is free.
+// fsync) for the save, and a plain cp as before; whether the memory held grows from run to
+// run. Then the search for a free card number in a register where only the last number is
+// free.
 //   register_bench [CARDS] [RUNS]       medians and their ratios
 //   register_bench --peak FILE OUT      one load and one save; prints the peak resident memory
 //   register_bench --write CARDS FILE   writes a sample register (for profiling by hand)
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,14 +75,17 @@ bool Save(const CCardMap& map, const std::string& path, const std::string& backu
     return true;
 }
 
-// This process's own peak (VmHWM). Not getrusage: its maximum carries over from the
-// spawning parent, whose memory a vfork child shares until it runs the new program.
-long PeakResidentKiB() {
+// A figure of this process's /proc/self/status in KiB: "VmRSS" now, "VmHWM" its own peak
+// (not getrusage: its maximum carries over from the spawning parent, whose memory a vfork
+// child shares until it runs the new program).
+long StatusKiB(const char* field) {
     FILE* status = std::fopen("/proc/self/status", "r");
     char line[256];
     long kib = -1;
+    const size_t length = std::strlen(field);
     while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::sscanf(line, "VmHWM: %ld kB", &kib) == 1) {
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+            kib = std::atol(line + length + 1);
             break;
         }
     }
@@ -96,7 +101,7 @@ int Peak(const std::string& file, const std::string& out) {
         return 1;
     }
     std::printf("peak resident memory of load + save: %.1f MiB (%zu cards)\n",
-                static_cast<double>(PeakResidentKiB()) / 1024.0, map.GetCount());
+                static_cast<double>(StatusKiB("VmHWM")) / 1024.0, map.GetCount());
     return 0;
 }
 
@@ -126,6 +131,7 @@ int main(int argc, char* argv[]) {
     }
 
     std::vector<double> load, save, copy, read, durable;
+    std::vector<long> resident;  // after each load + save, the register still held
     for (int i = 0; i < runs; ++i) {
         auto t = Clock::now();
         if (Spawn({"cp", file, dir + "copy.kcd"}) != 0) {
@@ -156,6 +162,7 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         save.push_back(Seconds(t));
+        resident.push_back(StatusKiB("VmRSS"));
     }
     const long size = [&] {
         FILE* f = std::fopen(file.c_str(), "rb");
@@ -175,6 +182,14 @@ int main(int argc, char* argv[]) {
     std::printf("load / read = %.2f, save / durable copy = %.2f, (load + save) / cp = %.2f\n",
                 l / r, s / d, (l + s) / c);
     std::printf("load + save = %.1f ms\n", (l + s) * 1e3);
+    // The whole process, the freed heap of the sample cards included: what counts is that it
+    // stays the same from run to run.
+    std::printf(
+        "resident memory of this process after load + save, the register held, "
+        "run 1 / 2 / %d: %.1f / %.1f / %.1f MiB\n",
+        runs, static_cast<double>(resident.front()) / 1024.0,
+        static_cast<double>(resident[std::min<size_t>(1, resident.size() - 1)]) / 1024.0,
+        static_cast<double>(resident.back()) / 1024.0);
 
     std::fflush(stdout);
     if (Spawn({"/proc/self/exe", "--peak", file, dir + "peak.kcd"}) != 0) {
