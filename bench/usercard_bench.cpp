@@ -1,7 +1,8 @@
 // The user-card window over a large register read from a file, as at the program's start,
 // under the offscreen platform: the time from creating the window to the first paint of its
 // filled list, and the resident memory that the open window adds; then "查询" and "显示全部",
-// from the click to the rebuilt list painted.
+// from the click to the rebuilt list painted; then "导入" of a register file of the same cards
+// and "导出" to one.
 // With --in-memory the register is built card by card instead, its records and texts spread
 // over the heap as after many single additions.
 //   usercard_bench [--in-memory] [CARDS] [RUNS]
@@ -15,6 +16,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,10 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "app/OrvaneApp.h"
 #include "bench/SampleCards.h"
 #include "register/Card.h"
+#include "register/RegisterFile.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
 
@@ -75,20 +80,20 @@ int main(int argc, char* argv[]) {
     const uint32_t cards = argc > 1 ? static_cast<uint32_t>(std::atol(argv[1])) : 100000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 7;
 
-    Msg::Recorder boxes;  // nothing may wait for an answer
-    COrvaneApp app("/nonexistent/");
+    Msg::Recorder boxes;  // nothing may wait for an answer; Yes to the overwrite question
+    FileDlg::Recorder dialogs;
     char folder[] = "/tmp/usercard-bench-XXXXXX";
     if (::mkdtemp(folder) == nullptr) {
         std::perror("mkdtemp");
         return 1;
     }
+    COrvaneApp app(std::string(folder) + "/");  // the register file and its backup go there
     if (inMemory) {
         FillSampleCards(app.m_mapCards, cards);
         app.m_nMaxNumber = cards;
     } else if (!LoadSampleCards(app.m_mapCards, app.m_nMaxNumber, cards, folder)) {
         return 1;
     }
-    ::rmdir(folder);
 
     std::vector<double> times;
     std::vector<long> extra;
@@ -139,6 +144,33 @@ int main(int argc, char* argv[]) {
         queryRows = window.m_list.GetItemCount();
         showAll.push_back(timeClick(UserCardIds::IDC_SHOW_ALL));
     }
+    // "导入" of a register file of the same cards (the register is saved first, then replaced
+    // and listed anew) and "导出" to a register file (saved, then copied).
+    const std::string importFile = std::string(folder) + "/import.kcd";
+    std::string error;
+    if (!SaveRegisterFile(app.m_mapCards, importFile, "", error)) {
+        std::fprintf(stderr, "cannot write %s: %s\n", importFile.c_str(), error.c_str());
+        return 1;
+    }
+    std::vector<double> imports;
+    std::vector<double> exports;
+    for (int run = 0; run < runs; ++run) {
+        dialogs.QueueAnswer(QString::fromStdString(importFile));
+        imports.push_back(timeClick(UserCardIds::IDC_IMPORT));
+        dialogs.QueueAnswer(QString::fromStdString(std::string(folder) + "/export.kcd"));
+        exports.push_back(timeClick(UserCardIds::IDC_EXPORT));
+    }
+    const QString last = boxes.shown().empty() ? QString() : boxes.shown().back().text;
+    std::filesystem::remove_all(folder);
+    const auto imported = std::count_if(boxes.shown().begin(), boxes.shown().end(), [](auto& b) {
+        return b.text == QStringLiteral("导入文件成功!");
+    });
+    if (imported != runs || window.m_list.GetItemCount() != static_cast<int>(cards)) {
+        std::fprintf(stderr, "%d of %d imports succeeded: %s\n", static_cast<int>(imported), runs,
+                     last.toStdString().c_str());
+        return 1;
+    }
+
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
@@ -155,5 +187,8 @@ int main(int argc, char* argv[]) {
     std::printf("query (%d rows listed): median %.1f ms\n", queryRows, median(queries));
     std::printf("show all (%d rows): median %.1f ms\n", window.m_list.GetItemCount(),
                 median(showAll));
+    std::printf("import (save, load, list): median %.1f ms; export (save, copy): median %.1f ms\n",
+                median(imports), median(exports));
+    std::printf("last message: %s\n", last.toStdString().c_str());
     return 0;
 }
