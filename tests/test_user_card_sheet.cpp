@@ -228,4 +228,22 @@ TEST_F(UserCardSheetTest, ALongExportShowsItsProgressAndCanBeCancelled) {
     }
 }
 
+// The window closed during an export, as the program's end closes its windows: the export
+// stops, leaves no file and asks nothing.
+TEST_F(UserCardSheetTest, AnExportStopsWhenItsWindowCloses) {
+    Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
+    for (int n = 4; n <= 1600; ++n) {
+        Add(CardNoText(n), n);
+    }
+    Open();
+    bool closed = false;
+    QTimer::singleShot(0, [&] { closed = window->close(); });
+    dialogs.QueueAnswer(Path("cards.xls"));
+    Click(IDC_EXPORT_EXCEL);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(boxes.shown().empty()) << boxes.shown()[0].text.toStdString();
+    EXPECT_FALSE(FileExists(dir / "cards.xls"));
+}
+
 }  // namespace

@@ -77,8 +77,13 @@ void CUserCardDlg::OnExportExcel() {
     if (end.canceled) {
         // What was written of the workbook is not a whole export: it goes.
         ::unlink(file.c_str());
-        Msg::Show(this, QStringLiteral("导出已取消,没有保存文件。"), QMessageBox::Information);
+        if (!end.windowClosed) {
+            Msg::Show(this, QStringLiteral("导出已取消,没有保存文件。"), QMessageBox::Information);
+        }
         return;
+    }
+    if (end.windowClosed) {
+        return;  // closed after the last row: the workbook is whole, and no one is asked
     }
     if (!end.written) {
         Msg::Show(this,
@@ -111,6 +116,10 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
     };
 
     SheetExportEnd end;
+    // The window closed under the export (the program is told to end): the export stops, and
+    // nothing waits for the operator afterwards.
+    const QMetaObject::Connection closing =
+        connect(this, &QDialog::finished, this, [&end] { end.windowClosed = true; });
     CSheetWriter writer(std::move(target), connection);
     std::vector<std::string> batch{SheetCreateTable(titles)};
     std::vector<std::string> cells(titles.size());
@@ -131,7 +140,7 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
         }
         progress.setValue(std::min(row + 1, rows));
         letEventsThrough();
-        end.canceled = progress.wasCanceled();
+        end.canceled = progress.wasCanceled() || end.windowClosed;
     }
     writer.Finish();
     progress.setLabelText(QStringLiteral("正在保存文件..."));
@@ -141,6 +150,7 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
         letEventsThrough();
     }
     progress.close();
+    disconnect(closing);
     end.written = writer.Result(end.error) && !end.canceled;
     return end;
 }

@@ -29,7 +29,9 @@ class CSheetTarget;
 // How a spreadsheet export ended.
 struct SheetExportEnd {
     bool written = false;
-    bool canceled = false;  // by the operator, in the progress dialog
+    // By the operator in the progress dialog, or by the window closing before the last row.
+    bool canceled = false;
+    bool windowClosed = false;
     std::string error;
 };
 
