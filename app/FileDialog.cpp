@@ -1,7 +1,12 @@
 #include "app/FileDialog.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QStringList>
+
+#include <sys/stat.h>
+
+#include "app/MessageBox.h"
 
 namespace FileDlg {
 
@@ -28,6 +33,28 @@ QString Run(QWidget* parent, bool save, const QString& title, const std::vector<
 }
 
 }  // namespace
+
+std::string LocalPath(const QString& name) {
+    return QFile::encodeName(name).toStdString();
+}
+
+SaveTarget AskSaveTarget(QWidget* parent, const QString& title, const Filter& filter,
+                         const QString& extension, Qt::CaseSensitivity extensionCase) {
+    SaveTarget target{Save(nullptr, title, {filter}), std::string()};
+    if (target.IsEmpty()) {
+        return target;
+    }
+    if (!target.name.endsWith(extension, extensionCase)) {
+        target.name += extension;
+    }
+    target.path = LocalPath(target.name);
+    struct stat info {};
+    if (::stat(target.path.c_str(), &info) == 0 &&
+        !Msg::Ask(parent, QStringLiteral("保存的文件已经存在,是否覆盖?"), QStringLiteral("保存"))) {
+        return SaveTarget();
+    }
+    return target;
+}
 
 void SetUp(QFileDialog& dialog, bool save, const QString& title,
            const std::vector<Filter>& filters) {

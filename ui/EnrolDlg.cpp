@@ -13,7 +13,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/ControlId.h"
@@ -43,15 +42,6 @@ QString ChoiceText(EnrolField field) {
     return IsTakenField(field) || field == EnrolField::None
                ? title
                : QStringLiteral("%1(不导入)").arg(title);
-}
-
-std::string LocalPath(const QString& name) {
-    return QFile::encodeName(name).toStdString();
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
 }
 
 }  // namespace
@@ -310,23 +300,17 @@ void CEnrolDlg::OnSaveRefused() {
     if (m_plan.refused == 0) {
         return;
     }
-    QString target = FileDlg::Save(nullptr, QStringLiteral("保存拒绝的行"),
-                                   {{QStringLiteral("Files(*.csv)"), QStringLiteral("*.csv")}});
-    if (target.isEmpty()) {
-        return;
-    }
-    if (!target.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
-        target += QStringLiteral(".csv");
-    }
-    const std::string path = LocalPath(target);
-    if (Exists(path) &&
-        !Msg::Ask(this, QStringLiteral("保存的文件已经存在,是否覆盖?"), QStringLiteral("保存"))) {
+    const FileDlg::SaveTarget target =
+        FileDlg::AskSaveTarget(this, QStringLiteral("保存拒绝的行"),
+                               {QStringLiteral("Files(*.csv)"), QStringLiteral("*.csv")},
+                               QStringLiteral(".csv"), Qt::CaseInsensitive);
+    if (target.IsEmpty()) {
         return;
     }
     const std::string csv = RefusedRowsCsv(m_rows, FirstRow(), m_plan);
     std::string error;
     const bool saved = SaveFileSafely(
-        path, std::string(),
+        target.path, std::string(),
         [&csv](int fd, std::string& why) {
             if (!WriteAll(fd, csv.data(), csv.size())) {
                 why = ErrnoText(errno);
@@ -339,5 +323,6 @@ void CEnrolDlg::OnSaveRefused() {
         Msg::Show(this, QStringLiteral("拒绝的行无法保存:\n%1").arg(QString::fromStdString(error)));
         return;
     }
-    Msg::Tell(this, QStringLiteral("拒绝的行(%1行)已保存于%2!").arg(m_plan.refused).arg(target));
+    Msg::Tell(this,
+              QStringLiteral("拒绝的行(%1行)已保存于%2!").arg(m_plan.refused).arg(target.name));
 }

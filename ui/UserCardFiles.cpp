@@ -2,27 +2,11 @@
 // to, a register file that the operator chooses.
 
 #include <QApplication>
-#include <QFile>
-
-#include <sys/stat.h>
 
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "base/SafeFile.h"
 #include "ui/UserCardDlg.h"
-
-namespace {
-
-std::string LocalPath(const QString& name) {
-    return QFile::encodeName(name).toStdString();
-}
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
-}
-
-}  // namespace
 
 void CUserCardDlg::ListAllCards() {
     m_list.DeleteAllItems();
@@ -46,7 +30,7 @@ void CUserCardDlg::OnImport() {
     if (!m_desk.files.SaveRegister(m_desk.files.RegisterPath())) {
         return;
     }
-    const RegisterLoad result = m_desk.files.LoadRegister(LocalPath(chosen));
+    const RegisterLoad result = m_desk.files.LoadRegister(FileDlg::LocalPath(chosen));
     if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
         return;  // reported; the register is as it was
     }
@@ -69,17 +53,11 @@ void CUserCardDlg::OnExport() {
     if (m_list.GetItemCount() == 0) {
         return;
     }
-    QString target = FileDlg::Save(nullptr, QStringLiteral("保存为一个kcd格式的文件"),
-                                   {{QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")}});
-    if (target.isEmpty()) {
-        return;
-    }
-    if (!target.endsWith(QStringLiteral(".kcd"), Qt::CaseSensitive)) {
-        target += QStringLiteral(".kcd");
-    }
-    const std::string path = LocalPath(target);
-    if (Exists(path) &&
-        !Msg::Ask(this, QStringLiteral("保存的文件已经存在,是否覆盖?"), QStringLiteral("保存"))) {
+    const FileDlg::SaveTarget target =
+        FileDlg::AskSaveTarget(this, QStringLiteral("保存为一个kcd格式的文件"),
+                               {QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")},
+                               QStringLiteral(".kcd"), Qt::CaseSensitive);
+    if (target.IsEmpty()) {
         return;
     }
     if (!m_desk.files.SaveRegister(m_desk.files.RegisterPath())) {
@@ -87,9 +65,9 @@ void CUserCardDlg::OnExport() {
     }
     // The target is replaced only by a complete copy: a failed export leaves it as it was.
     std::string error;
-    if (!CopyFileSafely(m_desk.files.RegisterPath(), path, error)) {
+    if (!CopyFileSafely(m_desk.files.RegisterPath(), target.path, error)) {
         Msg::Show(this, QStringLiteral("导出失败:\n%1").arg(QString::fromStdString(error)));
         return;
     }
-    Msg::Show(QApplication::activeWindow(), QStringLiteral("导出文件保存于%1!").arg(target));
+    Msg::Show(QApplication::activeWindow(), QStringLiteral("导出文件保存于%1!").arg(target.name));
 }

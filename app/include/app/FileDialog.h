@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <string>
 #include <vector>
 
 class QFileDialog;
@@ -23,6 +24,22 @@ struct Filter {
 // The first filter is selected.
 QString Open(QWidget* parent, const QString& title, const std::vector<Filter>& filters);
 QString Save(QWidget* parent, const QString& title, const std::vector<Filter>& filters);
+
+// A file name as the system's calls take it.
+std::string LocalPath(const QString& name);
+
+// A file that the operator chose to write: the name as chosen (with the extension added),
+// and its local path. Empty when the operator cancelled or would not overwrite.
+struct SaveTarget {
+    QString name;
+    std::string path;
+    bool IsEmpty() const { return name.isEmpty(); }
+};
+// The save dialog with one filter; `extension` (".kcd") is added to a name that does not end
+// with it, and an existing file is overwritten only when the operator says so (asked over
+// `parent`).
+SaveTarget AskSaveTarget(QWidget* parent, const QString& title, const Filter& filter,
+                         const QString& extension, Qt::CaseSensitivity extensionCase);
 
 // How the dialog is set up before it is shown: title, open or save, the filters.
 void SetUp(QFileDialog& dialog, bool save, const QString& title,
