@@ -1,10 +1,12 @@
 #include "app/MessageBox.h"
 
 #include <QApplication>
+#include <QPushButton>
 
 namespace Msg {
 
 QMessageBox::StandardButton Answer(const Shown& box);
+int AnswerChoice(const Shown& box);
 
 namespace {
 
@@ -13,7 +15,7 @@ Recorder* g_recorder = nullptr;
 QMessageBox::StandardButton Run(QWidget* parent, const QString& text, QMessageBox::Icon icon,
                                 QMessageBox::StandardButtons buttons, const QString& caption) {
     const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption, text, icon,
-                    buttons};
+                    buttons, QStringList()};
     if (g_recorder != nullptr) {
         return Answer(box);
     }
@@ -41,9 +43,20 @@ QMessageBox::StandardButton Answer(const Shown& box) {
     if (!r.m_answers.empty()) {
         const auto answer = r.m_answers.front();
         r.m_answers.pop_front();
-        return answer;
+        return answer.button;
     }
     return (box.buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+}
+
+int AnswerChoice(const Shown& box) {
+    Recorder& r = *g_recorder;
+    r.m_shown.push_back(box);
+    if (r.m_answers.empty()) {
+        return 0;
+    }
+    const int choice = r.m_answers.front().choice;
+    r.m_answers.pop_front();
+    return choice;
 }
 
 void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QString& caption) {
@@ -53,6 +66,36 @@ void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QS
 bool Ask(QWidget* parent, const QString& text, const QString& caption) {
     return Run(parent, text, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, caption) ==
            QMessageBox::Yes;
+}
+
+int Choose(QWidget* parent, const QString& text, const QStringList& choices, QMessageBox::Icon icon,
+           const QString& caption) {
+    const int last = static_cast<int>(choices.size()) - 1;
+    const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption, text, icon,
+                    QMessageBox::NoButton, choices};
+    if (g_recorder != nullptr) {
+        const int choice = AnswerChoice(box);
+        return choice >= 0 && choice <= last ? choice : last;
+    }
+    QMessageBox message(icon, box.caption, text, QMessageBox::NoButton, parent);
+    std::vector<QPushButton*> buttons;
+    for (const QString& choice : choices) {
+        // One role for all keeps them in the given order.
+        buttons.push_back(message.addButton(choice, QMessageBox::ActionRole));
+    }
+    if (!buttons.empty()) {
+        message.setDefaultButton(buttons.front());
+        message.setEscapeButton(buttons.back());
+    }
+    QApplication::setOverrideCursor(Qt::ArrowCursor);
+    message.exec();
+    QApplication::restoreOverrideCursor();
+    for (int i = 0; i <= last; ++i) {
+        if (message.clickedButton() == buttons[static_cast<size_t>(i)]) {
+            return i;
+        }
+    }
+    return last;
 }
 
 }  // namespace Msg

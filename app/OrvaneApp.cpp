@@ -11,9 +11,11 @@
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/IdleTimer.h"
 #include "app/MainFrm.h"
 #include "app/MessageBox.h"
 #include "app/PortSetDlg.h"
+#include "app/RegisterRescue.h"
 #include "base/DataDir.h"
 #include "base/PosixIo.h"
 #include "base/Settings.h"
@@ -76,10 +78,91 @@ bool COrvaneApp::InitInstance() {
     m_nComPort = settings.comPort;
     m_strSysPassword = settings.sysPassword;
 
+    // Before anything else is opened or written: a second copy on this register ends here.
+    if (!LockRegister()) {
+        return false;
+    }
+    RemoveStaleTempFiles(RegisterPath());
     if (!OpenSerialLink()) {
         return false;
     }
     LoadRegister(RegisterPath());
+    OpenStore();
+    return true;
+}
+
+bool COrvaneApp::LockRegister() {
+    std::string error;
+    switch (m_lock.Acquire(RegisterPath(), error)) {
+        case CRegisterLock::Result::Locked:
+            return true;
+        case CRegisterLock::Result::HeldElsewhere:
+            m_bRegisterInUse = true;
+            Msg::Show(m_pMainWnd.get(),
+                      QStringLiteral("卡片登记正在被另一个程序使用,不能同时打开。\n%1")
+                          .arg(Text(RegisterPath())));
+            return false;
+        case CRegisterLock::Result::Failed:
+            break;
+    }
+    // A folder where not even the lock can be made cannot take changes either; the operator
+    // may still look at the cards.
+    Msg::Show(m_pMainWnd.get(),
+              QStringLiteral("无法锁定卡片登记:\n%1\n\n修改可能无法保存。").arg(Text(error)));
+    return true;
+}
+
+void COrvaneApp::OpenStore() {
+    m_pFoldTimer = std::make_unique<CIdleTimer>(kFoldIdleMs, [this] { FoldWhenIdle(); });
+    m_store.Listen([this](const std::vector<std::string>&) {
+        if (m_store.NeedsFold()) {
+            m_pFoldTimer->Arm();
+        }
+    });
+    CFileCardStore::OpenReport report;
+    std::string error;
+    bool opened;
+    {
+        WaitCursor wait;
+        opened = m_store.Open(RegisterPath(), report, error);
+    }
+    if (!opened) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("操作日志无法打开:\n%1\n\n在这个问题解决之前,卡片的修改不能保存。")
+                      .arg(Text(error)));
+    }
+    if (report.keptAside) {
+        QString text = QStringLiteral("操作日志(上次退出以后的修改)不能全部使用:");
+        if (report.ignored > 0) {
+            text += QStringLiteral("\n它不属于现在的卡片登记文件,其中%1项修改没有恢复。")
+                        .arg(report.ignored);
+        }
+        if (report.lost > 0) {
+            text += QStringLiteral("\n其中%1项修改已经损坏,无法恢复。").arg(report.lost);
+        }
+        text += QStringLiteral("\n已恢复%1项修改。\n\n原来的操作日志已改名留存为:\n%2")
+                    .arg(report.replayed)
+                    .arg(Text(report.keptAs));
+        Msg::Show(m_pMainWnd.get(), text);
+    }
+    if (m_store.NeedsFold()) {
+        m_pFoldTimer->Arm();
+    }
+}
+
+void COrvaneApp::FoldWhenIdle() {
+    // An empty register is not written (as at exit); its journal stays until cards come.
+    if (m_store.NeedsFold() && !m_mapCards.IsEmpty()) {
+        SaveRegister(RegisterPath());
+    }
+}
+
+bool COrvaneApp::SavePassword() {
+    std::string error;
+    if (!WritePassword(SettingsPath(), m_strSysPassword, error)) {
+        Msg::Show(m_pMainWnd.get(), QStringLiteral("系统密码无法保存到设置文件:\n") + Text(error));
+        return false;
+    }
     return true;
 }
 
@@ -108,7 +191,13 @@ bool COrvaneApp::OpenSerialLink() {
 int COrvaneApp::ExitInstance() {
     // Closing the port releases the reader thread from every wait and joins it.
     m_comPort.ClosePort();
-    if (!m_mapCards.IsEmpty()) {
+    m_pFoldTimer.reset();
+    if (m_bRegisterInUse) {
+        m_pMainWnd.reset();  // another program's register: nothing is written
+        return 0;
+    }
+    // Changes that could not reach the journal are saved with the register, even an empty one.
+    if (!m_mapCards.IsEmpty() || m_store.Unsaved() > 0) {
         while (!SaveRegister(RegisterPath()) &&
                Msg::Ask(nullptr,
                         QStringLiteral("是否再试一次保存卡片登记?\n选“否”将放弃本次的修改。"))) {
@@ -119,10 +208,48 @@ int COrvaneApp::ExitInstance() {
         Msg::Show(nullptr, QStringLiteral("系统密码无法保存到设置文件:\n") + Text(error));
     }
     m_pMainWnd.reset();
+    m_lock.Release();
     return 0;
 }
 
+RegisterLoad COrvaneApp::ImportRegister(const std::string& path) {
+    CCardMap loaded(m_mapCards.GetHashTableSize());
+    uint32_t maxNumber = m_nMaxNumber;
+    std::string error;
+    RegisterLoad result;
+    {
+        WaitCursor wait;
+        result = LoadRegisterFile(path, loaded, maxNumber, error);
+    }
+    if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
+                      .arg(Text(path), Text(error)));
+        return result;
+    }
+    if (result != RegisterLoad::Loaded) {
+        return result;
+    }
+    // The imported cards are the register only once they are its file.
+    bool saved;
+    {
+        WaitCursor wait;
+        m_store.Locate(RegisterPath());
+        saved = m_store.ReplaceAll(std::move(loaded), maxNumber, error);
+    }
+    if (!saved) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("导入的卡片无法保存到\n%1\n\n%2\n\n当前的卡片登记保持不变。")
+                      .arg(Text(RegisterPath()), Text(error)));
+        return RegisterLoad::Unreadable;
+    }
+    return result;
+}
+
 RegisterLoad COrvaneApp::LoadRegister(const std::string& path) {
+    if (path != RegisterPath()) {
+        return ImportRegister(path);
+    }
     std::string error;
     RegisterLoad result;
     {
@@ -137,6 +264,10 @@ RegisterLoad COrvaneApp::LoadRegister(const std::string& path) {
     if (path == RegisterPath()) {
         m_bRegisterDamaged = true;
         text += QStringLiteral("这个文件不会被覆盖:退出时如有卡片要保存,会先把它改名留存。");
+        // The operator may start with the backup's cards or with those before the damage.
+        StartFromDamagedRegister(m_pMainWnd.get(), text, path, BackupPath(), m_mapCards,
+                                 m_nMaxNumber);
+        return result;
     }
     Msg::Show(m_pMainWnd.get(), text);
     return result;
@@ -144,22 +275,37 @@ RegisterLoad COrvaneApp::LoadRegister(const std::string& path) {
 
 bool COrvaneApp::KeepDamagedRegister() {
     const std::string path = RegisterPath();
-    if (!Exists(path)) {
-        m_bRegisterDamaged = false;
-        return true;
-    }
-    const std::string kept = DamagedRegisterName(path, std::time(nullptr));
-    if (Io().rename(path.c_str(), kept.c_str()) != 0) {
+    // The backup first: once the damaged file is moved aside, the next save but one would
+    // replace it.
+    std::string keptBackup;
+    std::string error;
+    if (!KeepBackup(BackupPath(), std::time(nullptr), keptBackup, error)) {
         Msg::Show(
             m_pMainWnd.get(),
-            QStringLiteral("无法把无法读取的卡片登记文件\n%1\n改名留存:%2\n\n卡片登记没有保存。")
-                .arg(Text(path), Text(ErrnoText(errno))));
+            QStringLiteral("无法把备份文件另外留存:\n%1\n\n卡片登记没有保存。").arg(Text(error)));
         return false;
     }
+    QString kept;
+    if (Exists(path)) {
+        const std::string keptName = DamagedRegisterName(path, std::time(nullptr));
+        if (Io().rename(path.c_str(), keptName.c_str()) != 0) {
+            Msg::Show(m_pMainWnd.get(),
+                      QStringLiteral(
+                          "无法把无法读取的卡片登记文件\n%1\n改名留存:%2\n\n卡片登记没有保存。")
+                          .arg(Text(path), Text(ErrnoText(errno))));
+            return false;
+        }
+        kept =
+            QStringLiteral("原来无法读取的卡片登记文件已改名留存为:\n%1\n\n").arg(Text(keptName));
+    }
     m_bRegisterDamaged = false;
-    Msg::Show(m_pMainWnd.get(),
-              QStringLiteral("原来无法读取的卡片登记文件已改名留存为:\n%1").arg(Text(kept)),
-              QMessageBox::Information);
+    if (!keptBackup.empty()) {
+        kept += QStringLiteral("原来的备份文件另外留存为:\n%1\n\n").arg(Text(keptBackup));
+    }
+    if (!kept.isEmpty()) {
+        Msg::Show(m_pMainWnd.get(), kept + QStringLiteral("程序不会覆盖或删除留存的文件。"),
+                  QMessageBox::Information);
+    }
     return true;
 }
 
@@ -171,7 +317,13 @@ bool COrvaneApp::SaveRegister(const std::string& path) {
     bool saved;
     {
         WaitCursor wait;
-        saved = SaveRegisterFile(m_mapCards, path, BackupPath(), error);
+        if (path == RegisterPath()) {
+            // Through the store, which renews its journal once the file holds every change.
+            m_store.Locate(path);
+            saved = m_store.WriteRegister(error);
+        } else {
+            saved = SaveRegisterFile(m_mapCards, path, BackupPath(), error);
+        }
     }
     if (!saved) {
         Msg::Show(m_pMainWnd.get(),

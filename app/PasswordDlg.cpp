@@ -47,10 +47,12 @@ void CPasswordDlg::accept() {
     QDialog::accept();
 }
 
-void AskSystemPassword(std::string& sysPassword, std::string& working, QWidget* parent) {
+bool AskSystemPassword(std::string& sysPassword, std::string& working, QWidget* parent) {
     CPasswordDlg dialog(sysPassword, parent);
-    if (dialog.exec() == QDialog::Accepted) {
-        working = dialog.m_strPassword;
-        sysPassword = dialog.m_strPassword;
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
     }
+    working = dialog.m_strPassword;
+    sysPassword = dialog.m_strPassword;
+    return true;
 }

@@ -48,6 +48,8 @@ void CloseOnTerminationSignals(QWidget* window) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
+    // SIGHUP comes when the desktop session or the terminal ends: the register is saved then too.
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
 }

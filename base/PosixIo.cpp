@@ -7,7 +7,7 @@
 #include <cstring>
 
 PosixIo& Io() {
-    static PosixIo io{::write, ::fsync, ::rename, ::close, ::link};
+    static PosixIo io{::write, ::fsync, ::fdatasync, ::ftruncate, ::rename, ::close, ::link};
     return io;
 }
 

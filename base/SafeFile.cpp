@@ -178,6 +178,12 @@ std::string DirectoryOf(const std::string& path) {
 
 bool SaveFileSafely(const std::string& path, const std::string& backupPath,
                     const ContentWriter& writeContent, std::string& error) {
+    return SaveFileSafely(path, backupPath, writeContent, error, BeforeReplace());
+}
+
+bool SaveFileSafely(const std::string& path, const std::string& backupPath,
+                    const ContentWriter& writeContent, std::string& error,
+                    const BeforeReplace& beforeReplace) {
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
@@ -199,6 +205,10 @@ bool SaveFileSafely(const std::string& path, const std::string& backupPath,
         return false;
     }
     if (!SyncAndClose(fd, tempPath, error)) {
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    if (beforeReplace && !beforeReplace(error)) {
         ::unlink(tempPath.c_str());
         return false;
     }
@@ -226,4 +236,60 @@ bool CopyFileSafely(const std::string& from, const std::string& to, std::string&
         error);
     ::close(source);
     return copied;
+}
+
+CFileReplacement::~CFileReplacement() {
+    Discard();
+}
+
+bool CFileReplacement::Open(const std::string& path, std::string& error) {
+    Discard();
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        error = "无法保存 " + path + ":这不是一个普通文件";
+        return false;
+    }
+    std::string tempPath;
+    const int fd = CreateTempBeside(path, tempPath);
+    if (fd < 0) {
+        error = Describe("无法在文件夹中创建文件", path, errno);
+        return false;
+    }
+    ::fchmod(fd, exists ? (existing.st_mode & 07777) : DefaultFileMode());
+    m_strPath = path;
+    m_strTempPath = std::move(tempPath);
+    m_fd = fd;
+    return true;
+}
+
+bool CFileReplacement::Commit(std::string& error) {
+    if (m_fd < 0) {
+        error = "没有要保存的文件";
+        return false;
+    }
+    const int fd = m_fd;
+    m_fd = -1;
+    bool replaced = SyncAndClose(fd, m_strTempPath, error);
+    if (replaced && Io().rename(m_strTempPath.c_str(), m_strPath.c_str()) != 0) {
+        error = Describe("无法替换文件", m_strPath, errno);
+        replaced = false;
+    }
+    if (!replaced) {
+        Discard();
+        return false;
+    }
+    m_strTempPath.clear();
+    return SyncDirectory(DirectoryOf(m_strPath), error);
+}
+
+void CFileReplacement::Discard() {
+    if (m_fd >= 0) {
+        Io().close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_strTempPath.empty()) {
+        ::unlink(m_strTempPath.c_str());
+        m_strTempPath.clear();
+    }
 }

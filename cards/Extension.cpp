@@ -5,14 +5,15 @@
 #include "register/Amount.h"
 #include "register/Card.h"
 
-ExtensionResult ApplyExtension(CCardMap& cards, const std::string& cardNo,
-                               const std::string& validDate, const std::string& sentFee) {
-    ExtensionResult result;
-    result.card = cards.Lookup(cardNo);
-    if (result.card == nullptr) {
+ExtensionChange MakeExtension(const CCardMap& cards, const std::string& cardNo,
+                              const std::string& validDate, const std::string& sentFee) {
+    ExtensionChange result;
+    const CCard* current = cards.Lookup(cardNo);
+    if (current == nullptr) {
         result.payment = sentFee.empty() ? ExtensionPayment::None : ExtensionPayment::NotRegistered;
         return result;
     }
+    result.card = CopyOfCard(*current);
     result.card->m_strValidDate = validDate;
     if (sentFee.empty()) {
         return result;
@@ -24,5 +25,16 @@ ExtensionResult ApplyExtension(CCardMap& cards, const std::string& cardNo,
     }
     result.card->m_strPaid = *total;
     result.payment = ExtensionPayment::Recorded;
+    return result;
+}
+
+ExtensionResult ApplyExtension(CCardMap& cards, const std::string& cardNo,
+                               const std::string& validDate, const std::string& sentFee) {
+    ExtensionChange change = MakeExtension(cards, cardNo, validDate, sentFee);
+    ExtensionResult result;
+    result.payment = change.payment;
+    if (change.card != nullptr) {
+        result.card = cards.SetAt(cardNo, std::move(change.card));
+    }
     return result;
 }

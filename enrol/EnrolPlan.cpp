@@ -276,23 +276,28 @@ CEnrolPlan MakeEnrolPlan(const CSheetRows& rows, size_t firstRow, const CColumnM
     return plan;
 }
 
-bool ApplyEnrolPlan(const CEnrolPlan& plan, CCardMap& cards, uint32_t& maxNumber,
-                    const CEnrolDefaults& defaults) {
+bool MakeEnrolChange(const CEnrolPlan& plan, const CCardMap& cards, uint32_t maxNumber,
+                     const CEnrolDefaults& defaults, CCardChange& change) {
     if (maxNumber > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) - plan.added) {
         return false;
     }
-    // Everything is built and checked before the register is touched.
-    std::vector<std::unique_ptr<CCard>> fresh;
-    fresh.reserve(plan.added);
     uint32_t number = maxNumber;
+    std::vector<CCardChange::Step> steps;
     for (const CEnrolRow& row : plan.rows) {
-        if (row.outcome == RowOutcome::Changed && cards.Lookup(row.cardNo) == nullptr) {
-            return false;
+        const CCard* current = cards.Lookup(row.cardNo);
+        if (row.outcome == RowOutcome::Changed) {
+            if (current == nullptr) {
+                return false;
+            }
+            std::unique_ptr<CCard> card = CopyOfCard(*current);
+            SetValues(*card, row);
+            steps.push_back({row.cardNo, std::move(card)});
+            continue;
         }
         if (row.outcome != RowOutcome::New) {
             continue;
         }
-        if (cards.Lookup(row.cardNo) != nullptr) {
+        if (current != nullptr) {
             return false;
         }
         auto card = std::make_unique<CCard>();
@@ -303,17 +308,22 @@ bool ApplyEnrolPlan(const CEnrolPlan& plan, CCardMap& cards, uint32_t& maxNumber
         card->m_strRegDate = defaults.regDate;
         card->m_strPassword = defaults.password;
         SetValues(*card, row);
-        fresh.push_back(std::move(card));
+        steps.push_back({row.cardNo, std::move(card)});
     }
-    size_t next = 0;
-    for (const CEnrolRow& row : plan.rows) {
-        if (row.outcome == RowOutcome::Changed) {
-            SetValues(*cards.Lookup(row.cardNo), row);
-        } else if (row.outcome == RowOutcome::New) {
-            cards.SetAt(row.cardNo, std::move(fresh[next++]));
-        }
+    change = CCardChange(CardOperation::Enrol, number);
+    for (CCardChange::Step& step : steps) {
+        change.Put(step.key, std::move(step.card));
     }
-    maxNumber = number;
+    return true;
+}
+
+bool ApplyEnrolPlan(const CEnrolPlan& plan, CCardMap& cards, uint32_t& maxNumber,
+                    const CEnrolDefaults& defaults) {
+    CCardChange change;
+    if (!MakeEnrolChange(plan, cards, maxNumber, defaults, change)) {
+        return false;
+    }
+    change.ApplyTo(cards, maxNumber);
     return true;
 }
 

@@ -79,6 +79,9 @@ bool CArchive::Flush() {
         Fail(m_nBase, "写入失败:" + ErrnoText(err));
         return false;
     }
+    if (m_observe) {
+        m_observe(m_buffer.data(), m_nPos);
+    }
     m_nBase += m_nPos;
     m_nPos = 0;
     // The disk starts on what is written while the rest is still being put together.

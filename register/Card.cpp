@@ -46,3 +46,27 @@ void CCard::Serialize(CArchive& ar) {
         }
     });
 }
+
+std::unique_ptr<CCard> CopyOfCard(const CCard& from) {
+    auto card = std::make_unique<CCard>();
+    card->m_nNumber = from.m_nNumber;
+    card->m_nStatus = from.m_nStatus;
+    card->m_strCardNo = from.m_strCardNo;
+    card->m_nCardType = from.m_nCardType;
+    card->m_strValidDate = from.m_strValidDate;
+    card->m_strPassword = from.m_strPassword;
+    card->m_strRegDate = from.m_strRegDate;
+    card->m_strName = from.m_strName;
+    card->m_strPhone = from.m_strPhone;
+    card->m_strHouseNo = from.m_strHouseNo;
+    card->m_strIdNo = from.m_strIdNo;
+    card->m_strAddress = from.m_strAddress;
+    card->m_strRemark = from.m_strRemark;
+    card->m_strRights = from.m_strRights;
+    card->m_strRights2 = from.m_strRights2;
+    card->m_nSex = from.m_nSex;
+    card->m_strPaid = from.m_strPaid;
+    card->m_strMonthFee = from.m_strMonthFee;
+    card->m_strYearFee = from.m_strYearFee;
+    return card;
+}

@@ -43,9 +43,14 @@ private:
     std::vector<bool> m_isClass;
 };
 
+// A text quoted for an error message: its first kMaxQuotedBytes bytes, printable ASCII as it is
+// and any other byte as \xHH; a longer text is cut there and its length added, so that a
+// corrupt length cannot make the message as large as the file.
+constexpr size_t kMaxQuotedBytes = 32;
+
 std::string Quoted(std::string_view bytes) {
     std::string out = "\"";
-    for (unsigned char c : bytes) {
+    for (unsigned char c : bytes.substr(0, kMaxQuotedBytes)) {
         if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
             out += static_cast<char>(c);
         } else {
@@ -54,7 +59,11 @@ std::string Quoted(std::string_view bytes) {
             out += hex;
         }
     }
-    return out + "\"";
+    out += "\"";
+    if (bytes.size() > kMaxQuotedBytes) {
+        out += "…(共 " + std::to_string(bytes.size()) + " 字节)";
+    }
+    return out;
 }
 
 // Reads an object tag and the class introduction if there is one; the object must be a CCard.
@@ -133,19 +142,26 @@ void WriteRegister(CArchive& ar, const CCardMap& map) {
     }
 }
 
-bool ReadRegister(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string& error) {
+namespace {
+
+// Reads the entry count and then the entries into `map`, each complete record as it is read,
+// and stops at the first failure; the archive then says what failed. The whole register must
+// fit the bytes that remain: a count larger than they can hold fails at once, unless
+// `prefix`, when it only limits the room reserved and reading goes on to the first failure.
+// `highest` is raised to the highest serial number inserted.
+void ReadEntries(CArchive& ar, CCardMap& map, uint32_t& highest, std::string& error, bool prefix) {
     ar.SetField("条目数");
     const uint64_t countAt = ar.Offset();
     const uint32_t count = ar.ReadCount();
-    if (!ar.Failed() && count > ar.Remaining() / kMinEntryBytes) {
+    const uint64_t fits = ar.Remaining() / kMinEntryBytes;
+    if (!ar.Failed() && count > fits && !prefix) {
         ar.Fail(countAt, "条目数 " + std::to_string(count) + " 超出文件剩余的 " +
                              std::to_string(ar.Remaining()) + " 字节所能容纳的");
     }
     if (!ar.Failed()) {
-        map.Reserve(count);
+        map.Reserve(static_cast<size_t>(std::min<uint64_t>(count, fits)));
     }
     CLoadTable table;
-    uint32_t highest = 0;
     for (uint32_t i = 0; i < count && !ar.Failed(); ++i) {
         CCardText key;
         ar.SetField("卡号键");
@@ -168,15 +184,14 @@ bool ReadRegister(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string&
     }
     if (ar.Failed()) {
         error += ar.Error();
-        map.RemoveAll();
-        return false;
     }
-    maxNumber = std::max(maxNumber, highest);
-    return true;
 }
 
-RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& maxNumber,
-                              std::string& error) {
+// Opens `path` and reads it into `loaded` with `read` (in place when it is small enough).
+// Loaded when `read` read a complete register; otherwise what kept it from being read.
+template <class Read>
+RegisterLoad ReadFileWith(const std::string& path, CCardMap& loaded, std::string& error,
+                          Read&& read) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT) {
@@ -195,7 +210,6 @@ RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& 
         ::close(fd);
         return RegisterLoad::EmptyFile;
     }
-    CCardMap loaded(map.GetHashTableSize());
     bool ok = false;
     if (static_cast<uint64_t>(st.st_size) <= kMaxInPlaceBytes) {
         // The whole file in one read; the records' texts stay in that buffer.
@@ -209,25 +223,76 @@ RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& 
         }
         CArchive ar(bytes.data(), size, CArchive::InPlace{});
         loaded.KeepTextBuffer(std::move(bytes));
-        ok = ReadRegister(ar, loaded, maxNumber, error);
+        ok = read(ar);
     } else {
         CArchive ar(fd, static_cast<uint64_t>(st.st_size));
-        ok = ReadRegister(ar, loaded, maxNumber, error);
+        ok = read(ar);
     }
     ::close(fd);
-    if (!ok) {
-        return RegisterLoad::Damaged;
+    return ok ? RegisterLoad::Loaded : RegisterLoad::Damaged;
+}
+
+}  // namespace
+
+bool ReadRegister(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string& error) {
+    uint32_t highest = 0;
+    ReadEntries(ar, map, highest, error, false);
+    if (ar.Failed()) {
+        map.RemoveAll();
+        return false;
     }
-    map = std::move(loaded);
-    return RegisterLoad::Loaded;
+    maxNumber = std::max(maxNumber, highest);
+    return true;
+}
+
+size_t ReadRegisterPrefix(CArchive& ar, CCardMap& map, uint32_t& maxNumber, std::string& error) {
+    ReadEntries(ar, map, maxNumber, error, true);
+    return map.GetCount();
+}
+
+RegisterLoad LoadRegisterFile(const std::string& path, CCardMap& map, uint32_t& maxNumber,
+                              std::string& error) {
+    CCardMap loaded(map.GetHashTableSize());
+    const RegisterLoad result = ReadFileWith(path, loaded, error, [&](CArchive& ar) {
+        return ReadRegister(ar, loaded, maxNumber, error);
+    });
+    if (result == RegisterLoad::Loaded) {
+        map = std::move(loaded);
+    }
+    return result;
+}
+
+size_t LoadRegisterPrefix(const std::string& path, CCardMap& map, uint32_t& maxNumber,
+                          std::string& error) {
+    CCardMap loaded(map.GetHashTableSize());
+    uint32_t highest = 0;
+    ReadFileWith(path, loaded, error, [&](CArchive& ar) {
+        ReadRegisterPrefix(ar, loaded, highest, error);
+        return !ar.Failed();
+    });
+    const size_t kept = loaded.GetCount();
+    if (kept > 0) {
+        map = std::move(loaded);
+        maxNumber = std::max(maxNumber, highest);
+    }
+    return kept;
 }
 
 bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::string& backupPath,
                       std::string& error) {
+    return SaveRegisterFile(map, path, backupPath, error, nullptr, BeforeReplace());
+}
+
+bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::string& backupPath,
+                      std::string& error, const std::function<void(const void*, size_t)>& observe,
+                      const BeforeReplace& beforeReplace) {
     return SaveFileSafely(
         path, backupPath,
-        [&map, &path](int fd, std::string& err) {
+        [&map, &path, &observe](int fd, std::string& err) {
             CArchive ar(fd);
+            if (observe) {
+                ar.ObserveWrites(observe);
+            }
             WriteRegister(ar, map);
             if (!ar.Flush()) {
                 err = "写入 " + path + " 失败," + ar.Error();
@@ -235,7 +300,7 @@ bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::s
             }
             return true;
         },
-        error);
+        error, beforeReplace);
 }
 
 std::string DamagedRegisterName(const std::string& path, std::time_t now) {

@@ -1,5 +1,6 @@
 // The spreadsheet export's own workbook writer: takes the connection string and statements
-// that an ODBC driver would take and writes the workbook named there, row by row.
+// that an ODBC driver would take and writes the workbook named there, row by row. The export
+// is all or nothing: only a Close after every statement succeeded replaces the named file.
 
 #include <cmath>
 #include <cstdlib>
@@ -10,13 +11,9 @@
 
 namespace {
 
+// Destroyed without a Close, the workbook is dropped as the writer drops it.
 class CWorkbookSheet : public CSheetTarget {
 public:
-    ~CWorkbookSheet() override {
-        std::string ignored;
-        Close(ignored);
-    }
-
     bool Open(const std::string& connection, std::string& error) override {
         // CREATE_DB holds the whole name between quotes; DBQ is cut at a ';' in the name.
         std::optional<std::string> file = SheetConnectionValue(connection, "CREATE_DB");
@@ -38,6 +35,29 @@ public:
             error = "工作簿没有打开";
             return false;
         }
+        if (!Write(statement, error)) {
+            m_bFailed = true;
+            return false;
+        }
+        return true;
+    }
+
+    bool Close(std::string& error) override {
+        if (!m_bOpen) {
+            return true;
+        }
+        m_bOpen = false;
+        if (m_bFailed) {
+            // A workbook that misses a statement is no export: the named file stays as it was.
+            m_book.Abandon();
+            error = "工作簿没有写完,没有保存";
+            return false;
+        }
+        return m_book.Finish(error);
+    }
+
+private:
+    bool Write(const std::string& statement, std::string& error) {
         if (const auto table = ParseSheetCreateTable(statement)) {
             if (!m_book.AddSheet(table->first, error)) {
                 return false;
@@ -67,17 +87,9 @@ public:
         return m_book.EndRow(error);
     }
 
-    bool Close(std::string& error) override {
-        if (!m_bOpen) {
-            return true;
-        }
-        m_bOpen = false;
-        return m_book.Finish(error);
-    }
-
-private:
     CXlsxWriter m_book;
     bool m_bOpen = false;
+    bool m_bFailed = false;  // a statement failed: Close keeps nothing
     std::vector<SheetColumn> m_columns;
 };
 

@@ -5,8 +5,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
+
+#include "base/PosixIo.h"
 
 namespace {
 
@@ -162,18 +163,36 @@ void CXlsxWriter::Abandon() {
     if (m_zip != nullptr) {
         zipClose(static_cast<zipFile>(m_zip), nullptr);
         m_zip = nullptr;
-        std::remove(m_strPath.c_str());
     }
+    m_file.Discard();
+    m_bSheet = false;
+    m_nRow = 0;
+    m_nColumn = 0;
+    m_bRowOpen = false;
+    m_nSheetBytes = 0;
+    m_xml.clear();
+}
+
+bool CXlsxWriter::Fail(std::string& error, const std::string& what) {
+    Abandon();  // at once: on a full disk the temporary file's space is given back
+    m_strFailure = what;
+    error = what;
+    return false;
 }
 
 bool CXlsxWriter::Create(const std::string& path, std::string& error) {
     Abandon();
-    m_zip = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-    if (m_zip == nullptr) {
-        error = "无法创建工作簿 " + path + ": " + std::strerror(errno);
+    m_strFailure.clear();
+    m_strPath = path;
+    if (!m_file.Open(path, error)) {
         return false;
     }
-    m_strPath = path;
+    m_zip = zipOpen64(m_file.TempPath().c_str(), APPEND_STATUS_CREATE);
+    if (m_zip == nullptr) {
+        error = "无法创建工作簿 " + path + ": " + ErrnoText(errno);
+        m_file.Discard();
+        return false;
+    }
     return true;
 }
 
@@ -190,8 +209,12 @@ bool CXlsxWriter::IsSheetName(std::string_view name) {
 }
 
 bool CXlsxWriter::AddSheet(std::string_view name, std::string& error) {
-    if (m_zip == nullptr || m_bSheet) {
-        error = m_bSheet ? "工作簿中已有表格" : "工作簿没有打开";
+    if (m_bSheet) {
+        error = "工作簿中已有表格";
+        return false;
+    }
+    if (m_zip == nullptr) {
+        error = m_strFailure.empty() ? "工作簿没有打开" : m_strFailure;
         return false;
     }
     if (!IsSheetName(name)) {
@@ -208,8 +231,7 @@ bool CXlsxWriter::AddSheet(std::string_view name, std::string& error) {
     if (zipOpenNewFileInZip64(static_cast<zipFile>(m_zip), "xl/worksheets/sheet1.xml", &info,
                               nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, Z_BEST_SPEED,
                               0) != ZIP_OK) {
-        error = "无法写入工作簿 " + m_strPath;
-        return false;
+        return Fail(error, "无法写入工作簿 " + m_strPath + ": " + ErrnoText(errno));
     }
     m_bSheet = true;
     m_strSheetName = name;
@@ -258,6 +280,10 @@ void CXlsxWriter::Number(double value) {
 }
 
 bool CXlsxWriter::EndRow(std::string& error) {
+    if (!m_strFailure.empty()) {
+        error = m_strFailure;
+        return false;
+    }
     if (!m_bSheet) {
         error = "工作簿中没有表格";
         return false;
@@ -278,13 +304,11 @@ bool CXlsxWriter::EndRow(std::string& error) {
 bool CXlsxWriter::Flush(std::string& error) {
     m_nSheetBytes += m_xml.size();
     if (m_nSheetBytes > kMaxEntryBytes) {
-        error = "工作簿超过4 GiB,无法写入";
-        return false;
+        return Fail(error, "工作簿超过4 GiB,无法写入");
     }
     if (zipWriteInFileInZip(static_cast<zipFile>(m_zip), m_xml.data(),
                             static_cast<unsigned>(m_xml.size())) != ZIP_OK) {
-        error = "无法写入工作簿 " + m_strPath + ": " + std::strerror(errno);
-        return false;
+        return Fail(error, "无法写入工作簿 " + m_strPath + ": " + ErrnoText(errno));
     }
     m_xml.clear();
     return true;
@@ -299,19 +323,17 @@ bool CXlsxWriter::WriteEntry(const char* name, std::string_view content, std::st
                               Z_BEST_SPEED, 0) != ZIP_OK ||
         zipWriteInFileInZip(zip, whole.data(), static_cast<unsigned>(whole.size())) != ZIP_OK ||
         zipCloseFileInZip(zip) != ZIP_OK) {
-        error = "无法写入工作簿 " + m_strPath;
-        return false;
+        return Fail(error, "无法写入工作簿 " + m_strPath + ": " + ErrnoText(errno));
     }
     return true;
 }
 
 bool CXlsxWriter::Finish(std::string& error) {
     if (m_zip == nullptr) {
-        error = "工作簿没有打开";
+        error = m_strFailure.empty() ? "工作簿没有打开" : m_strFailure;
         return false;
     }
     if (!m_bSheet && !AddSheet("Sheet1", error)) {
-        Abandon();
         return false;
     }
     if (m_bRowOpen) {
@@ -326,26 +348,30 @@ bool CXlsxWriter::Finish(std::string& error) {
     AppendEscaped(workbook, m_strSheetName);
     workbook += "\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>";
     auto* zip = static_cast<zipFile>(m_zip);
-    const bool written = Flush(error) && zipCloseFileInZip(zip) == ZIP_OK &&
-                         WriteEntry("[Content_Types].xml", kContentTypes, error) &&
-                         WriteEntry("_rels/.rels", kPackageRels, error) &&
-                         WriteEntry("xl/workbook.xml", workbook, error) &&
-                         WriteEntry("xl/_rels/workbook.xml.rels", kWorkbookRels, error) &&
-                         WriteEntry("xl/styles.xml", kStyles, error);
-    if (!written) {
-        if (error.empty()) {
-            error = "无法写入工作簿 " + m_strPath;
-        }
-        Abandon();
+    if (!Flush(error)) {
         return false;
     }
-    // The archive's directory goes last; only then is the file whole.
+    if (zipCloseFileInZip(zip) != ZIP_OK) {
+        return Fail(error, "无法写入工作簿 " + m_strPath + ": " + ErrnoText(errno));
+    }
+    if (!WriteEntry("[Content_Types].xml", kContentTypes, error) ||
+        !WriteEntry("_rels/.rels", kPackageRels, error) ||
+        !WriteEntry("xl/workbook.xml", workbook, error) ||
+        !WriteEntry("xl/_rels/workbook.xml.rels", kWorkbookRels, error) ||
+        !WriteEntry("xl/styles.xml", kStyles, error)) {
+        return false;
+    }
+    // The archive's directory goes last; only then is the file whole, and only a whole file,
+    // flushed to disk, takes the target's name.
     const int closed = zipClose(zip, nullptr);
     m_zip = nullptr;
     if (closed != ZIP_OK) {
-        error = "无法写入工作簿 " + m_strPath + ": " + std::strerror(errno);
-        std::remove(m_strPath.c_str());
-        return false;
+        return Fail(error, "无法写入工作簿 " + m_strPath + ": " + ErrnoText(errno));
     }
+    std::string why;
+    if (!m_file.Commit(why)) {
+        return Fail(error, why);
+    }
+    m_bSheet = false;
     return true;
 }

@@ -12,6 +12,7 @@
 #include <QToolButton>
 #include <QtTest/QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,7 +129,9 @@ TEST_F(AppTest, FreshFolderStartsWithDefaultsAndExitCreatesOnlyThePassword) {
         EXPECT_EQ(app.ExitInstance(), 0);
     }
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"COM0", "set.ini"}));
+    // Beside the settings only the journal (empty) and the lock that one program holds.
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"COM0", "cardbook.kcd.journal",
+                                                             "cardbook.kcd.lock", "set.ini"}));
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -160,7 +163,8 @@ TEST_F(AppTest, RegisterIsLoadedAndWrittenAtExitWithBackup) {
         SameBytes(ReadFile(dir / "cardbook.kcd"),
                   RegisterOf({{"000005", 5}, {"000017", 17}, {"000009", 9}, {"000018", 18}})));
     EXPECT_EQ(ListDir(dir.path()),
-              (std::vector<std::string>{"COM0", "cardbook.kcd", "cardbook.kcd.old", "set.ini"}));
+              (std::vector<std::string>{"COM0", "cardbook.kcd", "cardbook.kcd.journal",
+                                        "cardbook.kcd.lock", "cardbook.kcd.old", "set.ini"}));
 }
 
 TEST_F(AppTest, AnEmptiedRegisterIsNotWritten) {
@@ -350,6 +354,180 @@ TEST_F(AppTest, MissingDeviceIsReportedAndTheProgramRunsOn) {
     EXPECT_FALSE(app.m_replyHandoff.Write(BuildReadSettingsFrame()));
     EXPECT_TRUE(app.MainFrame()->isVisible());
     app.ExitInstance();
+}
+
+// A register of the cards first ... last, each with its card number as serial number.
+std::string RegisterRange(int first, int last) {
+    CCardMap map;
+    char key[8];
+    for (int n = first; n <= last; ++n) {
+        std::snprintf(key, sizeof key, "%06d", n);
+        map.SetAt(key, MakeCard(key, n));
+    }
+    return RegisterBytes(map);
+}
+
+// The cards first ... last whole, then an entry cut short; the count promises ten more.
+std::string DamagedRegister(int first, int last) {
+    std::string bytes = RegisterRange(first, last);
+    bytes[0] = static_cast<char>(last - first + 1 + 10);
+    return bytes +
+           "\x06"
+           "00";
+}
+
+// The files of the register's family in `dir` whose content is exactly `bytes`.
+std::vector<std::string> FilesHolding(const TempDir& dir, const std::string& bytes) {
+    std::vector<std::string> names;
+    for (const std::string& name : ListDir(dir.path())) {
+        if (name.rfind("cardbook.kcd", 0) == 0 && ReadFile(dir / name) == bytes) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> NamesStartingWith(const TempDir& dir, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const std::string& name : ListDir(dir.path())) {
+        if (name.rfind(prefix, 0) == 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+TEST_F(AppTest, DamagedRegisterOffersTheBackupEachTimeAndNeverLosesIt) {
+    const std::string backup200 = RegisterRange(1, 200);
+    WriteFile(dir / "cardbook.kcd.old", backup200);
+    const std::time_t written = 1796748471;
+    const timespec times[2] = {{written, 0}, {written, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "cardbook.kcd.old").c_str(), times, 0), 0);
+    char when[32];
+    std::tm local{};
+    ::localtime_r(&written, &local);
+    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+    const QString backupLine =
+        QStringLiteral("备份文件 %1 完好:200 张卡,保存于 %2。")
+            .arg(QString::fromStdString(dir / "cardbook.kcd.old"), QString::fromLatin1(when));
+    const QString fromBackup = QStringLiteral("从备份开始(200 张卡)");
+    const QString empty = QStringLiteral("以空的卡片登记开始");
+
+    struct Run {
+        const char* what;
+        std::string damaged;
+        QStringList choices;
+        int choice;  // -1: the box is closed
+        std::string started;
+    };
+    const Run runs[] = {
+        {"from the backup",
+         DamagedRegister(301, 350),
+         {fromBackup, QStringLiteral("用完好的 50 张卡开始"), empty},
+         0,
+         backup200},
+        {"from the intact records",
+         DamagedRegister(401, 430),
+         {fromBackup, QStringLiteral("用完好的 30 张卡开始"), empty},
+         1,
+         RegisterRange(401, 430)},
+        {"nothing intact, empty chosen",
+         OneCardFile().substr(0, 70),
+         {fromBackup, empty},
+         1,
+         RegisterBytes(CCardMap())},
+        {"box closed",
+         DamagedRegister(501, 510),
+         {fromBackup, QStringLiteral("用完好的 10 张卡开始"), empty},
+         -1,
+         RegisterBytes(CCardMap())},
+    };
+    for (const Run& run : runs) {
+        WriteFile(dir / "cardbook.kcd", run.damaged);
+        boxes.clear();
+        {
+            COrvaneApp app(dir.path());
+            if (run.choice < 0) {
+                AnswerNext(QMessageBox::Cancel);
+            } else {
+                boxes.QueueChoice(run.choice);
+            }
+            ASSERT_TRUE(app.InitInstance());
+            ASSERT_EQ(boxes.shown().size(), 1u) << run.what;
+            const Msg::Shown& box = boxes.shown()[0];
+            EXPECT_EQ(box.choices, run.choices) << run.what;
+            EXPECT_EQ(box.icon, QMessageBox::Warning);
+            EXPECT_TRUE(box.text.startsWith(QStringLiteral("卡片登记文件无法读取:\n") +
+                                            QString::fromStdString(dir / "cardbook.kcd")))
+                << box.text.toStdString();
+            EXPECT_TRUE(box.text.contains(backupLine)) << box.text.toStdString();
+            EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), run.started)) << run.what;
+            app.m_mapCards.SetAt("000999", MakeCard("000999", 999));
+            app.ExitInstance();
+        }
+        // The damaged file and the backup each got a name of their own, and the operator was
+        // told both.
+        ASSERT_EQ(boxes.shown().size(), 2u) << run.what;
+        const QString told = boxes.shown()[1].text;
+        EXPECT_EQ(boxes.shown()[1].icon, QMessageBox::Information);
+        const std::vector<std::string> damagedKept = FilesHolding(dir, run.damaged);
+        ASSERT_EQ(damagedKept.size(), 1u) << run.what;
+        EXPECT_EQ(damagedKept[0].rfind("cardbook.kcd.damaged-", 0), 0u) << damagedKept[0];
+        EXPECT_TRUE(told.contains(QString::fromStdString(dir / damagedKept[0])))
+            << told.toStdString();
+        const std::vector<std::string> backups = NamesStartingWith(dir, "cardbook.kcd.old-");
+        ASSERT_FALSE(backups.empty());
+        EXPECT_TRUE(told.contains(QString::fromStdString(dir / backups.back())))
+            << told.toStdString();
+        EXPECT_EQ(ReadFile(dir / backups.back()), backup200) << run.what;
+        // The saved register: the cards started with and the one added.
+        CCardMap saved;
+        ASSERT_TRUE(LoadsWhole(dir / "cardbook.kcd", saved));
+        EXPECT_NE(saved.Lookup("000999"), nullptr);
+        saved.RemoveKey("000999");
+        EXPECT_TRUE(SameBytes(RegisterBytes(saved), run.started)) << run.what;
+        EXPECT_FALSE(FilesHolding(dir, backup200).empty()) << run.what;
+    }
+    EXPECT_EQ(NamesStartingWith(dir, "cardbook.kcd.old-").size(), 4u);
+
+    // Two ordinary exits later the backup holds the new register; the 200 cards are still kept.
+    boxes.clear();
+    for (int i = 0; i < 2; ++i) {
+        COrvaneApp app(dir.path());
+        ASSERT_TRUE(app.InitInstance());
+        app.ExitInstance();
+    }
+    EXPECT_TRUE(boxes.shown().empty());
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd.old"), RegisterOf({{"000999", 999}})));
+    const std::vector<std::string> holding200 = FilesHolding(dir, backup200);
+    EXPECT_EQ(holding200, NamesStartingWith(dir, "cardbook.kcd.old-"));
+    EXPECT_EQ(holding200.size(), 4u);
+    EXPECT_EQ(NamesStartingWith(dir, "cardbook.kcd.damaged-").size(), 4u);
+}
+
+TEST_F(AppTest, ABackupThatCannotBeKeptStopsTheSaveBeforeTheDamagedFileMoves) {
+    const std::string damaged = DamagedRegister(1, 5);
+    WriteFile(dir / "cardbook.kcd", damaged);
+    ASSERT_EQ(::mkdir((dir / "cardbook.kcd.old").c_str(), 0755), 0);
+    COrvaneApp app(dir.path());
+    boxes.QueueChoice(1);  // the empty register
+    ASSERT_TRUE(app.InitInstance());
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].choices, (QStringList{QStringLiteral("用完好的 5 张卡开始"),
+                                                     QStringLiteral("以空的卡片登记开始")}));
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QStringLiteral("也无法读取")))
+        << boxes.shown()[0].text.toStdString();
+    app.m_mapCards.SetAt("000001", MakeCard("000001"));
+    // A folder under the backup's name can be neither linked nor copied.
+    AnswerNext(QMessageBox::Ok);
+    AnswerNext(QMessageBox::No);  // no second try
+    app.ExitInstance();
+    ASSERT_GE(boxes.shown().size(), 3u);
+    EXPECT_TRUE(boxes.shown()[1].text.startsWith(QStringLiteral("无法把备份文件另外留存")))
+        << boxes.shown()[1].text.toStdString();
+    EXPECT_EQ(boxes.shown()[2].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), damaged));
+    EXPECT_TRUE(NamesStartingWith(dir, "cardbook.kcd.damaged-").empty());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The real program, copied into a temporary folder with its files, started under the
-// offscreen platform and ended by SIGTERM or SIGINT as a service manager or a terminal would.
+// offscreen platform and ended by SIGTERM, SIGINT or SIGHUP as a service manager, a terminal or
+// the end of the desktop session would.
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ std::string RegisterWith(const std::string& name) {
 }
 
 TEST(Program, TerminationSignalsRunTheNormalShutDown) {
-    for (const int sig : {SIGTERM, SIGINT}) {
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         TempDir dir;
         const std::string original = RegisterWith("a");
         WriteFile(dir / "cardbook.kcd", original);
@@ -83,7 +84,9 @@ TEST(Program, TerminationSignalsRunTheNormalShutDown) {
 TEST(Program, FreshFolder) {
     TempDir dir;
     EXPECT_EQ(RunAndStop(dir, SIGTERM, "COM0"), 0);
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"COM0", "orvane", "set.ini"}));
+    EXPECT_EQ(ListDir(dir.path()),
+              (std::vector<std::string>{"COM0", "cardbook.kcd.journal", "cardbook.kcd.lock",
+                                        "orvane", "set.ini"}));
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
 }
 

@@ -405,6 +405,44 @@ std::string SmallRegister() {
     return RegisterBytes(map);
 }
 
+std::string Repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+TEST(RegisterFile, ErrorsQuoteAtMostTheFirst32BytesOfAKey) {
+    struct Case {
+        std::string key;
+        std::string quoted;
+    };
+    const std::string digits = "01234567890123456789012345678901";  // 32 bytes
+    const Case cases[] = {
+        {"000001", "(键 \"000001\")"},
+        {digits, "(键 \"" + digits + "\")"},
+        {digits + "2", "(键 \"" + digits + "\"…(共 33 字节))"},
+        {std::string(100000, 'k'), "(键 \"" + std::string(32, 'k') + "\"…(共 100000 字节))"},
+        {std::string(40, '\xB0'), "(键 \"" + Repeated("\\xB0", 32) + "\"…(共 40 字节))"},
+    };
+    for (const Case& c : cases) {
+        // The key is read whole; the null object after it is what fails.
+        std::string file = FromHex("01 00");
+        {
+            CArchive ar(&file);
+            ar << std::string_view(c.key);
+        }
+        file += FromHex("00 00") + DefaultRecord("000001");
+        CCardMap loaded;
+        std::string error;
+        ASSERT_FALSE(Read(file, loaded, &error)) << c.key.size();
+        EXPECT_NE(error.find(c.quoted), std::string::npos) << error;
+        EXPECT_NE(error.find("空对象标记"), std::string::npos) << error;
+        EXPECT_LT(error.size(), 250u) << c.key.size();
+    }
+}
+
 TEST(RegisterFile, EveryTruncationFailsAndLeavesTheRegisterAsItWas) {
     const std::string good = SmallRegister();
     TempDir dir;

@@ -1,14 +1,20 @@
 // The export's own workbook writer, read back by the enrolment's workbook reader and by
-// openpyxl, and the thread that runs a sheet target.
+// openpyxl, how it replaces an existing file (on a full disk too), and the thread that runs a
+// sheet target.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "ScopedTmpfs.h"
 #include "TestUtil.h"
+#include "base/PosixIo.h"
 #include "enrol/XlsxFile.h"
 #include "sheet/SheetStatements.h"
 #include "sheet/SheetTarget.h"
@@ -18,6 +24,12 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
 
 CSheetRows ReadBack(const std::string& path) {
     CSheetRows rows;
@@ -111,7 +123,7 @@ TEST(XlsxWriter, SheetNames) {
     EXPECT_EQ(error, "工作簿中已有表格");
 }
 
-TEST(XlsxWriter, UnfinishedOrFailedFilesAreRemoved) {
+TEST(XlsxWriter, AWorkbookIsWrittenUnderATemporaryName) {
     TempDir dir;
     std::string error;
     {
@@ -120,19 +132,166 @@ TEST(XlsxWriter, UnfinishedOrFailedFilesAreRemoved) {
         ASSERT_TRUE(book.AddSheet("s", error));
         book.Text("x");
         ASSERT_TRUE(book.EndRow(error));
-        EXPECT_TRUE(FileExists(dir / "gone.xlsx"));
+        const std::vector<std::string> names = ListDir(dir.path());
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0].rfind("gone.xlsx.tmp-", 0), 0u) << names[0];
     }
-    EXPECT_FALSE(FileExists(dir / "gone.xlsx"));
+    EXPECT_TRUE(ListDir(dir.path()).empty());  // unfinished: nothing is left
 
     CXlsxWriter missing;
     EXPECT_FALSE(missing.Create(dir / "no-folder/x.xlsx", error));
-    EXPECT_EQ(error.rfind("无法创建工作簿 " + dir / "no-folder/x.xlsx", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("无法在文件夹中创建文件 " + dir / "no-folder/x.xlsx", 0), 0u) << error;
+    ASSERT_EQ(::mkdir((dir / "folder.xlsx").c_str(), 0700), 0);
+    EXPECT_FALSE(missing.Create(dir / "folder.xlsx", error));
+    EXPECT_EQ(error, "无法保存 " + dir / "folder.xlsx" + ":这不是一个普通文件");
 
-    // A workbook without a sheet gets an empty one, as spreadsheet programs need one.
+    // A workbook without a sheet gets an empty one, as spreadsheet programs need one. A new
+    // file takes the usual permissions, not those of a temporary file.
     CXlsxWriter empty;
     ASSERT_TRUE(empty.Create(dir / "empty.xlsx", error));
     ASSERT_TRUE(empty.Finish(error)) << error;
     EXPECT_TRUE(ReadBack(dir / "empty.xlsx").empty());
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(ModeOf(dir / "empty.xlsx"), 0666 & ~mask);
+}
+
+// Whatever becomes of a workbook that is not finished, the file it was to replace keeps its
+// bytes and no temporary file stays; a finished one replaces it, flushed to disk first.
+TEST(XlsxWriter, AnExistingFileIsReplacedOnlyByAWholeWorkbook) {
+    enum class End { Finish, Destroy, Abandon, FlushFails, RenameFails };
+    const struct {
+        const char* what;
+        End end;
+        const char* error;  // the start of Finish's error; none when it succeeds
+    } cases[] = {
+        {"finished", End::Finish, nullptr},
+        {"destroyed unfinished", End::Destroy, nullptr},
+        {"abandoned", End::Abandon, "工作簿没有打开"},
+        {"the flush to disk fails", End::FlushFails, "无法把数据写入磁盘"},
+        {"the rename fails", End::RenameFails, "无法替换文件 "},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string target = dir / "book.xlsx";
+        WriteFile(target, "old bytes");
+        ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        std::string error;
+        {
+            CXlsxWriter book;
+            ASSERT_TRUE(book.Create(target, error)) << c.what;
+            ASSERT_TRUE(book.AddSheet("s", error));
+            book.Text("new");
+            ASSERT_TRUE(book.EndRow(error));
+            EXPECT_EQ(ReadFile(target), "old bytes") << c.what;
+            EXPECT_EQ(ListDir(dir.path()).size(), 2u) << c.what;
+
+            ScopedIoOverride io;
+            if (c.end == End::FlushFails) {
+                Io().fsync = [](int) {
+                    errno = EIO;
+                    return -1;
+                };
+            } else if (c.end == End::RenameFails) {
+                Io().rename = [](const char*, const char*) {
+                    errno = EXDEV;
+                    return -1;
+                };
+            } else if (c.end == End::Abandon) {
+                book.Abandon();
+            }
+            if (c.end != End::Destroy) {
+                EXPECT_EQ(book.Finish(error), c.error == nullptr) << c.what;
+                if (c.error != nullptr) {
+                    EXPECT_EQ(error.rfind(c.error, 0), 0u) << c.what << ": " << error;
+                }
+            }
+        }
+        EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"book.xlsx"}) << c.what;
+        if (c.end == End::Finish) {
+            EXPECT_EQ(ReadBack(target), CSheetRows{CSheetRow{"new"}}) << c.what;
+            EXPECT_EQ(ModeOf(target), 0640u) << c.what;  // the replaced file's permissions
+        } else {
+            EXPECT_EQ(ReadFile(target), "old bytes") << c.what;
+        }
+    }
+}
+
+// What reaches the disk, in order, when a workbook is finished.
+std::vector<std::string>& DiskCalls() {
+    static std::vector<std::string> calls;
+    return calls;
+}
+
+TEST(XlsxWriter, TheWorkbookIsOnDiskBeforeItTakesTheName) {
+    TempDir dir;
+    WriteFile(dir / "book.xlsx", "old bytes");
+    CXlsxWriter book;
+    std::string error;
+    ASSERT_TRUE(book.Create(dir / "book.xlsx", error));
+    DiskCalls().clear();
+    {
+        ScopedIoOverride io;
+        Io().fsync = [](int fd) {
+            struct stat st {};
+            ::fstat(fd, &st);
+            DiskCalls().push_back(S_ISDIR(st.st_mode) ? "fsync folder" : "fsync file");
+            return ::fsync(fd);
+        };
+        Io().rename = [](const char* from, const char* to) {
+            DiskCalls().push_back("rename");
+            return ::rename(from, to);
+        };
+        ASSERT_TRUE(book.Finish(error)) << error;
+    }
+    EXPECT_EQ(DiskCalls(), (std::vector<std::string>{"fsync file", "rename", "fsync folder"}));
+    EXPECT_TRUE(ReadBack(dir / "book.xlsx").empty());
+}
+
+// Writes on a disk that runs full midway (a small tmpfs).
+class XlsxWriterOnAFullDisk : public ::testing::Test {
+protected:
+    static constexpr size_t kRoom = 32 * 1024;
+    void SetUp() override { disk.Mount(256 * 1024); }
+    ScopedTmpfs disk;
+};
+
+TEST_F(XlsxWriterOnAFullDisk, TheFirstFailedWriteEndsTheWorkbook) {
+    const std::string target = disk / "book.xlsx";
+    WriteFile(target, "old bytes");
+    disk.LeaveFree(kRoom);
+    CXlsxWriter book;
+    std::string error;
+    ASSERT_TRUE(book.Create(target, error)) << error;
+    ASSERT_TRUE(book.AddSheet("s", error));
+    // Texts that deflate poorly, row by row, until the disk is full.
+    uint32_t seed = 1;
+    bool full = false;
+    for (int row = 0; row < 100000 && !full; ++row) {
+        for (int column = 0; column < 8; ++column) {
+            std::string text;
+            for (int i = 0; i < 16; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                text += "0123456789abcdef"[(seed >> 16) & 15];
+            }
+            book.Text(text);
+        }
+        full = !book.EndRow(error);
+    }
+    ASSERT_TRUE(full);
+    const std::string failure = error;
+    EXPECT_NE(failure.find("磁盘空间不足"), std::string::npos) << failure;
+    // The temporary file has gone at once, and its room with it.
+    EXPECT_EQ(ListDir(disk.path()), (std::vector<std::string>{"book.xlsx", "filler"}));
+    EXPECT_EQ(disk.FreeBytes(), kRoom);
+    // Nothing later brings the broken workbook back.
+    book.Text("late");
+    EXPECT_FALSE(book.EndRow(error));
+    EXPECT_EQ(error, failure);
+    EXPECT_FALSE(book.Finish(error));
+    EXPECT_EQ(error, failure);
+    EXPECT_EQ(ReadFile(target), "old bytes");
+    EXPECT_EQ(ListDir(disk.path()), (std::vector<std::string>{"book.xlsx", "filler"}));
 }
 
 TEST(XlsxWriter, NoRowBeyondTheSheetsLimit) {
@@ -169,8 +328,6 @@ TEST(WorkbookSheet, StatementsBecomeAWorkbookThatOpenpyxlReads) {
     ASSERT_TRUE(sheet->Execute(SheetInsert(titles, {"1", "已发行", "O'Brien", ""}), error));
     ASSERT_TRUE(sheet->Execute(SheetInsert(titles, {"inf", "未发行", "李四", "<&>"}), error));
     ASSERT_TRUE(sheet->Execute(SheetInsert(titles, {"", "", "", "x"}), error));
-    EXPECT_FALSE(sheet->Execute("DROP TABLE x", error));
-    EXPECT_EQ(error, "无法执行语句: DROP TABLE x");
     ASSERT_TRUE(sheet->Close(error)) << error;
 
     WriteFile(dir / "read.py",
@@ -331,6 +488,58 @@ TEST(SheetWriter, AFullQueueRefusesUntilThereIsRoom) {
     std::string error;
     EXPECT_TRUE(writer.Result(error));
     EXPECT_EQ(writer.Executed(), CSheetWriter::kMaxWaitingBatches + 2);
+}
+
+// An export through the writer thread and the own writer over an existing workbook: the
+// workbook is replaced when every statement is written, and kept as it was when one fails or
+// the target is dropped without a close.
+TEST(WorkbookSheet, AnExportReplacesAnExistingWorkbookWholeOrNotAtAll) {
+    const std::vector<std::string> titles = {"卡号", "姓名"};
+    const struct {
+        const char* what;
+        const char* failing;  // a statement put among the rows, or none
+        bool close;           // closed, or dropped without a close
+        const char* error;
+    } cases[] = {
+        {"every statement written", nullptr, true, ""},
+        {"a statement refused", "DROP TABLE x", true, "无法执行语句: DROP TABLE x"},
+        {"dropped without a close", nullptr, false, ""},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string file = dir / "cards.xls";
+        WriteFile(file, "old bytes");
+        const std::string connection =
+            SheetConnectionString("Excel workbook writer (built in)", file);
+        std::vector<std::string> rows = {SheetCreateTable(titles)};
+        for (int n = 0; n < 10; ++n) {
+            rows.push_back(SheetInsert(titles, {std::to_string(n), "住户"}));
+            if (c.failing != nullptr && n == 5) {
+                rows.push_back(c.failing);
+            }
+        }
+        std::string error;
+        bool written = false;
+        if (c.close) {
+            CSheetWriter writer(MakeWorkbookSheet(), connection);
+            WriteAll(writer, {rows});
+            written = writer.Result(error);
+        } else {
+            std::unique_ptr<CSheetTarget> sheet = MakeWorkbookSheet();
+            ASSERT_TRUE(sheet->Open(connection, error)) << c.what;
+            for (const std::string& statement : rows) {
+                ASSERT_TRUE(sheet->Execute(statement, error)) << c.what;
+            }
+        }
+        EXPECT_EQ(written, c.close && c.failing == nullptr) << c.what;
+        EXPECT_EQ(error, c.error) << c.what;
+        EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"cards.xls"}) << c.what;
+        if (written) {
+            EXPECT_EQ(ReadBack(file).size(), 11u) << c.what;
+        } else {
+            EXPECT_EQ(ReadFile(file), "old bytes") << c.what;
+        }
+    }
 }
 
 }  // namespace

@@ -63,8 +63,10 @@ TEST_F(UserCardFilesTest, ExportThenImportGivesTheSameRegister) {
     EXPECT_TRUE(SameBytes(RegisterBytes(app.m_mapCards), exported));
     EXPECT_EQ(Listed(), InRegisterOrder());
     EXPECT_EQ(app.m_nMaxNumber, 9u);  // raised only while reading
-    // The register as it was before the import is in the register file.
-    EXPECT_NE(ReadFile(dir / "cardbook.kcd").find("000009"), std::string::npos);
+    // The imported cards are the register file at once; the register as it was before the
+    // import is its backup.
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), exported));
+    EXPECT_NE(ReadFile(dir / "cardbook.kcd.old").find("000009"), std::string::npos);
 }
 
 TEST_F(UserCardFilesTest, ImportReplacesTheRegisterWithTheFile) {

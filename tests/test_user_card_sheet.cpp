@@ -152,6 +152,9 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     dialogs.QueueAnswer(Path("old.xls"));
     Click(IDC_EXPORT_EXCEL);
     EXPECT_EQ(ReadFile(dir / "old.xls").substr(0, 2), "PK");  // a workbook (a zip archive)
+    for (const std::string& name : ListDir(dir.path())) {
+        EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;  // no temporary file left
+    }
 }
 
 TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
@@ -174,8 +177,8 @@ TEST_F(UserCardSheetTest, ADriverThatFailsIsReported) {
         << boxes.shown()[0].text.toStdString();
 }
 
-// A long export runs under a progress dialog whose "取消" stops it and leaves no file; the
-// next export runs to its end.
+// A long export runs under a progress dialog whose "取消" stops it and leaves no file, or an
+// existing workbook as it was; the next export runs to its end and replaces it.
 TEST_F(UserCardSheetTest, ALongExportShowsItsProgressAndCanBeCancelled) {
     Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
     for (int n = 4; n <= 1600; ++n) {
@@ -212,13 +215,32 @@ TEST_F(UserCardSheetTest, ALongExportShowsItsProgressAndCanBeCancelled) {
     EXPECT_FALSE(FileExists(dir / "cards.xls"));
     EXPECT_EQ(window->findChild<QProgressDialog*>(), nullptr);  // gone with the export
 
+    // Cancelled over an existing workbook: it keeps its bytes, and nothing else is left.
+    WriteFile(dir / "cards.xls", "the workbook before");
+    const std::vector<std::string> before = ListDir(dir.path());
+    boxes.clear();
+    pressed = false;
+    watch(true);
+    AnswerNext(QMessageBox::Yes);
+    dialogs.QueueAnswer(Path("cards.xls"));
+    Click(IDC_EXPORT_EXCEL);
+    EXPECT_TRUE(pressed);
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("保存的文件已经存在,是否覆盖?"));
+    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("导出已取消,没有保存文件。"));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "cards.xls"), "the workbook before"));
+    EXPECT_EQ(ListDir(dir.path()), before);
+
+    // Run to its end, the export replaces it.
     boxes.clear();
     watch(false);
+    AnswerNext(QMessageBox::Yes);
     dialogs.QueueAnswer(Path("cards.xls"));
     Click(IDC_EXPORT_EXCEL);
     EXPECT_EQ(maximum, 1600);
-    ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("cards.xls")));
+    ASSERT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(boxes.shown()[1].text, QStringLiteral("导出文件保存于%1!").arg(Path("cards.xls")));
+    EXPECT_EQ(ListDir(dir.path()), before);
     CSheetRows rows;
     std::string error;
     ASSERT_TRUE(ReadXlsx(ReadFile(dir / "cards.xls"), rows, error)) << error;

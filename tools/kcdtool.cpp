@@ -12,6 +12,7 @@
 #include "base/CodePage.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
+#include "store/RegisterLock.h"
 
 namespace {
 
@@ -105,6 +106,11 @@ int main(int argc, char* argv[]) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (command == "copy" && argc == 4) {
+        // A running program would undo the copy with its own register at exit.
+        if (IsRegisterLocked(argv[3])) {
+            std::fprintf(stderr, "%s: 卡片登记正在被另一个程序使用,不能覆盖。\n", argv[3]);
+            return 1;
+        }
         if (!Load(argv[2], map)) {
             return 1;
         }

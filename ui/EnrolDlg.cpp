@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "app/CommitChange.h"
 #include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/FileDialog.h"
@@ -272,17 +273,27 @@ void CEnrolDlg::OnConfirm() {
     const CEnrolDefaults defaults{
         m_desk.sysPassword,
         QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString()};
-    bool applied;
+    CCardChange change;
+    bool fits;
     {
         WaitCursor wait;
-        applied = ApplyEnrolPlan(m_plan, m_desk.cards, m_desk.maxNumber, defaults);
+        fits = MakeEnrolChange(m_plan, m_desk.cards, m_desk.store.MaxNumber(), defaults, change);
     }
-    if (!applied) {
+    if (!fits) {
         Msg::Show(this,
                   QStringLiteral(
                       "卡片登记在预览之后已经改变,没有登记任何一行。\n请核对新的预览后再确认。"));
         UpdatePlan();
         return;
+    }
+    // Every row in one change: after a crash either all of them are in the register or none.
+    bool applied;
+    {
+        WaitCursor wait;
+        applied = CommitChange(this, m_desk.store, std::move(change), CommitMode::Refusable);
+    }
+    if (!applied) {
+        return;  // told; nothing enrolled
     }
     m_bEnrolled = true;
     UpdateControls();

@@ -12,6 +12,7 @@
 
 #include "app/ByteLimit.h"
 #include "app/CodePageText.h"
+#include "app/CommitChange.h"
 #include "app/ControlId.h"
 #include "app/DialogLayout.h"
 #include "app/MessageBox.h"
@@ -128,7 +129,9 @@ void CManageCardDlg::OnCommandChosen(int command) {
 }
 
 void CManageCardDlg::OnPasswordButton() {
-    AskSystemPassword(m_desk.sysPassword, m_strPassword, this);
+    if (AskSystemPassword(m_desk.sysPassword, m_strPassword, this)) {
+        m_desk.files.SavePassword();
+    }
 }
 
 void CManageCardDlg::OnMakeCard() {
@@ -205,8 +208,15 @@ void CManageCardDlg::OnCardReply(const CardReply& reply) {
             return;
         case CMD_REPORT_LOST:
         case CMD_UNLOCK:
-            if (CCard* card = m_desk.cards.Lookup(m_strCardNo)) {
-                card->m_nStatus = check.command == CMD_REPORT_LOST ? CARD_LOST : CARD_ISSUED;
+            if (const CCard* card = m_desk.cards.Lookup(m_strCardNo)) {
+                // The management card is written: the register keeps the status in any case.
+                std::unique_ptr<CCard> changed = CopyOfCard(*card);
+                changed->m_nStatus = check.command == CMD_REPORT_LOST ? CARD_LOST : CARD_ISSUED;
+                CCardChange change(check.command == CMD_REPORT_LOST ? CardOperation::ReportLost
+                                                                    : CardOperation::Unlock,
+                                   m_desk.store.MaxNumber());
+                change.Put(m_strCardNo, std::move(changed));
+                CommitChange(this, m_desk.store, std::move(change), CommitMode::DeviceDone);
             }
             Say(this, ReplySuccessText(check.command));
             return;

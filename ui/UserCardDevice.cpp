@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "app/CodePageText.h"
+#include "app/CommitChange.h"
 #include "app/MessageBox.h"
 #include "app/TakeReply.h"
 #include "cards/Extension.h"
@@ -68,8 +69,10 @@ void CUserCardDlg::OnCardReply(const CardReply& reply) {
             return;
         case ReplyKind::Success:
             if (check.command == CMD_ISSUE_CARD) {
-                StoreIssuedCard();
-                Tell(this, "发卡成功并保存!");
+                // Not on disk yet: the operator has been told that instead.
+                if (StoreIssuedCard() == CommitResult::Durable) {
+                    Tell(this, "发卡成功并保存!");
+                }
                 ShowNextCard();
             } else if (check.command == CMD_EXTEND) {
                 OnCardExtended();
@@ -112,25 +115,31 @@ void CUserCardDlg::OnCardExtended() {
     // One payment is recorded once: a second extension records money only when it is typed
     // again.
     m_strSentExtendFee.clear();
-    const ExtensionResult result =
-        ApplyExtension(m_desk.cards, m_strCardNo, RecordDate(m_dateValid), fee);
-    if (result.card != nullptr) {
-        if (const int row = RowOfCard(m_strCardNo); row >= 0) {
-            m_list.SetItemText(row, 4, FromCodePage(result.card->m_strValidDate));
+    ExtensionChange extension =
+        MakeExtension(m_desk.cards, m_strCardNo, RecordDate(m_dateValid), fee);
+    const CCard* card = nullptr;
+    if (extension.card != nullptr) {
+        // The card carries the new validity already: the register keeps it in any case.
+        CCardChange change(CardOperation::Extend, m_desk.store.MaxNumber());
+        change.Put(m_strCardNo, std::move(extension.card));
+        CommitChange(this, m_desk.store, std::move(change), CommitMode::DeviceDone);
+        card = m_desk.cards.Lookup(m_strCardNo);
+        if (const int row = RowOfCard(m_strCardNo); row >= 0 && card != nullptr) {
+            m_list.SetItemText(row, 4, FromCodePage(card->m_strValidDate));
         }
     }
     QString unrecorded;
-    switch (result.payment) {
+    switch (extension.payment) {
         case ExtensionPayment::Recorded:
             // "缴费" is emptied once recorded, unless the operator has typed another amount since.
-            m_strPaid = result.card->m_strPaid.str();
+            m_strPaid = card->m_strPaid.str();
             if (m_strExtendFee == fee) {
                 m_strExtendFee.clear();
             }
             break;
         case ExtensionPayment::NotAdded:
             unrecorded = QStringLiteral("缴费%1元未能记入缴费金额[%2]!")
-                             .arg(FromCodePage(fee), FromCodePage(result.card->m_strPaid));
+                             .arg(FromCodePage(fee), FromCodePage(card->m_strPaid));
             break;
         case ExtensionPayment::NotRegistered:
             unrecorded = QStringLiteral("卡号[%1]没有登记,缴费%2元未记录!")

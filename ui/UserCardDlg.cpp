@@ -282,7 +282,7 @@ void CUserCardDlg::OnInitDialog() {
     m_dateExtend = now;
     m_dateQueryTo = now;
     m_dateQueryFrom = now;
-    m_nNumber = static_cast<int>(m_desk.maxNumber + 1);
+    m_nNumber = static_cast<int>(m_desk.store.MaxNumber() + 1);
     m_bNew = false;
     m_bEdit = false;
     DisableRecordFields();

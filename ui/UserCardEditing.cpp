@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/CodePageText.h"
+#include "app/CommitChange.h"
 #include "app/MessageBox.h"
 #include "app/PasswordDlg.h"
 #include "register/Card.h"
@@ -52,7 +53,7 @@ void CUserCardDlg::OnNew() {
     }
     EnableRecordFields();
     ClearForm();
-    m_nNumber = static_cast<int>(m_desk.maxNumber + 1);
+    m_nNumber = static_cast<int>(m_desk.store.MaxNumber() + 1);
     m_bNew = true;
     if (m_bAutoNumber) {
         const std::optional<std::string> cardNo = FindFreeCardNo();
@@ -84,16 +85,19 @@ bool CUserCardDlg::OnSave() {
     return !(m_bNew || m_bEdit) || SaveForm();
 }
 
-bool CUserCardDlg::SaveForm() {
+bool CUserCardDlg::SaveForm(CardOperation newCard) {
     if (!UpdateData(true) || !Passed(CheckSave(Form()))) {
         return false;
     }
-    CCard* existing = m_desk.cards.Lookup(m_strCardNo);
+    const CCard* existing = m_desk.cards.Lookup(m_strCardNo);
     if (existing != nullptr &&
         !Msg::Ask(this, QStringLiteral("确认保存已存在卡号?"), kQuestionCaption)) {
         return false;
     }
-    StoreForm(existing);
+    if (!StoreForm(existing, existing != nullptr ? CardOperation::Save : newCard,
+                   CommitMode::Refusable)) {
+        return false;  // told; the form keeps what was typed
+    }
     m_bNew = false;
     m_bEdit = false;
     DisableRecordFields();
@@ -122,16 +126,26 @@ void CUserCardDlg::CopyFormTo(CCard& card) const {
     card.m_strRights = RightsText(m_bPort);
 }
 
-void CUserCardDlg::StoreForm(CCard* existing) {
+bool CUserCardDlg::StoreForm(const CCard* existing, CardOperation operation, CommitMode mode,
+                             CommitResult* result) {
+    uint32_t maxNumber = m_desk.store.MaxNumber();
+    std::unique_ptr<CCard> card;
     if (existing != nullptr) {
-        CopyFormTo(*existing);
-        ShowStoredCard(*existing, false);
-        return;
+        card = CopyOfCard(*existing);
+    } else {
+        card = std::make_unique<CCard>();
+        card->m_nNumber = static_cast<int32_t>(++maxNumber);
     }
-    auto card = std::make_unique<CCard>();
-    card->m_nNumber = static_cast<int32_t>(++m_desk.maxNumber);
     CopyFormTo(*card);
-    ShowStoredCard(*m_desk.cards.SetAt(m_strCardNo, std::move(card)), true);
+    CCardChange change(operation, maxNumber);
+    change.Put(m_strCardNo, std::move(card));
+    if (!CommitChange(this, m_desk.store, std::move(change), mode, result)) {
+        return false;
+    }
+    if (const CCard* stored = m_desk.cards.Lookup(m_strCardNo)) {
+        ShowStoredCard(*stored, existing == nullptr);
+    }
+    return true;
 }
 
 void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
@@ -165,7 +179,11 @@ void CUserCardDlg::OnDelete() {
         return;
     }
     // The card number's serial number is not given out again while the program runs.
-    m_desk.cards.RemoveKey(m_list.GetItemKey(row));
+    CCardChange change(CardOperation::Delete, m_desk.store.MaxNumber());
+    change.Remove(m_list.GetItemKey(row));
+    if (!CommitChange(this, m_desk.store, std::move(change), CommitMode::Refusable)) {
+        return;
+    }
     m_list.DeleteItem(row);
     // No row is marked afterwards, so that the next "删除" asks for a row again instead of
     // taking the one that moved up.
@@ -229,12 +247,15 @@ void CUserCardDlg::ShowNextCard() {
     LoadCardOfRow(row + 1);
 }
 
-void CUserCardDlg::StoreIssuedCard() {
+CommitResult CUserCardDlg::StoreIssuedCard() {
     UpdateData(true);
-    CCard* existing = m_desk.cards.Lookup(m_strCardNo);
+    const CCard* existing = m_desk.cards.Lookup(m_strCardNo);
     m_nStatus = CARD_ISSUED;
-    StoreForm(existing);
+    // The card is written already: the register keeps it even when the disk does not yet.
+    CommitResult result = CommitResult::Refused;
+    StoreForm(existing, CardOperation::Issue, CommitMode::DeviceDone, &result);
     UpdateData(false);
+    return result;
 }
 
 void CUserCardDlg::OnNewSameInfo() {
@@ -244,7 +265,7 @@ void CUserCardDlg::OnNewSameInfo() {
         return;
     }
     m_strCardNo.clear();
-    m_nNumber = static_cast<int>(m_desk.maxNumber + 1);
+    m_nNumber = static_cast<int>(m_desk.store.MaxNumber() + 1);
     const std::optional<std::string> cardNo = FindFreeCardNo();
     if (!cardNo) {
         Tell(this, "不能自动分配卡号");
@@ -252,11 +273,13 @@ void CUserCardDlg::OnNewSameInfo() {
     }
     m_strCardNo = *cardNo;
     UpdateData(false);
-    SaveForm();
+    SaveForm(CardOperation::SameInfo);
 }
 
 void CUserCardDlg::OnPassword() {
-    AskSystemPassword(m_desk.sysPassword, m_strPassword, this);
+    if (AskSystemPassword(m_desk.sysPassword, m_strPassword, this)) {
+        m_desk.files.SavePassword();
+    }
 }
 
 void CUserCardDlg::OnSelectAll() {

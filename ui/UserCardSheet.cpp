@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 
@@ -26,6 +27,38 @@ namespace {
 
 // Stands in the connection string where no ODBC driver for workbooks is installed.
 const char* const kOwnWriterName = "Excel workbook writer (built in)";
+
+// Hands the statements on to the export's target until the export is cancelled; from then on
+// refuses them and drops the target without closing it, so that the own writer never puts an
+// unfinished workbook in place of the chosen file.
+class CCancellableSheet : public CSheetTarget {
+public:
+    CCancellableSheet(std::unique_ptr<CSheetTarget> target, const std::atomic<bool>& cancelled)
+        : m_pTarget(std::move(target)), m_cancelled(cancelled) {}
+
+    bool Open(const std::string& connection, std::string& error) override {
+        return m_pTarget->Open(connection, error);
+    }
+    bool Execute(const std::string& statement, std::string& error) override {
+        if (m_cancelled.load()) {
+            error = "导出已取消";
+            return false;
+        }
+        return m_pTarget->Execute(statement, error);
+    }
+    bool Close(std::string& error) override {
+        if (m_cancelled.load()) {
+            m_pTarget.reset();
+            error = "导出已取消";
+            return false;
+        }
+        return m_pTarget->Close(error);
+    }
+
+private:
+    std::unique_ptr<CSheetTarget> m_pTarget;
+    const std::atomic<bool>& m_cancelled;
+};
 
 }  // namespace
 
@@ -57,7 +90,9 @@ void CUserCardDlg::OnExportExcel() {
                       QStringLiteral("保存"))) {
             return;
         }
-        if (::unlink(file.c_str()) != 0) {
+        // The own writer replaces the file only with a whole workbook. An ODBC driver writes
+        // under the name itself and is given a free one.
+        if (!installed.empty() && ::unlink(file.c_str()) != 0) {
             Msg::Show(this, QStringLiteral("无法删除文件:\n%1\n\n%2")
                                 .arg(chosen, QString::fromStdString(ErrnoText(errno))));
             return;
@@ -75,8 +110,11 @@ void CUserCardDlg::OnExportExcel() {
     const SheetExportEnd end =
         WriteSheet(std::move(target), SheetConnectionString(driver, file), titles);
     if (end.canceled) {
-        // What was written of the workbook is not a whole export: it goes.
-        ::unlink(file.c_str());
+        // What a driver wrote of the workbook is not a whole export: it goes. The own writer
+        // has left the file as it was.
+        if (!installed.empty()) {
+            ::unlink(file.c_str());
+        }
         if (!end.windowClosed) {
             Msg::Show(this, QStringLiteral("导出已取消,没有保存文件。"), QMessageBox::Information);
         }
@@ -120,7 +158,9 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
     // nothing waits for the operator afterwards.
     const QMetaObject::Connection closing =
         connect(this, &QDialog::finished, this, [&end] { end.windowClosed = true; });
-    CSheetWriter writer(std::move(target), connection);
+    std::atomic<bool> cancelled{false};
+    CSheetWriter writer(std::make_unique<CCancellableSheet>(std::move(target), cancelled),
+                        connection);
     std::vector<std::string> batch{SheetCreateTable(titles)};
     std::vector<std::string> cells(titles.size());
     for (int row = 0; row <= rows && !writer.Failed() && !end.canceled; ++row) {
@@ -142,6 +182,7 @@ SheetExportEnd CUserCardDlg::WriteSheet(std::unique_ptr<CSheetTarget> target,
         letEventsThrough();
         end.canceled = progress.wasCanceled() || end.windowClosed;
     }
+    cancelled = end.canceled;
     writer.Finish();
     progress.setLabelText(QStringLiteral("正在保存文件..."));
     progress.setCancelButton(nullptr);

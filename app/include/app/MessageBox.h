@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <vector>
@@ -27,16 +28,24 @@ inline void Tell(QWidget* parent, const char* utf8) {
 // Yes and No buttons with the question-mark icon; true for Yes.
 bool Ask(QWidget* parent, const QString& text, const QString& caption = QString());
 
+// Buttons with the texts `choices`, in this order; returns the index of the one clicked. The
+// first is the default button; the last also answers Escape and the box being closed (a
+// signal ending the program closes it).
+int Choose(QWidget* parent, const QString& text, const QStringList& choices,
+           QMessageBox::Icon icon = QMessageBox::Warning, const QString& caption = QString());
+
 // One box as it was shown.
 struct Shown {
     QString caption;
     QString text;
     QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButtons buttons;  // none for Choose
+    QStringList choices;                   // Choose: its buttons' texts
 };
 
 // While one exists, boxes are not shown: each is recorded and answered with the next queued
-// answer, or with its first button when none is queued.
+// answer, or with its first button when none is queued. A Choose takes a queued choice; an
+// answer queued for another box closes it (its last button).
 class Recorder {
 public:
     Recorder();
@@ -44,13 +53,20 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
-    void QueueAnswer(QMessageBox::StandardButton answer) { m_answers.push_back(answer); }
+    void QueueAnswer(QMessageBox::StandardButton answer) { m_answers.push_back({answer, -1}); }
+    // The next Choose is answered with its button `index`.
+    void QueueChoice(int index) { m_answers.push_back({QMessageBox::NoButton, index}); }
     const std::vector<Shown>& shown() const { return m_shown; }
     void clear() { m_shown.clear(); }
 
 private:
     friend QMessageBox::StandardButton Answer(const Shown& box);
-    std::deque<QMessageBox::StandardButton> m_answers;
+    friend int AnswerChoice(const Shown& box);
+    struct Queued {
+        QMessageBox::StandardButton button;
+        int choice;  // -1 unless queued for a Choose
+    };
+    std::deque<Queued> m_answers;
     std::vector<Shown> m_shown;
 };
 

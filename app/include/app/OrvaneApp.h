@@ -13,7 +13,10 @@
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
 #include "serial/ComPort.h"
+#include "store/FileCardStore.h"
+#include "store/RegisterLock.h"
 
+class CIdleTimer;
 class CMainFrame;
 
 constexpr const char* kRegisterFileName = "cardbook.kcd";
@@ -43,10 +46,12 @@ public:
     // Writes the register with a backup of the previous file. A failure is reported to the
     // operator and leaves the file and the backup as they were.
     bool SaveRegister(const std::string& path) override;
+    bool SavePassword() override;
 
     std::string RegisterPath() const override { return m_strAppDir + kRegisterFileName; }
     // What the card windows work with.
-    CCardDesk Desk() { return {m_mapCards, m_nMaxNumber, m_strSysPassword, m_replyHandoff, *this}; }
+    CCardDesk Desk() { return {m_mapCards, m_store, m_strSysPassword, m_replyHandoff, *this}; }
+    CFileCardStore& Store() { return m_store; }
     std::string BackupPath() const { return RegisterPath() + kBackupSuffix; }
     std::string SettingsPath() const;
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
@@ -60,15 +65,29 @@ public:
     CReplyHandoff m_replyHandoff{m_comPort};
     CCardMap m_mapCards;
     uint32_t m_nMaxNumber = 0;
+    // Every change of m_mapCards goes through here (the card windows get it with Desk()).
+    CFileCardStore m_store{m_mapCards, m_nMaxNumber};
 
 private:
+    bool LockRegister();
+    void OpenStore();
+    RegisterLoad ImportRegister(const std::string& path);
+    void FoldWhenIdle();
     bool KeepDamagedRegister();
     bool OpenSerialLink();
     void OnAppAbout();
     void OnPortSet();
 
     std::unique_ptr<CMainFrame> m_pMainWnd;
+    // Held from start-up to exit: one program per register.
+    CRegisterLock m_lock;
+    // Folds a grown journal into the register once the operator pauses.
+    std::unique_ptr<CIdleTimer> m_pFoldTimer;
     // Set when the register file at start-up existed but could not be read: it is moved
     // aside before the first save, so that it is never overwritten.
     bool m_bRegisterDamaged = false;
+    // Set when another program holds this register: this one ends without writing anything.
+    bool m_bRegisterInUse = false;
+    // How long the operator must pause before a grown journal is folded into the register.
+    static constexpr int kFoldIdleMs = 3000;
 };

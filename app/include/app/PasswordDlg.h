@@ -26,5 +26,5 @@ private:
 };
 
 // Asks for the system password, showing `sysPassword`; once the operator accepts, the new one
-// becomes both `sysPassword` and the window's `working` password.
-void AskSystemPassword(std::string& sysPassword, std::string& working, QWidget* parent);
+// becomes both `sysPassword` and the window's `working` password (true).
+bool AskSystemPassword(std::string& sysPassword, std::string& working, QWidget* parent);

@@ -9,6 +9,8 @@
 struct PosixIo {
     ssize_t (*write)(int fd, const void* buf, size_t count);
     int (*fsync)(int fd);
+    int (*fdatasync)(int fd);
+    int (*ftruncate)(int fd, off_t length);
     int (*rename)(const char* from, const char* to);
     int (*close)(int fd);
     int (*link)(const char* from, const char* to);

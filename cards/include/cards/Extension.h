@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "register/CardMap.h"
@@ -18,6 +19,16 @@ struct ExtensionResult {
     CCard* card = nullptr;  // the register's card, or none
     ExtensionPayment payment = ExtensionPayment::None;
 };
+
+// A confirmed extension as the card's new state, for the register to take: `card` is the
+// register's card of `cardNo` with the new validity and the payment added (none when the
+// register has no such card); `payment` as below. The register itself is not touched.
+struct ExtensionChange {
+    std::unique_ptr<CCard> card;
+    ExtensionPayment payment = ExtensionPayment::None;
+};
+ExtensionChange MakeExtension(const CCardMap& cards, const std::string& cardNo,
+                              const std::string& validDate, const std::string& sentFee);
 
 // A confirmed extension: the register's card of `cardNo` gets the new validity (YYYYMMDD)
 // and the payment `sentFee` (the amount checked and sent with the command) joins its amount

@@ -9,6 +9,7 @@
 #include "enrol/EnrolFields.h"
 #include "enrol/SheetRows.h"
 #include "register/CardMap.h"
+#include "store/CardChange.h"
 
 // What enrolling a row of a resident list does.
 enum class RowOutcome : uint8_t {
@@ -75,6 +76,10 @@ CEnrolPlan MakeEnrolPlan(const CSheetRows& rows, size_t firstRow, const CColumnM
 // is gone).
 bool ApplyEnrolPlan(const CEnrolPlan& plan, CCardMap& cards, uint32_t& maxNumber,
                     const CEnrolDefaults& defaults);
+// The same enrolment as one change for the card store (every row or none), the register
+// untouched; false when the register no longer fits the plan.
+bool MakeEnrolChange(const CEnrolPlan& plan, const CCardMap& cards, uint32_t maxNumber,
+                     const CEnrolDefaults& defaults, CCardChange& change);
 
 // The refused rows as CSV (UTF-8 with its byte order mark): the header row when the file has
 // one, then each refused row's cells, each with the column "原因" and its reason added.

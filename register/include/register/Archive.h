@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,10 @@ public:
     void WriteBytes(const void* data, size_t size);
     // Writes out the buffer (file mode). False when any write so far has failed.
     bool Flush();
+    // File mode: `observe` sees each block of bytes once it is written, in file order.
+    void ObserveWrites(std::function<void(const void*, size_t)> observe) {
+        m_observe = std::move(observe);
+    }
 
     // Storing a record in one piece: room for `size` bytes at the end of the buffer (written
     // out first when it is full); nullptr when `size` is larger than the buffer or a write
@@ -128,6 +133,7 @@ private:
     const char* m_pszField = nullptr;
     bool m_bFailed = false;
     std::string m_strError;
+    std::function<void(const void*, size_t)> m_observe;
 };
 
 // The fixed-width fields are read and written inline: a register has millions of them.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "register/CardText.h"
@@ -64,6 +65,9 @@ public:
     template <class Self, class F>
     static void VisitFields(Self& card, F&& f);
 };
+
+// A new record with the same 19 fields as `card`, its texts its own.
+std::unique_ptr<CCard> CopyOfCard(const CCard& card);
 
 template <class Self, class F>
 void CCard::VisitFields(Self& c, F&& f) {

@@ -104,15 +104,16 @@ public:
     void OnDelete();
     // False when a pending card was not saved (a check failed or the operator said No).
     bool OnSave();
-    // True when the form was stored.
-    bool SaveForm();
+    // True when the form was stored; a card the register lacks is stored under `newCard`.
+    bool SaveForm(CardOperation newCard = CardOperation::Add);
     void OnCancelEdit();
     void OnNewSameInfo();
     void OnPassword();
     void OnSelectAll();
     void OnPortCheck();
     void OnListClick();
-    void StoreIssuedCard();
+    // The form stored as an issued card: whether it is on disk yet.
+    CommitResult StoreIssuedCard();
     void ShowNextCard();
     void ClearForm();
     std::optional<std::string> FindFreeCardNo() const;
@@ -154,9 +155,10 @@ private:
     void LoadRecordDetails(const CCard& card);
     void LoadCardOfRow(int row);
     void CopyFormTo(CCard& card) const;
-    // Copies the form into `existing`, or into a new card with the next serial number that
-    // joins the register; then updates the list.
-    void StoreForm(CCard* existing);
+    // Hands the store the form as the new state of `existing`, or as a new card with the next
+    // serial number; then updates the list. False (the operator told) when the store refused.
+    bool StoreForm(const CCard* existing, CardOperation operation, CommitMode mode,
+                   CommitResult* result = nullptr);
     void ShowStoredCard(const CCard& card, bool isNew);
     // The first row that carries `key`, or -1.
     int RowOfCard(std::string_view key) const;
