@@ -77,6 +77,7 @@ bool COrvaneApp::InitInstance() {
     const AppSettings settings = ReadSettings(SettingsPath());
     m_nComPort = settings.comPort;
     m_strSysPassword = settings.sysPassword;
+    m_strPasswordInSettings = settings.sysPassword;
 
     // Before anything else is opened or written: a second copy on this register ends here.
     if (!LockRegister()) {
@@ -158,11 +159,15 @@ void COrvaneApp::FoldWhenIdle() {
 }
 
 bool COrvaneApp::SavePassword() {
+    if (m_strSysPassword == m_strPasswordInSettings) {
+        return true;  // confirmed again unchanged: nothing to write
+    }
     std::string error;
     if (!WritePassword(SettingsPath(), m_strSysPassword, error)) {
         Msg::Show(m_pMainWnd.get(), QStringLiteral("系统密码无法保存到设置文件:\n") + Text(error));
         return false;
     }
+    m_strPasswordInSettings = m_strSysPassword;
     return true;
 }
 

@@ -88,6 +88,8 @@ private:
     bool m_bRegisterDamaged = false;
     // Set when another program holds this register: this one ends without writing anything.
     bool m_bRegisterInUse = false;
+    // The system password as the settings file holds it (read at start, written since).
+    std::string m_strPasswordInSettings;
     // How long the operator must pause before a grown journal is folded into the register.
     static constexpr int kFoldIdleMs = 3000;
 };
