@@ -140,11 +140,15 @@ bool CJournal::Read(const std::string& path, Contents& contents, std::string& er
         return false;
     }
     ::close(fd);
+    Parse(contents);
+    return true;
+}
 
+void CJournal::Parse(Contents& contents) {
     const std::string& bytes = contents.bytes;
     if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
         Get32(bytes.data() + 8) != kVersion || Get32(bytes.data() + 36) != Crc(bytes.data(), 36)) {
-        return true;  // headerValid stays false: nothing in it is trusted
+        return;  // headerValid stays false: nothing in it is trusted
     }
     contents.headerValid = true;
     contents.base.size = Get64(bytes.data() + 16);
@@ -181,7 +185,6 @@ bool CJournal::Read(const std::string& path, Contents& contents, std::string& er
         expected = record.seq;
         at = next;
     }
-    return true;
 }
 
 std::string CJournal::EncodeRecord(uint64_t seq, Kind kind, std::string_view payload) {

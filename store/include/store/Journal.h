@@ -68,6 +68,8 @@ public:
     // Reads the journal at `path` whole. False with `error` only when the file exists but
     // cannot be read; a missing file gives `exists` false.
     static bool Read(const std::string& path, Contents& contents, std::string& error);
+    // Finds the header and the valid records in `contents.bytes` (Read does this).
+    static void Parse(Contents& contents);
 
     // One record's bytes.
     static std::string EncodeRecord(uint64_t seq, Kind kind, std::string_view payload);
