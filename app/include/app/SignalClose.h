@@ -2,6 +2,6 @@
 
 class QWidget;
 
-// SIGTERM and SIGINT close `window` the normal way (open modal dialogs first), so that the
+// SIGTERM, SIGINT and SIGHUP (the desktop session ending) close `window` the normal way (open modal dialogs first), so that the
 // program ends through its ordinary shut-down.
 void CloseOnTerminationSignals(QWidget* window);
