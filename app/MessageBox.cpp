@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QPushButton>
 
+#include <cstdio>
+
 namespace Msg {
 
 QMessageBox::StandardButton Answer(const Shown& box);
@@ -12,6 +14,13 @@ namespace {
 
 Recorder* g_recorder = nullptr;
 
+// A box shown also goes to standard error: a program started where nobody watches the screen
+// (a service manager, a script) leaves what it said in the log.
+void Log(const Shown& box) {
+    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(box.caption), qUtf8Printable(box.text));
+    std::fflush(stderr);
+}
+
 QMessageBox::StandardButton Run(QWidget* parent, const QString& text, QMessageBox::Icon icon,
                                 QMessageBox::StandardButtons buttons, const QString& caption) {
     const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption, text, icon,
@@ -19,6 +28,7 @@ QMessageBox::StandardButton Run(QWidget* parent, const QString& text, QMessageBo
     if (g_recorder != nullptr) {
         return Answer(box);
     }
+    Log(box);
     QMessageBox message(icon, box.caption, text, buttons, parent);
     // A box shown while a wait cursor is up still gets the ordinary arrow.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
@@ -77,6 +87,7 @@ int Choose(QWidget* parent, const QString& text, const QStringList& choices, QMe
         const int choice = AnswerChoice(box);
         return choice >= 0 && choice <= last ? choice : last;
     }
+    Log(box);
     QMessageBox message(icon, box.caption, text, QMessageBox::NoButton, parent);
     std::vector<QPushButton*> buttons;
     for (const QString& choice : choices) {

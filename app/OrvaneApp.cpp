@@ -278,7 +278,7 @@ RegisterLoad COrvaneApp::LoadRegister(const std::string& path) {
     return result;
 }
 
-bool COrvaneApp::KeepDamagedRegister() {
+bool COrvaneApp::KeepDamagedRegister(QString& kept) {
     const std::string path = RegisterPath();
     // The backup first: once the damaged file is moved aside, the next save but one would
     // replace it.
@@ -290,7 +290,6 @@ bool COrvaneApp::KeepDamagedRegister() {
             QStringLiteral("无法把备份文件另外留存:\n%1\n\n卡片登记没有保存。").arg(Text(error)));
         return false;
     }
-    QString kept;
     if (Exists(path)) {
         const std::string keptName = DamagedRegisterName(path, std::time(nullptr));
         if (Io().rename(path.c_str(), keptName.c_str()) != 0) {
@@ -308,14 +307,16 @@ bool COrvaneApp::KeepDamagedRegister() {
         kept += QStringLiteral("原来的备份文件另外留存为:\n%1\n\n").arg(Text(keptBackup));
     }
     if (!kept.isEmpty()) {
-        Msg::Show(m_pMainWnd.get(), kept + QStringLiteral("程序不会覆盖或删除留存的文件。"),
-                  QMessageBox::Information);
+        kept += QStringLiteral("程序不会覆盖或删除留存的文件。");
     }
     return true;
 }
 
 bool COrvaneApp::SaveRegister(const std::string& path) {
-    if (m_bRegisterDamaged && path == RegisterPath() && !KeepDamagedRegister()) {
+    // Told once the register is written: nothing may stand between moving the damaged file
+    // aside and writing its successor.
+    QString kept;
+    if (m_bRegisterDamaged && path == RegisterPath() && !KeepDamagedRegister(kept)) {
         return false;
     }
     std::string error;
@@ -335,6 +336,9 @@ bool COrvaneApp::SaveRegister(const std::string& path) {
                   QStringLiteral("卡片登记无法保存到\n%1\n\n%2\n\n原来的登记文件和备份都没有改变,"
                                  "本次的修改还没有写入文件。")
                       .arg(Text(path), Text(error)));
+    }
+    if (!kept.isEmpty()) {
+        Msg::Show(m_pMainWnd.get(), kept, QMessageBox::Information);
     }
     return saved;
 }

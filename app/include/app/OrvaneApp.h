@@ -73,7 +73,8 @@ private:
     void OpenStore();
     RegisterLoad ImportRegister(const std::string& path);
     void FoldWhenIdle();
-    bool KeepDamagedRegister();
+    // Gives the backup and the unreadable register names of their own; `kept` says which.
+    bool KeepDamagedRegister(QString& kept);
     bool OpenSerialLink();
     void OnAppAbout();
     void OnPortSet();
