@@ -34,6 +34,24 @@ int CreateTempBeside(const std::string& target, std::string& tempPath) {
     return fd;
 }
 
+// The temporary file that is to replace `path` (a plain file or none yet), with the mode the
+// result should have: the existing file's, else the usual one. -1 with `error` on failure.
+int CreateReplacementOf(const std::string& path, std::string& tempPath, std::string& error) {
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        error = "无法保存 " + path + ":这不是一个普通文件";
+        return -1;
+    }
+    const int fd = CreateTempBeside(path, tempPath);
+    if (fd < 0) {
+        error = Describe("无法在文件夹中创建文件", path, errno);
+        return -1;
+    }
+    ::fchmod(fd, exists ? (existing.st_mode & 07777) : DefaultFileMode());
+    return fd;
+}
+
 // Flushes and closes `fd`; on failure sets error, closes anyway and returns false.
 bool SyncAndClose(int fd, const std::string& path, std::string& error) {
     if (Io().fsync(fd) != 0) {
@@ -184,21 +202,11 @@ bool SaveFileSafely(const std::string& path, const std::string& backupPath,
 bool SaveFileSafely(const std::string& path, const std::string& backupPath,
                     const ContentWriter& writeContent, std::string& error,
                     const BeforeReplace& beforeReplace) {
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        error = "无法保存 " + path + ":这不是一个普通文件";
-        return false;
-    }
-
     std::string tempPath;
-    const int fd = CreateTempBeside(path, tempPath);
+    const int fd = CreateReplacementOf(path, tempPath, error);
     if (fd < 0) {
-        error = Describe("无法在文件夹中创建文件", path, errno);
         return false;
     }
-    ::fchmod(fd, exists ? (existing.st_mode & 07777) : DefaultFileMode());
-
     if (!writeContent(fd, error)) {
         Io().close(fd);
         ::unlink(tempPath.c_str());
@@ -244,19 +252,11 @@ CFileReplacement::~CFileReplacement() {
 
 bool CFileReplacement::Open(const std::string& path, std::string& error) {
     Discard();
-    struct stat existing {};
-    const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        error = "无法保存 " + path + ":这不是一个普通文件";
-        return false;
-    }
     std::string tempPath;
-    const int fd = CreateTempBeside(path, tempPath);
+    const int fd = CreateReplacementOf(path, tempPath, error);
     if (fd < 0) {
-        error = Describe("无法在文件夹中创建文件", path, errno);
         return false;
     }
-    ::fchmod(fd, exists ? (existing.st_mode & 07777) : DefaultFileMode());
     m_strPath = path;
     m_strTempPath = std::move(tempPath);
     m_fd = fd;
