@@ -15,6 +15,8 @@
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
+#include "store/CardChange.h"
+#include "store/Journal.h"
 #include "ui/ManageCardDlg.h"
 #include "ui/ManageCardIds.h"
 
@@ -135,6 +137,17 @@ TEST_F(ManageCardTest, ReportLostAndUnlockChangeTheRegisteredCard) {
     Control<QLineEdit>(IDC_CARD_NO)->setText(QStringLiteral("999999"));
     EXPECT_EQ(Message(1), QStringLiteral("挂失成功!"));
     EXPECT_EQ(app.m_mapCards.Lookup("000123")->m_nStatus, CARD_LOST);
+    // On disk before the message: the journal's last change is the card reported lost.
+    CJournal::Contents journal;
+    std::string error;
+    ASSERT_TRUE(CJournal::Read(dir / "cardbook.kcd.journal", journal, error)) << error;
+    ASSERT_FALSE(journal.records.empty());
+    CCardChange last;
+    ASSERT_TRUE(CCardChange::Decode(journal.records.back().payload, last));
+    EXPECT_EQ(last.Operation(), CardOperation::ReportLost);
+    ASSERT_EQ(last.Steps().size(), 1u);
+    EXPECT_EQ(last.Steps()[0].key, "000123");
+    EXPECT_EQ(last.Steps()[0].card->m_nStatus, CARD_LOST);
     EXPECT_EQ(app.m_mapCards.Lookup("999999")->m_nStatus, CARD_NOT_ISSUED);
 
     ClickButton("读卡");  // the management card holds the lost card's number

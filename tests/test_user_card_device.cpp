@@ -6,6 +6,7 @@
 #include <QDateTimeEdit>
 #include <QtTest/QTest>
 
+#include "StoreTestUtil.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
 #include "app/CodePageText.h"
@@ -466,6 +467,38 @@ TEST_F(UserCardDeviceFileTest, ExtensionIsInTheRegisterFileAfterExit) {
     ASSERT_NE(saved.Lookup("000007"), nullptr);
     EXPECT_EQ(saved.Lookup("000007")->m_strValidDate, "20290909");
     EXPECT_EQ(saved.Lookup("000007")->m_nStatus, CARD_ISSUED);
+}
+
+// The reader has written both cards and the program then ends without its shut-down: the
+// journal holds the extension with its payment and the issued card.
+TEST_F(UserCardDeviceFileTest, ExtensionAndIssueAreOnDiskBeforeTheyAreConfirmed) {
+    window->m_strPassword = kPassword;
+    Click(IDC_MODE_EXTEND);
+    emulator.Control("place user 000007 251231 1111111111111111");
+    Click(IDC_READ_CARD);
+    EXPECT_EQ(Message(1), QStringLiteral("卡号[000007]读卡成功!"));
+    Picker(IDC_EXTEND_DATE)->setDate(QDate(2029, 9, 9));
+    Type(IDC_EXTEND_FEE, QStringLiteral("30"));
+    Click(IDC_EXTEND);
+    EXPECT_EQ(Message(2), QStringLiteral("延期设定成功!"));
+    Click(IDC_MODE_ISSUE);
+    EnterCard(QStringLiteral("000010"));
+    Type(IDC_NAME, QStringLiteral("孙九"));
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(3), QStringLiteral("发卡成功并保存!"));
+
+    const std::string registerBefore = ReadFile(dir / "cardbook.kcd");
+    Restarted restarted(dir / "cardbook.kcd");
+    ASSERT_TRUE(restarted.opened) << restarted.error;
+    EXPECT_EQ(restarted.report.replayed, 2u);
+    const CCard* extended = restarted.map.Lookup("000007");
+    ASSERT_NE(extended, nullptr);
+    EXPECT_EQ(extended->m_strValidDate, "20290909");
+    EXPECT_EQ(extended->m_strPaid, "30");
+    const CCard* issued = restarted.map.Lookup("000010");
+    ASSERT_NE(issued, nullptr);
+    EXPECT_EQ(issued->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(ReadFile(dir / "cardbook.kcd"), registerBefore);  // only the journal was written
 }
 
 }  // namespace
