@@ -19,6 +19,8 @@
 #include "base/CodePage.h"
 #include "enrol/CsvFile.h"
 #include "register/CardFields.h"
+#include "store/CardChange.h"
+#include "store/Journal.h"
 #include "ui/CardWindows.h"
 #include "ui/EnrolDlg.h"
 #include "ui/EnrolIds.h"
@@ -113,8 +115,17 @@ TEST(EnrolDialog, AResidentListFromTheMenuReachesTheRegisterFileAtExit) {
                   QStringLiteral("批量登记完成:新增36张卡片,修改1张,拒绝3行。\n"
                                  "拒绝的行可以用“保存拒绝的行…”连同原因保存为CSV文件。"));
         EXPECT_FALSE(driver.Enabled(IDC_ENROL_CONFIRM));
-        // The register went to disk before the change.
+        // The register went to disk before the change, and the 37 rows into the journal as
+        // one change: after a crash all of them are there or none.
         EXPECT_TRUE(SameBytes(ReadFile(dir / "cardbook.kcd"), original));
+        CJournal::Contents journal;
+        std::string error;
+        ASSERT_TRUE(CJournal::Read(dir / "cardbook.kcd.journal", journal, error)) << error;
+        ASSERT_EQ(journal.records.size(), 1u);
+        CCardChange enrolled;
+        ASSERT_TRUE(CCardChange::Decode(journal.records[0].payload, enrolled));
+        EXPECT_EQ(enrolled.Operation(), CardOperation::Enrol);
+        EXPECT_EQ(enrolled.Steps().size(), 37u);
 
         dialogs.QueueAnswer(QString::fromStdString(dir / "refused"));
         driver.Click(IDC_ENROL_SAVE_REFUSED);
