@@ -11,10 +11,13 @@ packages=(
     libqt6sql6-odbc unixodbc-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks
     libsqliteodbc python3-openpyxl
-    # the .xlsx archives: the export's own workbook writer and the enrolment's reader
-    libminizip-dev
+    # the .xlsx archives: the export's own workbook writer and the enrolment's reader; the
+    # journal's checksums (zlib)
+    libminizip-dev zlib1g-dev
     # the windows: Chinese fonts, and an X server for machines without a display
     fonts-wqy-microhei fonts-arphic-uming xvfb xauth
+    # Qt's VNC platform: a test answers a message box of another process through it
+    qt6-qpa-plugins
     # the Debian package (scripts/package.sh) and its checks
     dpkg-dev file lintian appstream desktop-file-utils gzip man-db
 )

@@ -4,6 +4,7 @@
 #include "base/CodePage.h"
 #include "register/Archive.h"
 #include "register/RegisterFile.h"
+#include "store/RegisterLock.h"
 
 namespace {
 
@@ -93,6 +94,32 @@ TEST(Kcdtool, CopyWritesWhatTheProgramWrites) {
     r = Kcdtool({"copy", dir / "one.kcd", dir / "no-such-folder/out.kcd"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(r.err.empty());
+}
+
+TEST(Kcdtool, CopyRefusesARegisterInUse) {
+    TempDir dir;
+    CCardMap map;
+    auto card = MakeCard("000002", 2);
+    card->m_strName = "new";
+    map.SetAt("000002", std::move(card));
+    const std::string in = RegisterBytes(map);
+    WriteFile(dir / "in.kcd", in);
+    WriteFile(dir / "out.kcd", OneCardFile());
+    CRegisterLock lock;
+    std::string error;
+    ASSERT_EQ(lock.Acquire(dir / "out.kcd", error), CRegisterLock::Result::Locked) << error;
+
+    // While a program holds OUT it is left alone, backup and all.
+    ProcessResult r = Kcdtool({"copy", dir / "in.kcd", dir / "out.kcd"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("正在被另一个程序使用"), std::string::npos) << r.err;
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "out.kcd"), OneCardFile()));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.kcd", "out.kcd", "out.kcd.lock"}));
+
+    lock.Release();
+    r = Kcdtool({"copy", dir / "in.kcd", dir / "out.kcd"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "out.kcd"), in));
 }
 
 }  // namespace
