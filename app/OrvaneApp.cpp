@@ -28,6 +28,12 @@ QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
+// A register file that exists but cannot be read, and what is wrong with it.
+QString UnreadableText(const std::string& path, const std::string& error) {
+    return QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
+        .arg(Text(path), Text(error));
+}
+
 bool Exists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
@@ -227,9 +233,7 @@ RegisterLoad COrvaneApp::ImportRegister(const std::string& path) {
         result = LoadRegisterFile(path, loaded, maxNumber, error);
     }
     if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
-        Msg::Show(m_pMainWnd.get(),
-                  QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
-                      .arg(Text(path), Text(error)));
+        Msg::Show(m_pMainWnd.get(), UnreadableText(path, error));
         return result;
     }
     if (result != RegisterLoad::Loaded) {
@@ -264,17 +268,12 @@ RegisterLoad COrvaneApp::LoadRegister(const std::string& path) {
     if (result != RegisterLoad::Unreadable && result != RegisterLoad::Damaged) {
         return result;
     }
-    QString text = QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
-                       .arg(Text(path), Text(error));
-    if (path == RegisterPath()) {
-        m_bRegisterDamaged = true;
-        text += QStringLiteral("这个文件不会被覆盖:退出时如有卡片要保存,会先把它改名留存。");
-        // The operator may start with the backup's cards or with those before the damage.
-        StartFromDamagedRegister(m_pMainWnd.get(), text, path, BackupPath(), m_mapCards,
-                                 m_nMaxNumber);
-        return result;
-    }
-    Msg::Show(m_pMainWnd.get(), text);
+    m_bRegisterDamaged = true;
+    const QString text =
+        UnreadableText(path, error) +
+        QStringLiteral("这个文件不会被覆盖:退出时如有卡片要保存,会先把它改名留存。");
+    // The operator may start with the backup's cards or with those before the damage.
+    StartFromDamagedRegister(m_pMainWnd.get(), text, path, BackupPath(), m_mapCards, m_nMaxNumber);
     return result;
 }
 

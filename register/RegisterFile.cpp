@@ -303,16 +303,20 @@ bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::s
         error, beforeReplace);
 }
 
-std::string DamagedRegisterName(const std::string& path, std::time_t now) {
+std::string FreeStampedName(const std::string& prefix, std::time_t now) {
     char stamp[32];
     std::tm local{};
     ::localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = path + ".damaged-" + stamp;
+    const std::string base = prefix + stamp;
     std::string name = base;
     struct stat st {};
     for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) {
         name = base + "-" + std::to_string(n);
     }
     return name;
+}
+
+std::string DamagedRegisterName(const std::string& path, std::time_t now) {
+    return FreeStampedName(path + ".damaged-", now);
 }

@@ -62,17 +62,7 @@ DamagedStartFacts GatherDamagedStartFacts(const std::string& path, const std::st
 }
 
 std::string KeptBackupName(const std::string& backupPath, std::time_t now) {
-    char stamp[32];
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = backupPath + "-" + stamp;
-    std::string name = base;
-    struct stat st {};
-    for (int n = 2; ::lstat(name.c_str(), &st) == 0; ++n) {
-        name = base + "-" + std::to_string(n);
-    }
-    return name;
+    return FreeStampedName(backupPath + "-", now);
 }
 
 bool KeepBackup(const std::string& backupPath, std::time_t now, std::string& keptPath,

@@ -63,13 +63,7 @@ bool CFileCardStore::AppendRecords(const std::string& record, std::string& error
         error = "操作日志没有打开";
         return false;
     }
-    if (m_unsaved.empty()) {
-        if (!m_journal.Append(record, error)) {
-            return false;
-        }
-        ++m_nRecords;
-        return true;
-    }
+    // Changes not yet on disk go first, in order, in the same write.
     std::string all;
     for (const std::string& unsaved : m_unsaved) {
         all += unsaved;
@@ -80,19 +74,6 @@ bool CFileCardStore::AppendRecords(const std::string& record, std::string& error
     }
     m_nRecords += m_unsaved.size() + 1;
     m_unsaved.clear();
-    return true;
-}
-
-bool CFileCardStore::RetryUnsaved(std::string& error) {
-    if (m_unsaved.empty()) {
-        return true;
-    }
-    std::string last = std::move(m_unsaved.back());
-    m_unsaved.pop_back();
-    if (!AppendRecords(last, error)) {
-        m_unsaved.push_back(std::move(last));
-        return false;
-    }
     return true;
 }
 

@@ -60,6 +60,10 @@ bool SaveRegisterFile(const CCardMap& map, const std::string& path, const std::s
                       std::string& error, const std::function<void(const void*, size_t)>& observe,
                       const BeforeReplace& beforeReplace);
 
+// `prefix` followed by the local time `now` ("...20261208-164751"), numbered ("-2", "-3", ...)
+// while that name is taken by any file or link.
+std::string FreeStampedName(const std::string& prefix, std::time_t now);
+
 // The name under which an unreadable register file at `path` is kept before a save would
 // replace it: "cardbook.kcd.damaged-20261208-164751" for the local time `now`, numbered
 // ("...-164751-2", "-3", ...) while that name is taken by any file or link.

@@ -55,11 +55,8 @@ public:
     bool NeedsFold() const;
     // Changes a device carried out that are not yet on disk.
     size_t Unsaved() const { return m_unsaved.size(); }
-    // Tries again to put the changes not yet on disk into the journal.
-    bool RetryUnsaved(std::string& error);
 
     size_t JournalRecords() const { return m_nRecords; }
-    uint64_t JournalBytes() const { return m_journal.Size(); }
     std::string JournalPath() const { return m_strRegisterPath + kJournalSuffix; }
     std::string BackupPath() const { return m_strRegisterPath + ".old"; }
 
