@@ -62,8 +62,10 @@ void SetUp(QFileDialog& dialog, bool save, const QString& title,
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // The names alone are shown: a name such as "Files(*.kcd)" already says its pattern.
-    // Overwriting is asked by the program itself.
-    dialog.setOptions(QFileDialog::HideNameFilterDetails | QFileDialog::DontConfirmOverwrite);
+    // Overwriting is asked by the program itself. Qt's own dialog, not the desktop's: it
+    // speaks Chinese through Qt's translation whatever the desktop's language.
+    dialog.setOptions(QFileDialog::HideNameFilterDetails | QFileDialog::DontConfirmOverwrite |
+                      QFileDialog::DontUseNativeDialog);
     QStringList qtFilters;  // "name (pattern)": Qt reads the pattern from the parentheses
     for (const Filter& filter : filters) {
         qtFilters << QStringLiteral("%1 (%2)").arg(filter.name, filter.pattern);

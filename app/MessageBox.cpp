@@ -1,7 +1,10 @@
 #include "app/MessageBox.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QPushButton>
+#include <QSpacerItem>
 
 #include <cstdio>
 
@@ -17,19 +20,47 @@ Recorder* g_recorder = nullptr;
 // A box shown also goes to standard error: a program started where nobody watches the screen
 // (a service manager, a script) leaves what it said in the log.
 void Log(const Shown& box) {
-    std::fprintf(stderr, "%s: %s\n", qUtf8Printable(box.caption), qUtf8Printable(box.text));
+    std::fprintf(stderr, "%s: %s%s%s\n", qUtf8Printable(box.caption), qUtf8Printable(box.text),
+                 box.details.isEmpty() ? "" : "\n", qUtf8Printable(box.details));
     std::fflush(stderr);
 }
 
+// Room that a window manager's title bar takes beside the title: the window's icon, three
+// buttons and the gaps between them.
+constexpr int kTitleBarRoom = 150;
+
+// Qt sizes a box by its text and allows the title only a small margin, so that a title bar
+// with an icon and buttons cuts the caption of a short box ("or… e"). An empty item as wide
+// as the title and that room keeps the box at least that wide.
+void FitTitle(QMessageBox& message) {
+    QFont font = message.font();
+    font.setBold(true);  // as most title bars show it
+    const int width = QFontMetrics(font).horizontalAdvance(message.windowTitle()) + kTitleBarRoom;
+    if (auto* grid = qobject_cast<QGridLayout*>(message.layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+}
+
 QMessageBox::StandardButton Run(QWidget* parent, const QString& text, QMessageBox::Icon icon,
-                                QMessageBox::StandardButtons buttons, const QString& caption) {
-    const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption, text, icon,
-                    buttons, QStringList()};
+                                QMessageBox::StandardButtons buttons, const QString& caption,
+                                const QString& details = QString()) {
+    const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption,
+                    text,
+                    icon,
+                    buttons,
+                    QStringList(),
+                    details,
+                    parent};
     if (g_recorder != nullptr) {
         return Answer(box);
     }
     Log(box);
     QMessageBox message(icon, box.caption, text, buttons, parent);
+    if (!details.isEmpty()) {
+        message.setDetailedText(details);
+    }
+    FitTitle(message);
     // A box shown while a wait cursor is up still gets the ordinary arrow.
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     const auto result = static_cast<QMessageBox::StandardButton>(message.exec());
@@ -73,6 +104,11 @@ void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QS
     Run(parent, text, icon, QMessageBox::Ok, caption);
 }
 
+void ShowDetails(QWidget* parent, const QString& text, const QString& details,
+                 QMessageBox::Icon icon, const QString& caption) {
+    Run(parent, text, icon, QMessageBox::Ok, caption, details);
+}
+
 bool Ask(QWidget* parent, const QString& text, const QString& caption) {
     return Run(parent, text, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, caption) ==
            QMessageBox::Yes;
@@ -81,8 +117,13 @@ bool Ask(QWidget* parent, const QString& text, const QString& caption) {
 int Choose(QWidget* parent, const QString& text, const QStringList& choices, QMessageBox::Icon icon,
            const QString& caption) {
     const int last = static_cast<int>(choices.size()) - 1;
-    const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption, text, icon,
-                    QMessageBox::NoButton, choices};
+    const Shown box{caption.isEmpty() ? QApplication::applicationName() : caption,
+                    text,
+                    icon,
+                    QMessageBox::NoButton,
+                    choices,
+                    QString(),
+                    parent};
     if (g_recorder != nullptr) {
         const int choice = AnswerChoice(box);
         return choice >= 0 && choice <= last ? choice : last;
@@ -98,6 +139,7 @@ int Choose(QWidget* parent, const QString& text, const QStringList& choices, QMe
         message.setDefaultButton(buttons.front());
         message.setEscapeButton(buttons.back());
     }
+    FitTitle(message);
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     message.exec();
     QApplication::restoreOverrideCursor();

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
@@ -19,6 +20,7 @@
 #include "base/DataDir.h"
 #include "base/PosixIo.h"
 #include "base/Settings.h"
+#include "protocol/Reply.h"
 #include "register/RegisterFile.h"
 #include "serial/PortName.h"
 
@@ -32,6 +34,25 @@ QString Text(const std::string& utf8) {
 QString UnreadableText(const std::string& path, const std::string& error) {
     return QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
         .arg(Text(path), Text(error));
+}
+
+// Why a port could not be opened or closed, in the operator's words.
+QString PortErrorText(int err) {
+    const char* text = nullptr;
+    switch (err) {
+        case EIO:
+            text = "设备读写错误";
+            break;
+        case EBUSY:
+            text = "端口正被另一个程序使用";
+            break;
+        case ENOTTY:
+            text = "这不是一个串行端口";
+            break;
+        default:
+            return Text(ErrnoText(err));
+    }
+    return QStringLiteral("%1 (errno %2)").arg(QString::fromUtf8(text)).arg(err);
 }
 
 bool Exists(const std::string& path) {
@@ -121,11 +142,13 @@ bool COrvaneApp::LockRegister() {
 
 void COrvaneApp::OpenStore() {
     m_pFoldTimer = std::make_unique<CIdleTimer>(kFoldIdleMs, [this] { FoldWhenIdle(); });
-    m_store.Listen([this](const std::vector<std::string>&) {
-        if (m_store.NeedsFold()) {
-            m_pFoldTimer->Arm();
-        }
-    });
+    m_store
+        .Listen([this](const CCardNotice&) {
+            if (m_store.NeedsFold()) {
+                m_pFoldTimer->Arm();
+            }
+        })
+        .Detach();
     CFileCardStore::OpenReport report;
     std::string error;
     bool opened;
@@ -188,20 +211,70 @@ void COrvaneApp::OnPortSet() {
 }
 
 bool COrvaneApp::OpenSerialLink() {
-    if (!m_comPort.OpenPort(ResolveComDevice(m_strAppDir, m_nComPort))) {
-        Msg::Show(m_pMainWnd.get(), QStringLiteral("打开连接失败,请检查端口设置."));
-        return true;  // the program runs on without a serial link
+    m_replyHandoff.SetLineGoneHandler([this] { OnLineGone(); });
+    m_pReopenTimer = std::make_unique<QTimer>();
+    m_pReopenTimer->setInterval(kReopenPollMs);
+    QObject::connect(m_pReopenTimer.get(), &QTimer::timeout, [this] { TryReopen(); });
+    std::string device;
+    switch (ConnectReader(device)) {
+        case LinkOpen::Opened:
+            return true;
+        case LinkOpen::NoDevice:
+            Msg::Show(m_pMainWnd.get(),
+                      QStringLiteral("打开连接失败,请检查端口设置.\n\n端口号:%1\n设备:%2\n%3")
+                          .arg(m_nComPort)
+                          .arg(Text(device), PortErrorText(m_comPort.OpenError())));
+            return true;  // the program runs on without a serial link
+        case LinkOpen::NoThread:
+            break;
     }
-    const bool started = m_comPort.StartReader(m_replyHandoff);
-    if (!started) {
-        Msg::Show(m_pMainWnd.get(), QStringLiteral("创建线程失败!"));
+    Msg::Show(m_pMainWnd.get(), QStringLiteral("创建线程失败!"));
+    return false;
+}
+
+COrvaneApp::LinkOpen COrvaneApp::ConnectReader(std::string& device) {
+    device = ResolveComDevice(m_strAppDir, m_nComPort);
+    if (!m_comPort.OpenPort(device)) {
+        return LinkOpen::NoDevice;
     }
-    return started;
+    if (!m_comPort.StartReader(m_replyHandoff)) {
+        m_comPort.ClosePort();
+        return LinkOpen::NoThread;
+    }
+    return LinkOpen::Opened;
+}
+
+void COrvaneApp::OnLineGone() {
+    CloseSerialLink();
+    // Looking for the device already while the operator reads the message.
+    m_pReopenTimer->start();
+    // Over the window the operator works in, which stays open.
+    QWidget* parent = QApplication::activeModalWidget();
+    Msg::Show(parent != nullptr ? parent : m_pMainWnd.get(), QString::fromUtf8(kLineGoneText));
+}
+
+void COrvaneApp::TryReopen() {
+    // The entry COM<n> may point elsewhere by now: it is looked up again each time.
+    std::string device;
+    if (ConnectReader(device) == LinkOpen::Opened) {
+        m_pReopenTimer->stop();
+    }
+}
+
+void COrvaneApp::CloseSerialLink() {
+    if (!m_comPort.ClosePort()) {
+        Msg::Show(
+            m_pMainWnd.get(),
+            QStringLiteral("读卡器的端口关闭时出错:%1").arg(PortErrorText(m_comPort.CloseError())));
+    }
 }
 
 int COrvaneApp::ExitInstance() {
     // Closing the port releases the reader thread from every wait and joins it.
-    m_comPort.ClosePort();
+    if (m_pReopenTimer) {
+        m_pReopenTimer->stop();
+    }
+    CloseSerialLink();
     m_pFoldTimer.reset();
     if (m_bRegisterInUse) {
         m_pMainWnd.reset();  // another program's register: nothing is written
@@ -232,8 +305,20 @@ RegisterLoad COrvaneApp::ImportRegister(const std::string& path) {
         WaitCursor wait;
         result = LoadRegisterFile(path, loaded, maxNumber, error);
     }
-    if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
-        Msg::Show(m_pMainWnd.get(), UnreadableText(path, error));
+    // Told over the window that imports (the user-card window, modal), which thus stays in
+    // front of the main window.
+    QWidget* over = QApplication::activeModalWidget();
+    if (over == nullptr) {
+        over = QApplication::activeWindow() != nullptr ? QApplication::activeWindow()
+                                                       : m_pMainWnd.get();
+    }
+    if (result == RegisterLoad::Damaged) {
+        Msg::ShowDetails(over, QStringLiteral("文件不是卡片登记文件,或者已经损坏。"),
+                         Text(path) + QStringLiteral("\n\n") + Text(error));
+        return result;
+    }
+    if (result == RegisterLoad::Unreadable) {
+        Msg::Show(over, UnreadableText(path, error));
         return result;
     }
     if (result != RegisterLoad::Loaded) {
@@ -247,9 +332,8 @@ RegisterLoad COrvaneApp::ImportRegister(const std::string& path) {
         saved = m_store.ReplaceAll(std::move(loaded), maxNumber, error);
     }
     if (!saved) {
-        Msg::Show(m_pMainWnd.get(),
-                  QStringLiteral("导入的卡片无法保存到\n%1\n\n%2\n\n当前的卡片登记保持不变。")
-                      .arg(Text(RegisterPath()), Text(error)));
+        Msg::Show(over, QStringLiteral("导入的卡片无法保存到\n%1\n\n%2\n\n当前的卡片登记保持不变。")
+                            .arg(Text(RegisterPath()), Text(error)));
         return RegisterLoad::Unreadable;
     }
     return result;

@@ -6,10 +6,12 @@
 
 #include "app/MainFrm.h"
 #include "app/OrvaneApp.h"
+#include "app/QtTranslation.h"
 #include "app/SignalClose.h"
 #include "base/DataDir.h"
 #include "base/Settings.h"
 #include "base/Version.h"
+#include "ui/CardDate.h"
 #include "ui/CardWindows.h"
 
 namespace {
@@ -59,6 +61,9 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QString::fromLatin1(kOrvaneVersion));
     // The desktop entry, by which a Wayland compositor finds the program's name and icon.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kOrvaneAppId));
+    // The program's texts are Chinese; Qt's own (buttons, file dialogs) are made so as well.
+    UseChineseQtTexts(application);
+    TypeOverClickedDateSections(application);
 
     COrvaneApp app;
     int result = 0;

@@ -1,8 +1,9 @@
 // The user-card window over a large register read from a file, as at the program's start,
 // under the offscreen platform: the time from creating the window to the first paint of its
 // filled list, and the resident memory that the open window adds; then "查询" and "显示全部",
-// from the click to the rebuilt list painted; then "导入" of a register file of the same cards
-// and "导出" to one.
+// from the click to the rebuilt list painted; then the quick find above the list, from a
+// keystroke to the narrowed list painted; then "导入" of a register file of the same cards and
+// "导出" to one.
 // With --in-memory the register is built card by card instead, its records and texts spread
 // over the heap as after many single additions.
 //   usercard_bench [--in-memory] [CARDS] [RUNS]
@@ -13,6 +14,7 @@
 #include <QDateTimeEdit>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QLineEdit>
 
 #include <unistd.h>
 
@@ -144,6 +146,43 @@ int main(int argc, char* argv[]) {
         queryRows = window.m_list.GetItemCount();
         showAll.push_back(timeClick(UserCardIds::IDC_SHOW_ALL));
     }
+    // The quick find: each text as a keystroke makes it from the one before (a first letter
+    // searches every listed card, one typed on only the cards shown, one taken away every
+    // card again), then the field emptied.
+    auto* quickFind = static_cast<QLineEdit*>(window.Control(UserCardIds::IDC_QUICK_FIND));
+    const auto timeTyped = [&](const QString& text) {
+        QElapsedTimer timer;
+        timer.start();
+        quickFind->setText(text);
+        window.m_list.viewport()->update();
+        watch.Wait(qt);
+        return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    };
+    struct Keystroke {
+        const char* what;
+        QString text;
+        std::vector<double> times;
+        int rows = 0;
+    };
+    std::vector<Keystroke> keystrokes = {
+        {"first digit \"1\" (nearly every card)", QStringLiteral("1"), {}, 0},
+        {"typed on \"13\"", QStringLiteral("13"), {}, 0},
+        {"typed on \"138\"", QStringLiteral("138"), {}, 0},
+        {"emptied (all listed rows)", QString(), {}, 0},
+        {"first character \"张\"", QStringLiteral("张"), {}, 0},
+        {"typed on \"张伟\"", QStringLiteral("张伟"), {}, 0},
+        {"first one taken away \"伟\"", QStringLiteral("伟"), {}, 0},
+        {"emptied again", QString(), {}, 0},
+        {"card number part \"12345\" at once", QStringLiteral("12345"), {}, 0},
+        {"nothing found \"zz\"", QStringLiteral("zz"), {}, 0},
+        {"emptied once more", QString(), {}, 0},
+    };
+    for (int run = 0; run < runs; ++run) {
+        for (Keystroke& k : keystrokes) {
+            k.times.push_back(timeTyped(k.text));
+            k.rows = window.m_list.GetItemCount();
+        }
+    }
     // "导入" of a register file of the same cards (the register is saved first, then replaced
     // and listed anew) and "导出" to a register file (saved, then copied).
     const std::string importFile = std::string(folder) + "/import.kcd";
@@ -187,6 +226,11 @@ int main(int argc, char* argv[]) {
     std::printf("query (%d rows listed): median %.1f ms\n", queryRows, median(queries));
     std::printf("show all (%d rows): median %.1f ms\n", window.m_list.GetItemCount(),
                 median(showAll));
+    for (const Keystroke& k : keystrokes) {
+        const double slowest = *std::max_element(k.times.begin(), k.times.end());
+        std::printf("quick find, %s: %d rows, median %.1f ms (max %.1f)\n", k.what, k.rows,
+                    median(k.times), slowest);
+    }
     std::printf("import (save, load, list): median %.1f ms; export (save, copy): median %.1f ms\n",
                 median(imports), median(exports));
     std::printf("last message: %s\n", last.toStdString().c_str());

@@ -26,40 +26,58 @@ bool DecodeText(std::string_view bytes, std::string& utf8, TextEncoding& encodin
     return true;
 }
 
-bool ParseCsv(std::string_view text, CSheetRows& rows, std::string& error) {
+bool ParseCsv(std::string_view text, CSheetRows& rows, std::string& error,
+              const CProgress& progress) {
     rows.clear();
-    CSheetRow row;
     std::string cell;
+    size_t column = 0;
+    bool rowStarted = false;  // the row has a cell
     bool inQuotes = false;
     bool cellStarted = false;  // the cell has a character or an opening quote
     size_t quoteRow = 0;
+    // Cells past the kept columns are only counted: their text is not collected.
+    const auto add = [&](char c) {
+        if (column < CSheetRows::kMaxColumns || cell.empty()) {
+            cell += c;
+        }
+    };
     const auto endCell = [&] {
-        row.push_back(std::move(cell));
+        if (!rowStarted) {
+            rows.AddRow();
+            rowStarted = true;
+        }
+        rows.AddCell(column++, cell);
         cell.clear();
         cellStarted = false;
     };
     const auto endRow = [&] {
         endCell();
-        rows.push_back(std::move(row));
-        row.clear();
+        column = 0;
+        rowStarted = false;
     };
+    constexpr size_t kProgressStep = 1u << 20;
+    size_t nextProgress = kProgressStep;
     for (size_t i = 0; i < text.size(); ++i) {
+        if (progress && i >= nextProgress) {
+            progress(i, text.size());
+            nextProgress = i + kProgressStep;
+        }
         const char c = text[i];
         if (inQuotes) {
             if (c == '"') {
                 if (i + 1 < text.size() && text[i + 1] == '"') {
-                    cell += '"';
+                    add('"');
                     ++i;
                 } else {
                     inQuotes = false;
                 }
             } else if (c == '\r') {
-                cell += '\n';
+                add('\n');
                 if (i + 1 < text.size() && text[i + 1] == '\n') {
                     ++i;
                 }
             } else {
-                cell += c;
+                add(c);
             }
             continue;
         }
@@ -80,12 +98,12 @@ bool ParseCsv(std::string_view text, CSheetRows& rows, std::string& error) {
                 if (!cellStarted) {
                     inQuotes = true;
                     cellStarted = true;
-                    quoteRow = rows.size() + 1;
+                    quoteRow = rows.size() + (rowStarted ? 0 : 1);
                     break;
                 }
                 [[fallthrough]];
             default:
-                cell += c;
+                add(c);
                 cellStarted = true;
         }
     }
@@ -94,16 +112,24 @@ bool ParseCsv(std::string_view text, CSheetRows& rows, std::string& error) {
         rows.clear();
         return false;
     }
-    if (cellStarted || !row.empty()) {
+    if (cellStarted || rowStarted) {
         endRow();
     }
     return true;
 }
 
-bool ReadCsv(std::string_view bytes, CSheetRows& rows, std::string& error) {
-    std::string text;
+bool ReadCsv(std::string_view bytes, CSheetRows& rows, std::string& error,
+             const CProgress& progress) {
+    // UTF-8 is parsed where it lies; only GB18030 text is converted first.
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    const std::string_view text =
+        bytes.substr(0, kBom.size()) == kBom ? bytes.substr(kBom.size()) : bytes;
+    if (IsUtf8(text)) {
+        return ParseCsv(text, rows, error, progress);
+    }
+    std::string utf8;
     TextEncoding encoding;
-    return DecodeText(bytes, text, encoding, error) && ParseCsv(text, rows, error);
+    return DecodeText(bytes, utf8, encoding, error) && ParseCsv(utf8, rows, error, progress);
 }
 
 std::string CsvLine(const std::vector<std::string>& cells) {

@@ -31,6 +31,7 @@ const FieldInfo kFields[] = {
     {EnrolField::Paid, "缴费金额", 10},
     {EnrolField::MonthFee, "月收费标准", 10},
     {EnrolField::YearFee, "年收费标准", 10},
+    {EnrolField::Rights, "门禁权限", 16},
 };
 
 const FieldInfo* Info(EnrolField field) {
@@ -81,7 +82,7 @@ EnrolField FieldOfTitle(std::string_view title) {
             return info.field;
         }
     }
-    return EnrolField::None;
+    return title == "权限" ? EnrolField::Rights : EnrolField::None;
 }
 
 CColumnMap MapHeader(const CSheetRow& header) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
 #include <memory>
+#include <string>
 
 #include "base/CodePage.h"
 #include "base/TextCheck.h"
@@ -55,13 +55,42 @@ bool IsTextField(EnrolField field) {
     return IsTakenField(field) && field != EnrolField::CardNo && field != EnrolField::CardType;
 }
 
-bool IsBlank(const CSheetRow& row) {
-    for (const std::string& cell : row) {
-        if (!TrimBlanks(cell).empty()) {
+bool IsBlank(const CSheetRows& rows, size_t r) {
+    bool blank = true;
+    rows.ForEachCell(
+        r, [&blank](size_t, std::string_view text) { blank = blank && TrimBlanks(text).empty(); });
+    return blank;
+}
+
+bool IsAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
             return false;
         }
     }
     return true;
+}
+
+// Whether the register's code page gives the UTF-8 text back as it was from `bytes`, its
+// conversion.
+bool StoredWhole(std::string_view utf8, std::string_view bytes) {
+    std::string back;
+    return IsAscii(utf8) || (CodePageToUtf8(bytes, back) && back == utf8);
+}
+
+// The first character of UTF-8 text that the register's code page cannot store.
+std::string_view FirstUnstorable(std::string_view utf8) {
+    size_t at = 0;
+    while (at < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const std::string_view character = utf8.substr(at, length);
+        if (!StoredWhole(character, Utf8ToCodePage(character))) {
+            return character;
+        }
+        at += length;
+    }
+    return {};
 }
 
 // Record bytes for the operator.
@@ -79,27 +108,38 @@ std::string TypeText(uint8_t type) {
     return text != nullptr ? text : std::to_string(type);
 }
 
-// A row's cells by the field of their column.
+// A row's cells by the field of their column: the first column that the field is mapped to.
 class CRowCells {
 public:
-    CRowCells(const CSheetRow& row, const CColumnMap& map) : m_row(row), m_map(map) {}
-    // The trimmed cell of the first column that `field` maps, empty when there is none.
-    std::string_view Cell(EnrolField field) const {
-        for (size_t c = 0; c < m_map.size() && c < m_row.size(); ++c) {
-            if (m_map[c] == field) {
-                return TrimBlanks(m_row[c]);
-            }
+    using Columns = std::array<size_t, kEnrolFieldCount>;
+    static Columns ColumnsOf(const CColumnMap& map) {
+        Columns columns;
+        columns.fill(std::string::npos);
+        for (size_t c = map.size(); c-- > 0;) {
+            columns[Index(map[c])] = c;
         }
-        return {};
+        return columns;
+    }
+    CRowCells(const CSheetRows& rows, size_t r, const Columns& columns)
+        : m_rows(rows), m_row(r), m_columns(columns) {}
+    // The trimmed cell of the field's column, empty when there is none.
+    std::string_view Cell(EnrolField field) const {
+        const size_t column = m_columns[Index(field)];
+        return column == std::string::npos ? std::string_view()
+                                           : TrimBlanks(m_rows.Cell(m_row, column));
     }
 
 private:
-    const CSheetRow& m_row;
-    const CColumnMap& m_map;
+    const CSheetRows& m_rows;
+    size_t m_row;
+    const Columns& m_columns;
 };
 
-// Reads the row's cells into `row`; each fault found is added to `faults`.
-void ReadCells(const CRowCells& cells, CEnrolRow& row, std::vector<std::string>& faults) {
+// Reads the row's cells into `row`, the values it sets appended to `values` (each after a byte
+// with its length); each fault found is added to `faults`.
+void ReadCells(const CRowCells& cells, CEnrolRow& row, std::string& values,
+               std::vector<std::string>& faults) {
+    std::string value;
     for (size_t f = 0; f < kEnrolFieldCount; ++f) {
         const auto field = static_cast<EnrolField>(f);
         if (!IsTakenField(field)) {
@@ -110,13 +150,13 @@ void ReadCells(const CRowCells& cells, CEnrolRow& row, std::vector<std::string>&
             continue;
         }
         const std::string title = EnrolFieldTitle(field);
-        std::string& value = row.values[f];
+        value.clear();
         if (field == EnrolField::CardNo) {
             if (!IsDigits(cell, 6)) {
                 faults.push_back(title + Quoted(cell) + "不是6个数字");
                 continue;
             }
-            value.assign(cell);
+            row.cardNo.assign(cell);
         } else if (field == EnrolField::CardType) {
             bool known = false;
             for (uint8_t type = CARD_FREE; type <= CARD_TEMPORARY && !known; ++type) {
@@ -127,6 +167,12 @@ void ReadCells(const CRowCells& cells, CEnrolRow& row, std::vector<std::string>&
             }
             if (!known) {
                 faults.push_back(title + Quoted(cell) + "不是免费卡、月卡、年卡或临时卡");
+                continue;
+            }
+        } else if (field == EnrolField::Rights) {
+            if (!ParseDoors(cell, value)) {
+                faults.push_back(title + Quoted(cell) +
+                                 "不是16位的0和1,也不是1至16的门号(如“1,2,16”)");
                 continue;
             }
         } else if (field == EnrolField::ValidDate || field == EnrolField::RegDate) {
@@ -145,12 +191,12 @@ void ReadCells(const CRowCells& cells, CEnrolRow& row, std::vector<std::string>&
                 }
             }
         } else {
+            // The text is stored as the form stores what is typed: its bytes in the register's
+            // code page, which must give it back as it was.
             value = Utf8ToCodePage(cell);
-            size_t length = 0;
-            const size_t bad = FirstNonGb2312(value, &length);
-            if (bad != std::string::npos) {
-                faults.push_back(title + "中的" + Quoted(Shown(value.substr(bad, length))) +
-                                 "不是GB2312字符");
+            if (!StoredWhole(cell, value)) {
+                faults.push_back(title + "中的" + Quoted(FirstUnstorable(cell)) +
+                                 "不能存入卡片登记");
                 continue;
             }
             const size_t limit = EnrolFieldLimit(field);
@@ -166,40 +212,64 @@ void ReadCells(const CRowCells& cells, CEnrolRow& row, std::vector<std::string>&
                 continue;
             }
         }
-        row.given[f] = true;
+        row.given |= 1u << f;
+        if (IsTextField(field) || field == EnrolField::Rights) {
+            values += static_cast<char>(value.size());  // at most 255 bytes
+            values += value;
+        }
     }
 }
 
+// Whether the row gives the card to someone else: a name or identity number other than the
+// card's, where the card has one.
+bool ChangesHolder(const CCard& card, const CEnrolPlan& plan, const CEnrolRow& row) {
+    for (const EnrolField field : {EnrolField::Name, EnrolField::IdNo}) {
+        const std::string_view before(TextOf(card, field));
+        if (row.Given(field) && !before.empty() && before != plan.Value(row, field)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // What the row changes in the card.
-void FindChanges(const CCard& card, CEnrolRow& row) {
+void FindChanges(const CCard& card, const CEnrolPlan& plan, CEnrolRow& row) {
     for (size_t f = 0; f < kEnrolFieldCount; ++f) {
         const auto field = static_cast<EnrolField>(f);
-        if (!row.given[f]) {
+        if (!row.Given(field)) {
             continue;
         }
         if (field == EnrolField::CardType) {
             if (card.m_nCardType != row.cardType) {
                 row.changes.push_back({field, TypeText(card.m_nCardType), TypeText(row.cardType)});
             }
+        } else if (field == EnrolField::Rights) {
+            const std::string_view after = plan.Value(row, field);
+            if (std::string_view(card.m_strRights) != after) {
+                row.changes.push_back({field, DoorsText(card.m_strRights), DoorsText(after)});
+            }
         } else if (IsTextField(field)) {
             const std::string_view before(TextOf(card, field));
-            if (before != row.values[f]) {
-                row.changes.push_back({field, Shown(before), Shown(row.values[f])});
+            const std::string_view after = plan.Value(row, field);
+            if (before != after) {
+                row.changes.push_back({field, Shown(before), Shown(after)});
             }
         }
     }
 }
 
-void SetValues(CCard& card, const CEnrolRow& row) {
+void SetValues(CCard& card, const CEnrolPlan& plan, const CEnrolRow& row) {
     for (size_t f = 0; f < kEnrolFieldCount; ++f) {
         const auto field = static_cast<EnrolField>(f);
-        if (!row.given[f]) {
+        if (!row.Given(field)) {
             continue;
         }
         if (field == EnrolField::CardType) {
             card.m_nCardType = row.cardType;
+        } else if (field == EnrolField::Rights) {
+            card.m_strRights = plan.Value(row, field);
         } else if (IsTextField(field)) {
-            TextOf(card, field) = row.values[f];
+            TextOf(card, field) = plan.Value(row, field);
         }
     }
 }
@@ -214,14 +284,87 @@ std::string Joined(const std::vector<std::string>& faults) {
 
 }  // namespace
 
+std::string_view CEnrolPlan::Value(const CEnrolRow& row, EnrolField field) const {
+    if (field == EnrolField::CardNo) {
+        return row.Given(field) ? std::string_view(row.cardNo) : std::string_view();
+    }
+    if (!row.Given(field) || !(IsTextField(field) || field == EnrolField::Rights)) {
+        return {};
+    }
+    size_t at = row.valuesAt;
+    for (size_t f = 0; f < kEnrolFieldCount; ++f) {
+        const auto stored = static_cast<EnrolField>(f);
+        if (!row.Given(stored) || !(IsTextField(stored) || stored == EnrolField::Rights)) {
+            continue;
+        }
+        const size_t size = static_cast<unsigned char>(values[at]);
+        if (stored == field) {
+            return std::string_view(values).substr(at + 1, size);
+        }
+        at += 1 + size;
+    }
+    return {};
+}
+
+bool ParseDoors(std::string_view cell, std::string& rights) {
+    if (cell.size() == 16 && cell.find_first_not_of("01") == std::string_view::npos) {
+        rights.assign(cell);
+        return true;
+    }
+    bool ports[17] = {};
+    bool any = false;
+    size_t at = 0;
+    while (at < cell.size()) {
+        bool separator = false;
+        for (const std::string_view s : {",", "，", "、", ";", "；", " ", "\t"}) {
+            if (cell.substr(at, s.size()) == s) {
+                at += s.size();
+                separator = true;
+                break;
+            }
+        }
+        if (separator) {
+            continue;
+        }
+        int door = 0;
+        size_t digits = 0;
+        while (at < cell.size() && cell[at] >= '0' && cell[at] <= '9' && digits < 3) {
+            door = door * 10 + (cell[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0 || door < 1 || door > 16) {
+            return false;
+        }
+        ports[door] = true;
+        any = true;
+    }
+    if (!any) {
+        return false;
+    }
+    rights = RightsText(ports);
+    return true;
+}
+
+std::string DoorsText(std::string_view rights) {
+    std::string text;
+    for (int port = 1; port <= 16; ++port) {
+        if (PortPermitted(rights, port)) {
+            text += (text.empty() ? "" : ",") + std::to_string(port);
+        }
+    }
+    return text.empty() ? "无" : text;
+}
+
 CEnrolPlan MakeEnrolPlan(const CSheetRows& rows, size_t firstRow, const CColumnMap& map,
-                         const CCardMap& cards) {
+                         const CCardMap& cards, const CProgress& progress) {
     CEnrolPlan plan;
+    const CRowCells::Columns columns = CRowCells::ColumnsOf(map);
     // Every card number the file gives is kept from the numbers given automatically, so that
     // a later row's card is never taken by an earlier row without one.
     std::vector<bool> inFile(1000000, false);
     for (size_t r = firstRow; r < rows.size(); ++r) {
-        const int n = SearchedCardNo(CRowCells(rows[r], map).Cell(EnrolField::CardNo));
+        const int n = SearchedCardNo(CRowCells(rows, r, columns).Cell(EnrolField::CardNo));
         if (n > 0) {
             inFile[static_cast<size_t>(n)] = true;
         }
@@ -230,25 +373,32 @@ CEnrolPlan MakeEnrolPlan(const CSheetRows& rows, size_t firstRow, const CColumnM
         return cards.IsNumberTaken(n) || inFile[static_cast<size_t>(n)];
     };
     int nextFree = 1;
-    std::map<std::string, size_t, std::less<>> firstLine;
+    // By card number: the row that gives it; made when a row gives one.
+    std::vector<uint32_t> firstLine;
 
+    constexpr size_t kProgressStep = 20000;
     for (size_t r = firstRow; r < rows.size(); ++r) {
-        if (IsBlank(rows[r])) {
+        if (progress && r % kProgressStep == 0 && r > firstRow) {
+            progress(r, rows.size());
+        }
+        if (IsBlank(rows, r)) {
             continue;
         }
         CEnrolRow& row = plan.rows.emplace_back();
         row.line = r + 1;
+        row.valuesAt = plan.values.size();
         std::vector<std::string> faults;
-        ReadCells(CRowCells(rows[r], map), row, faults);
-        const size_t cardNoIndex = Index(EnrolField::CardNo);
-        if (row.given[cardNoIndex]) {
-            row.cardNo = row.values[cardNoIndex];
-            const auto [earlier, first] = firstLine.emplace(row.cardNo, row.line);
-            if (!first) {
-                faults.push_back("卡号" + row.cardNo + "与第" + std::to_string(earlier->second) +
-                                 "行重复");
+        const CRowCells cells(rows, r, columns);
+        ReadCells(cells, row, plan.values, faults);
+        if (row.Given(EnrolField::CardNo)) {
+            firstLine.resize(1000000, 0);
+            uint32_t& first = firstLine[static_cast<size_t>(std::stoi(row.cardNo))];
+            if (first != 0) {
+                faults.push_back("卡号" + row.cardNo + "与第" + std::to_string(first) + "行重复");
+            } else {
+                first = static_cast<uint32_t>(row.line);
             }
-        } else if (!CRowCells(rows[r], map).Cell(EnrolField::CardNo).empty()) {
+        } else if (!cells.Cell(EnrolField::CardNo).empty()) {
             // A malformed card number: refused above.
         } else if (faults.empty()) {
             const int n = FirstFreeCardNumber(nextFree, taken);
@@ -260,14 +410,22 @@ CEnrolPlan MakeEnrolPlan(const CSheetRows& rows, size_t firstRow, const CColumnM
                 row.cardNoGiven = false;
             }
         }
+        const CCard* card = row.cardNoGiven && faults.empty() ? cards.Lookup(row.cardNo) : nullptr;
         if (!faults.empty()) {
             row.outcome = RowOutcome::Refused;
             row.reason = Joined(faults);
+            row.given = 0;
+            plan.values.resize(row.valuesAt);
             ++plan.refused;
-        } else if (const CCard* card = row.cardNoGiven ? cards.Lookup(row.cardNo) : nullptr) {
-            FindChanges(*card, row);
-            row.outcome = row.changes.empty() ? RowOutcome::Unchanged : RowOutcome::Changed;
-            ++(row.changes.empty() ? plan.unchanged : plan.changed);
+        } else if (card != nullptr) {
+            FindChanges(*card, plan, row);
+            if (ChangesHolder(*card, plan, row)) {
+                row.outcome = RowOutcome::HolderChange;
+                ++plan.holderChanges;
+            } else {
+                row.outcome = row.changes.empty() ? RowOutcome::Unchanged : RowOutcome::Changed;
+                ++(row.changes.empty() ? plan.unchanged : plan.changed);
+            }
         } else {
             row.outcome = RowOutcome::New;
             ++plan.added;
@@ -277,7 +435,7 @@ CEnrolPlan MakeEnrolPlan(const CSheetRows& rows, size_t firstRow, const CColumnM
 }
 
 bool MakeEnrolChange(const CEnrolPlan& plan, const CCardMap& cards, uint32_t maxNumber,
-                     const CEnrolDefaults& defaults, CCardChange& change) {
+                     const CEnrolDefaults& defaults, bool allowHolderChange, CCardChange& change) {
     if (maxNumber > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) - plan.added) {
         return false;
     }
@@ -285,12 +443,13 @@ bool MakeEnrolChange(const CEnrolPlan& plan, const CCardMap& cards, uint32_t max
     std::vector<CCardChange::Step> steps;
     for (const CEnrolRow& row : plan.rows) {
         const CCard* current = cards.Lookup(row.cardNo);
-        if (row.outcome == RowOutcome::Changed) {
+        if (row.outcome == RowOutcome::Changed ||
+            (row.outcome == RowOutcome::HolderChange && allowHolderChange)) {
             if (current == nullptr) {
                 return false;
             }
             std::unique_ptr<CCard> card = CopyOfCard(*current);
-            SetValues(*card, row);
+            SetValues(*card, plan, row);
             steps.push_back({row.cardNo, std::move(card)});
             continue;
         }
@@ -307,7 +466,8 @@ bool MakeEnrolChange(const CEnrolPlan& plan, const CCardMap& cards, uint32_t max
         card->m_strValidDate = defaults.validDate;
         card->m_strRegDate = defaults.regDate;
         card->m_strPassword = defaults.password;
-        SetValues(*card, row);
+        card->m_strRights = defaults.rights;
+        SetValues(*card, plan, row);
         steps.push_back({row.cardNo, std::move(card)});
     }
     change = CCardChange(CardOperation::Enrol, number);
@@ -318,9 +478,9 @@ bool MakeEnrolChange(const CEnrolPlan& plan, const CCardMap& cards, uint32_t max
 }
 
 bool ApplyEnrolPlan(const CEnrolPlan& plan, CCardMap& cards, uint32_t& maxNumber,
-                    const CEnrolDefaults& defaults) {
+                    const CEnrolDefaults& defaults, bool allowHolderChange) {
     CCardChange change;
-    if (!MakeEnrolChange(plan, cards, maxNumber, defaults, change)) {
+    if (!MakeEnrolChange(plan, cards, maxNumber, defaults, allowHolderChange, change)) {
         return false;
     }
     change.ApplyTo(cards, maxNumber);

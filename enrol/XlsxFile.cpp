@@ -227,13 +227,19 @@ bool CellText(QXmlStreamReader& xml, const SheetContext& context, std::string& t
 }
 
 bool ReadSheet(const std::string& data, const SheetContext& context, CSheetRows& rows,
-               std::string& error) {
+               std::string& error, const CProgress& progress) {
     QXmlStreamReader xml(View(data));
-    CSheetRow* row = nullptr;
+    bool inRow = false;
     size_t nextColumn = 0;
+    constexpr qint64 kProgressStep = 1 << 20;
+    qint64 nextProgress = kProgressStep;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement) {
             continue;
+        }
+        if (progress && xml.characterOffset() >= nextProgress) {
+            progress(static_cast<size_t>(xml.characterOffset()), data.size());
+            nextProgress = xml.characterOffset() + kProgressStep;
         }
         if (Is(xml, "row")) {
             const long r = std::atol(Attribute(xml, "r").c_str());
@@ -242,12 +248,14 @@ bool ReadSheet(const std::string& data, const SheetContext& context, CSheetRows&
                 error = "工作表的行号无效: " + Attribute(xml, "r");
                 return false;
             }
-            rows.resize(index + 1);
-            row = &rows.back();
+            while (rows.size() <= index) {
+                rows.AddRow();
+            }
+            inRow = true;
             nextColumn = 0;
-        } else if (Is(xml, "c") && row != nullptr) {
+        } else if (Is(xml, "c") && inRow) {
             const size_t column = ColumnOf(Attribute(xml, "r"), nextColumn);
-            if (column >= kMaxColumns || column < row->size()) {
+            if (column >= kMaxColumns || column < nextColumn) {
                 error = "工作表的单元格位置无效: " + Attribute(xml, "r");
                 return false;
             }
@@ -255,10 +263,8 @@ bool ReadSheet(const std::string& data, const SheetContext& context, CSheetRows&
             if (!CellText(xml, context, text, error)) {
                 return false;
             }
-            if (!text.empty()) {
-                row->resize(column + 1);
-                row->back() = std::move(text);
-            }
+            // Only the cell is kept, not the columns before it.
+            rows.AddCell(column, text);
             nextColumn = column + 1;
         }
     }
@@ -321,7 +327,8 @@ bool IsDateFormatCode(std::string_view code) {
     return false;
 }
 
-bool ReadXlsx(std::string_view bytes, CSheetRows& rows, std::string& error) {
+bool ReadXlsx(std::string_view bytes, CSheetRows& rows, std::string& error,
+              const CProgress& progress) {
     rows.clear();
     CZipReader zip(bytes);
     if (!zip.IsOpen()) {
@@ -355,7 +362,7 @@ bool ReadXlsx(std::string_view bytes, CSheetRows& rows, std::string& error) {
         return false;
     }
     const SheetContext context{strings, dateStyles, date1904};
-    if (!ReadSheet(data, context, rows, error)) {
+    if (!ReadSheet(data, context, rows, error, progress)) {
         rows.clear();
         return false;
     }

@@ -23,12 +23,15 @@ void CheckRows(bool read, const CSheetRows& rows, const std::string& error) {
         }
         return;
     }
-    for (const CSheetRow& row : rows) {
-        for (const std::string& cell : row) {
-            if (!IsUtf8(cell)) {
+    for (size_t r = 0; r < rows.size(); ++r) {
+        rows.ForEachCell(r, [](size_t column, std::string_view cell) {
+            if (!IsUtf8(cell) || column >= CSheetRows::kMaxColumns) {
                 std::abort();
             }
-        }
+        });
+    }
+    if (rows.Width() > CSheetRows::kMaxColumns || rows.Width() > rows.FileWidth()) {
+        std::abort();
     }
     // Mapped by the header where there is one, otherwise by position.
     const bool header = !rows.empty() && IsHeaderRow(rows.front());
@@ -36,7 +39,7 @@ void CheckRows(bool read, const CSheetRows& rows, const std::string& error) {
         header ? MapHeader(rows.front())
                : CColumnMap{EnrolField::CardNo,  EnrolField::Name,     EnrolField::ValidDate,
                             EnrolField::RegDate, EnrolField::CardType, EnrolField::Paid,
-                            EnrolField::HouseNo};
+                            EnrolField::HouseNo, EnrolField::IdNo,     EnrolField::Rights};
     CCardMap cards;
     for (int n = 1; n <= 3; ++n) {
         auto card = std::make_unique<CCard>();
@@ -45,13 +48,20 @@ void CheckRows(bool read, const CSheetRows& rows, const std::string& error) {
         cards.SetAt(CardNoText(n), std::move(card));
     }
     const CEnrolPlan plan = MakeEnrolPlan(rows, header ? 1 : 0, map, cards);
-    if (plan.added + plan.changed + plan.unchanged + plan.refused != plan.rows.size()) {
+    if (plan.added + plan.changed + plan.holderChanges + plan.unchanged + plan.refused !=
+        plan.rows.size()) {
         std::abort();
     }
     uint32_t maxNumber = 3;
-    if (!ApplyEnrolPlan(plan, cards, maxNumber, CEnrolDefaults{"5820463917", "20250301"}) ||
+    if (!ApplyEnrolPlan(plan, cards, maxNumber, CEnrolDefaults{"5820463917", "20250301"}, true) ||
         cards.GetCount() != 3 + plan.added || maxNumber != 3 + plan.added) {
         std::abort();
+    }
+    for (const CCardMap::CAssoc& entry : cards) {
+        const std::string_view rights = entry.value->m_strRights;
+        if (rights.size() != 16 || rights.find_first_not_of("01") != std::string_view::npos) {
+            std::abort();
+        }
     }
     RefusedRowsCsv(rows, header ? 1 : 0, plan);
 }

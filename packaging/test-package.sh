@@ -77,9 +77,11 @@ cmake_version=$(sed -n 's/^project(orvane VERSION \([0-9.]*\).*/\1/p' "$root/CMa
 dpkg-deb --info "$deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 # Found by dpkg-shlibdeps: the libraries the programs link.
-for lib in libc6 libqt6widgets6 libqt6sql6 libminizip libodbcinst; do
+for lib in libc6 libqt6widgets6 libminizip libodbc2 libodbcinst; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
+# Named by the build: Qt's Chinese texts.
+grep -q "qt6-translations-l10n" <<<"$depends" || fail "Depends lacks qt6-translations-l10n: $depends"
 
 step "lintian"
 lintian --fail-on error --display-info "$deb" | tee "$tmp/lintian.txt" || fail "lintian reports errors"

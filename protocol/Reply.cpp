@@ -2,6 +2,10 @@
 
 const char* const kHeaderErrorText = "接收数据格式帧头错误!";
 const char* const kTrailerErrorText = "接收数据格式帧尾错误!";
+const char* const kNoReplyText = "读卡器没有回应,请检查读卡器和连接。";
+const char* const kNoPortText = "端口没有打开,请在端口设置中选择读卡器的端口。";
+const char* const kLineGoneText =
+    "读卡器连接已断开,请检查读卡器和连接。程序会在读卡器重新连接后自动打开端口。";
 
 CReplyCheck CheckReply(const uint8_t data[kReplyBufferSize], uint32_t count) {
     CReplyCheck check;

@@ -7,8 +7,10 @@ packages=(
     cmake ninja-build pkg-config g++ clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev
-    # the spreadsheet export: ODBC through Qt SQL
-    libqt6sql6-odbc unixodbc-dev
+    # Qt's own texts (message-box buttons, file dialogs) in Chinese: qtbase_zh_CN.qm
+    qt6-translations-l10n
+    # the spreadsheet export: the ODBC driver manager
+    unixodbc-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks
     libsqliteodbc python3-openpyxl
     # the .xlsx archives: the export's own workbook writer and the enrolment's reader; the

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "base/PosixIo.h"
+
 namespace {
 
 // Raw 57600 baud, 8 data bits, no parity, 1 stop bit, receiver on, modem lines local, no
@@ -39,6 +41,16 @@ void SetModemLines(int fd, bool on) {
     ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &lines);
 }
 
+// A line that has hung up refuses every request with EIO (a device that has gone: ENXIO,
+// ENODEV).
+bool HasHungUp(int fd) {
+    int queued = 0;
+    if (::ioctl(fd, FIONREAD, &queued) == 0) {
+        return false;
+    }
+    return errno == EIO || errno == ENXIO || errno == ENODEV;
+}
+
 }  // namespace
 
 CComPort::~CComPort() {
@@ -51,9 +63,11 @@ bool CComPort::OpenPort(const std::string& devicePath) {
     }
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        m_nOpenError = errno;
         return false;
     }
     if (::ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd)) {
+        m_nOpenError = errno;
         ::close(fd);
         return false;
     }
@@ -61,11 +75,14 @@ bool CComPort::OpenPort(const std::string& devicePath) {
     SetModemLines(fd, true);
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (m_wakeFd < 0) {
+        m_nOpenError = errno;
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return false;
     }
     m_fd = fd;
+    m_nOpenError = 0;
+    m_bLineGone = false;
     return true;
 }
 
@@ -74,6 +91,7 @@ bool CComPort::StartReader(CReplySink& sink) {
         return false;
     }
     m_pSink = &sink;
+    sink.Resume();
     m_bPortOpen = 1;
     try {
         m_pReaderThread = std::thread(&CComPort::ReaderThreadProc, this);
@@ -104,11 +122,15 @@ bool CComPort::ClosePort() {
     // open (the emulator its pseudo-terminal), the flag would outlive this descriptor and
     // refuse the next start of an unprivileged program with EBUSY.
     ::ioctl(m_fd, TIOCNXCL);
-    ::close(m_fd);
+    // The descriptor is gone even when close reports an error (a write that the device never
+    // took, an adapter that failed): the port is closed either way.
+    const bool closed = Io().close(m_fd) == 0;
+    m_nCloseError = closed ? 0 : errno;
     ::close(m_wakeFd);
     m_fd = -1;
     m_wakeFd = -1;
-    return true;
+    m_bLineGone = false;
+    return closed;
 }
 
 size_t CComPort::ReadPort(uint8_t* buffer) {
@@ -147,16 +169,15 @@ uint32_t CComPort::ReadBurst(uint8_t burst[kReplyBufferSize]) {
 
 void CComPort::ReaderThreadProc() {
     bool delivered = false;
-    bool lineGone = false;
     while (m_bPortOpen) {
         if (delivered) {
             m_pSink->WaitGoAhead();
             delivered = false;
             continue;
         }
-        // Wait for bytes, or for ClosePort. A line that has hung up is no longer watched.
+        // Wait for bytes, or for ClosePort.
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_fd, POLLIN, 0}};
-        const int ready = ::poll(fds, lineGone ? 1 : 2, -1);
+        const int ready = ::poll(fds, 2, -1);
         m_nWakeUps.fetch_add(1);
         if (ready < 0 || fds[0].revents != 0) {
             continue;
@@ -165,8 +186,15 @@ void CComPort::ReaderThreadProc() {
         uint8_t burst[kReplyBufferSize] = {};
         const uint32_t count = (fds[1].revents & POLLIN) != 0 ? ReadBurst(burst) : 0;
         if (count == 0) {
-            // The device side has gone (a closed pseudo-terminal, an unplugged adapter).
-            lineGone = hungUp;
+            if (hungUp || HasHungUp(m_fd)) {
+                // The device side has gone (an unplugged adapter, a closed pseudo-terminal):
+                // the line stays dead, so the reader ends and the sink has the port closed.
+                m_bLineGone = true;
+                if (m_bPortOpen) {
+                    m_pSink->LineGone();
+                }
+                return;
+            }
             continue;
         }
         // The reply route starts here: see CReplyHandoff (app/ReplyHandoff.h).

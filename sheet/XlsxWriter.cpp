@@ -2,6 +2,7 @@
 
 #include <minizip/zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -153,6 +154,27 @@ void AppendNumber(std::string& out, uint64_t n) {
     out.append(digits, end);
 }
 
+// An entry stamped with the local time of writing. Left zero, the stamp would read as day 0
+// of January 1980, which is no date: readers reject it or show nonsense. The archive's
+// date format starts in 1980 and ends in 2107; a clock outside that range gives 1980-01-01.
+zip_fileinfo EntryInfo() {
+    zip_fileinfo info{};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (localtime_r(&now, &local) == nullptr || local.tm_year < 80 || local.tm_year > 207) {
+        local = std::tm{};
+        local.tm_mday = 1;
+        local.tm_year = 80;
+    }
+    info.tmz_date = {static_cast<uInt>(std::min(local.tm_sec, 59)),
+                     static_cast<uInt>(local.tm_min),
+                     static_cast<uInt>(local.tm_hour),
+                     static_cast<uInt>(local.tm_mday),
+                     static_cast<uInt>(local.tm_mon),
+                     static_cast<uInt>(local.tm_year + 1900)};
+    return info;
+}
+
 }  // namespace
 
 CXlsxWriter::~CXlsxWriter() {
@@ -221,13 +243,7 @@ bool CXlsxWriter::AddSheet(std::string_view name, std::string& error) {
         error = "无法创建表格 " + std::string(name);
         return false;
     }
-    zip_fileinfo info{};
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    info.tmz_date = {static_cast<uInt>(local.tm_sec),  static_cast<uInt>(local.tm_min),
-                     static_cast<uInt>(local.tm_hour), static_cast<uInt>(local.tm_mday),
-                     static_cast<uInt>(local.tm_mon),  static_cast<uInt>(local.tm_year + 1900)};
+    const zip_fileinfo info = EntryInfo();
     if (zipOpenNewFileInZip64(static_cast<zipFile>(m_zip), "xl/worksheets/sheet1.xml", &info,
                               nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, Z_BEST_SPEED,
                               0) != ZIP_OK) {
@@ -315,7 +331,7 @@ bool CXlsxWriter::Flush(std::string& error) {
 }
 
 bool CXlsxWriter::WriteEntry(const char* name, std::string_view content, std::string& error) {
-    zip_fileinfo info{};
+    const zip_fileinfo info = EntryInfo();
     auto* zip = static_cast<zipFile>(m_zip);
     std::string whole(kXmlHead);
     whole += content;

@@ -25,22 +25,13 @@ bool IsCheckpointOf(const CJournal::Record& record, const RegisterFingerprint& f
     return record.kind == CJournal::kCheckpoint && record.payload == CheckpointPayload(fp);
 }
 
-std::vector<std::string> KeysOf(const CCardChange& change) {
-    std::vector<std::string> keys;
-    keys.reserve(change.Steps().size());
-    for (const CCardChange::Step& step : change.Steps()) {
-        keys.push_back(step.key);
-    }
-    return keys;
-}
-
 }  // namespace
 
 CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::string& error) {
-    const std::vector<std::string> keys = KeysOf(change);
+    const CCardNotice notice = NoticeOf(change);
     if (!m_bAttached) {
         change.ApplyTo(m_map, m_maxNumber);
-        Notify(keys);
+        Notify(notice);
         return CommitResult::Durable;
     }
     std::string record = CJournal::EncodeRecord(m_nNextSeq, CJournal::kChange, change.Encode());
@@ -54,7 +45,7 @@ CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::st
     }
     ++m_nNextSeq;
     change.ApplyTo(m_map, m_maxNumber);
-    Notify(keys);
+    Notify(notice);
     return result;
 }
 
@@ -137,9 +128,9 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
             trusted = false;
             continue;
         }
-        const std::vector<std::string> keys = KeysOf(change);
+        const CCardNotice notice = NoticeOf(change);
         change.ApplyTo(m_map, m_maxNumber);
-        Notify(keys);
+        Notify(notice);
         applied.push_back(record.payload);
         ++report.replayed;
     }
@@ -187,7 +178,7 @@ bool CFileCardStore::ReplaceAll(CCardMap cards, uint32_t maxNumber, std::string&
     }
     m_map = std::move(cards);
     m_maxNumber = std::max(m_maxNumber, maxNumber);
-    Notify({});
+    Notify(CCardNotice());
     return true;
 }
 

@@ -348,7 +348,8 @@ TEST_F(AppTest, MissingDeviceIsReportedAndTheProgramRunsOn) {
     COrvaneApp app(dir.path());
     ASSERT_TRUE(app.InitInstance());
     ASSERT_EQ(boxes.shown().size(), 1u);
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("打开连接失败,请检查端口设置."));
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith(QStringLiteral("打开连接失败,请检查端口设置.")))
+        << boxes.shown()[0].text.toStdString();
     EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
     EXPECT_FALSE(app.m_comPort.IsOpen());
     EXPECT_FALSE(app.m_replyHandoff.Write(BuildReadSettingsFrame()));

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "TestUtil.h"
 #include "protocol/Frame.h"
@@ -118,6 +119,62 @@ TEST_F(EmulatorTest, ControlLinesAndFaults) {
     ASSERT_TRUE(replies.WaitFor(before + 2));
     ASSERT_EQ(Replies(), before + 2);
     EXPECT_EQ(replies.At(before + 1), FromHex("00 00 00 00 00 00 00 01 55"));
+}
+
+TEST_F(EmulatorTest, ModesAnswerEveryReplyInTwoPiecesOrNotAtAll) {
+    ASSERT_TRUE(emulator.Control("place user 000777 271231 0000000000000001"));
+    const std::string whole = FromHex("AA 10 A2 00 07 77 27 12 31 00 00 00 00 00 00 00 01 55");
+    ASSERT_TRUE(emulator.Control("mode split 300"));
+    ASSERT_TRUE(emulator.Control("place user 000777 271231 0000000000000001"));  // mode stays
+    for (int round = 0; round < 2; ++round) {
+        const size_t before = Replies();
+        EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), whole.substr(0, 9)) << round;
+        ASSERT_TRUE(replies.WaitFor(before + 2)) << round;
+        EXPECT_EQ(replies.At(before + 1), whole.substr(9)) << round;
+    }
+    // A fault armed for the next reply goes first; the mode holds after it.
+    ASSERT_TRUE(emulator.Control("fault fail"));
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)), Fail(CMD_READ_CARD));
+    ASSERT_TRUE(emulator.Control("mode silent"));
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword), 300ms), "");
+    EXPECT_EQ(Exchange(BuildExtendFrame({2030, 1, 1}, kPassword), 300ms), "");
+    ASSERT_TRUE(emulator.Control("mode normal"));
+    // The silent extension was carried out all the same, as a device that lost its answer.
+    EXPECT_EQ(Exchange(BuildReadCardFrame(kPassword)),
+              FromHex("AA 10 A2 00 07 77 30 01 01 00 00 00 00 00 00 00 01 55"));
+    // Without a pause the pieces may come as one burst; together they are the reply.
+    ASSERT_TRUE(emulator.Control("fault split 0"));
+    const size_t before = Replies();
+    std::string joined = Exchange(BuildReadCardFrame(kPassword));
+    if (joined.size() < whole.size() && replies.WaitFor(before + 2)) {
+        joined += replies.At(before + 1);
+    }
+    EXPECT_EQ(joined, FromHex("AA 10 A2 00 07 77 30 01 01 00 00 00 00 00 00 00 01 55"));
+    for (const char* refused :
+         {"mode", "mode split", "mode split -1", "mode split 60001", "mode split 1x",
+          "mode silent 5", "mode loud", "fault split 1x", "fault split 1 2"}) {
+        EXPECT_FALSE(emulator.Control(refused)) << refused;
+        EXPECT_EQ(emulator.lastAnswer().rfind("error: ", 0), 0u) << refused;
+    }
+}
+
+TEST(EmulatorOptions, WrongOptionsAreRefused) {
+    TempDir dir;
+    for (const std::vector<std::string>& options : {std::vector<std::string>{"--split"},
+                                                    {"--split", "soon"},
+                                                    {"--split", "70000"},
+                                                    {"--loud"},
+                                                    {"--password"}}) {
+        std::vector<std::string> argv{CARDEMU, dir / "COM1"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        const ProcessResult result = RunProgram(argv);
+        EXPECT_EQ(result.exitCode, 2) << options[0];
+        EXPECT_NE(result.err.find("usage: cardemu LINK"), std::string::npos) << result.err;
+        EXPECT_FALSE(FileExists(dir / "COM1"));
+    }
+    const ProcessResult help = RunProgram({CARDEMU, "--help"});
+    EXPECT_NE(help.out.find("--split MS"), std::string::npos);
+    EXPECT_NE(help.out.find("--silent"), std::string::npos);
 }
 
 TEST_F(EmulatorTest, ControlLinesAreAnsweredAndRefusedOnesChangeNothing) {

@@ -10,15 +10,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "TestUtil.h"
+#include "base/PosixIo.h"
 #include "serial/ComPort.h"
 
 namespace {
@@ -264,16 +268,106 @@ TEST(ComPort, CloseGivesUpTheExclusiveUse) {
     ::close(keep);
 }
 
-TEST(ComPort, HangUpOfTheDeviceDoesNotSpin) {
-    auto* pty = new PseudoTerminal;
-    RecordingSink sink;
+// A recording sink that also counts the hang-ups and resumes the reader reports.
+class LineSink : public RecordingSink {
+public:
+    void LineGone() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_nGone;
+        m_cv.notify_all();
+    }
+    void Resume() override { ++m_nResumes; }
+    bool WaitGone() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, 10s, [&] { return m_nGone > 0; });
+    }
+    size_t Gone() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_nGone;
+    }
+    std::atomic<size_t> m_nResumes{0};
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    size_t m_nGone = 0;
+};
+
+TEST(ComPort, HangUpIsReportedOnceAndTheNextDeviceOpens) {
+    auto pty = std::make_unique<PseudoTerminal>();
+    LineSink sink;
     CComPort port;
     ASSERT_TRUE(port.OpenPort(pty->slave));
     ASSERT_TRUE(port.StartReader(sink));
-    delete pty;  // the device side goes away
+    EXPECT_EQ(sink.m_nResumes.load(), 1u);
+    pty->Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(sink.WaitFor(1));
+    pty.reset();  // the device side goes away: the line hangs up
+    ASSERT_TRUE(sink.WaitGone());
+    EXPECT_TRUE(port.LineGone());
+    EXPECT_TRUE(port.IsOpen());  // until the owner closes it
+    // The reader has ended: it neither spins nor reports again.
     std::this_thread::sleep_for(300ms);
-    EXPECT_LE(port.WakeUps(), 2u);
+    EXPECT_LE(port.WakeUps(), 3u);
+    EXPECT_EQ(sink.Gone(), 1u);
+    const uint8_t byte = 0;
+    EXPECT_FALSE(port.WritePort(&byte, 1));
     EXPECT_TRUE(port.ClosePort());
+    EXPECT_FALSE(port.LineGone());
+
+    // The device is back (another pseudo-terminal): the same port and sink work again.
+    PseudoTerminal next;
+    ASSERT_TRUE(port.OpenPort(next.slave));
+    ASSERT_TRUE(port.StartReader(sink));
+    EXPECT_EQ(sink.m_nResumes.load(), 2u);
+    next.Send({0xAA, 0x03, 0xA3, 0x01, 0x55});
+    ASSERT_TRUE(sink.WaitFor(2));
+    EXPECT_EQ(sink.At(1), FromHex("AA 03 A3 01 55"));
+    EXPECT_FALSE(port.LineGone());
+    EXPECT_TRUE(port.ClosePort());
+    EXPECT_EQ(sink.Gone(), 1u);  // a close is no hang-up
+}
+
+// The descriptor whose next close fails (EIO after the real close, as a failing adapter
+// reports); its number may be reused afterwards.
+int g_failingClose = -1;
+int FailingClose(int fd) {
+    const int result = ::close(fd);
+    if (fd == g_failingClose) {
+        g_failingClose = -1;
+        errno = EIO;
+        return -1;
+    }
+    return result;
+}
+
+TEST(ComPort, AFailedCloseIsReportedAndThePortIsClosedAnyway) {
+    PseudoTerminal pty;
+    RecordingSink sink;
+    CComPort port;
+    ASSERT_TRUE(port.OpenPort(pty.slave));
+    ASSERT_TRUE(port.StartReader(sink));
+    {
+        ScopedIoOverride io;
+        g_failingClose = port.Descriptor();
+        Io().close = FailingClose;
+        EXPECT_FALSE(port.ClosePort());
+    }
+    EXPECT_EQ(port.CloseError(), EIO);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Descriptor(), -1);
+    EXPECT_TRUE(port.ClosePort());  // nothing left to close
+    ASSERT_TRUE(port.OpenPort(pty.slave));
+    EXPECT_TRUE(port.ClosePort());
+    EXPECT_EQ(port.CloseError(), 0);
+}
+
+TEST(ComPort, OpenErrorSaysWhy) {
+    CComPort port;
+    EXPECT_FALSE(port.OpenPort("/nonexistent/COM1"));
+    EXPECT_EQ(port.OpenError(), ENOENT);
+    EXPECT_FALSE(port.OpenPort("/dev/null"));
+    EXPECT_EQ(port.OpenError(), ENOTTY);
 }
 
 }  // namespace

@@ -1,9 +1,22 @@
-// The port, password and About dialogs, driven as an operator would.
+// The port, password and About dialogs, driven as an operator would; what every window
+// shares: message boxes and file dialogs as Qt shows them, in Chinese, and the date pickers.
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDateTimeEdit>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
+#include <QTranslator>
+#include <QtTest/QTest>
+
+#include <functional>
 
 #include <sys/stat.h>
 
@@ -12,12 +25,19 @@
 #include "WindowDriver.h"
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
+#include "app/FileDialog.h"
+#include "app/MessageBox.h"
 #include "app/PasswordDlg.h"
 #include "app/PasswordIds.h"
 #include "app/PortSetDlg.h"
 #include "app/PortSetIds.h"
+#include "app/QtTranslation.h"
 #include "app/ToolbarIcons.h"
 #include "base/Settings.h"
+#include "ui/CardDate.h"
+#include "ui/ManageCardDlg.h"
+#include "ui/ManageCardIds.h"
+#include "ui/UserCardIds.h"
 
 namespace {
 
@@ -210,6 +230,158 @@ TEST_F(DialogTest, AboutBoxWidensForALongRegisterPath) {
     EXPECT_TRUE(elided->text().endsWith(QStringLiteral("cardbook.kcd")));
     EXPECT_EQ(elided->toolTip(), QString::fromStdString(endless));
     EXPECT_TRUE(wide->rect().contains(elided->geometry()));
+}
+
+// Shows the boxes that `show` opens for real (no recorder) and hands each to `see` while it is
+// up; each is then answered with its escape button, or its first button.
+void SeeBoxes(const std::function<void()>& show, const std::function<void(QMessageBox&)>& see) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) {
+            return;
+        }
+        see(*box);
+        box->done(QMessageBox::No);  // Ask: No; Show: closed as by its OK
+    });
+    poll.start(10);
+    show();
+}
+
+bool HasChinese(const QString& text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
+}
+
+// Qt's own texts read Chinese once its translation is in: the buttons of a message box, the
+// labels and buttons of the file dialog (Qt's, not the desktop's).
+TEST(QtTextsTest, MessageBoxButtonsAndFileDialogsAreChinese) {
+    const QLocale before;
+    QTranslator* translator = UseChineseQtTexts(*QCoreApplication::instance());
+    EXPECT_EQ(QLocale().name(), QStringLiteral("zh_CN"));
+    ASSERT_NE(translator, nullptr) << "qt6-translations-l10n is not installed";
+    QStringList buttons;
+    SeeBoxes([] { Msg::Ask(nullptr, QStringLiteral("是否继续?")); },
+             [&](QMessageBox& box) {
+                 buttons << box.button(QMessageBox::Yes)->text()
+                         << box.button(QMessageBox::No)->text();
+             });
+    SeeBoxes([] { Msg::Show(nullptr, QStringLiteral("好了")); },
+             [&](QMessageBox& box) { buttons << box.button(QMessageBox::Ok)->text(); });
+    // As qtbase_zh_CN.qm has them.
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)"),
+                                    QStringLiteral("确定")}));
+
+    for (const bool save : {false, true}) {
+        QFileDialog dialog;
+        FileDlg::SetUp(dialog, save, QStringLiteral("标题"),
+                       {{QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")}});
+        EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+        for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+            const auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
+            ASSERT_NE(label, nullptr) << name;
+            EXPECT_TRUE(HasChinese(label->text())) << name << ": " << label->text().toStdString();
+        }
+        const auto* box = dialog.findChild<QDialogButtonBox*>();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消"));
+        for (QAbstractButton* button : box->buttons()) {
+            EXPECT_TRUE(HasChinese(button->text())) << button->text().toStdString();
+        }
+    }
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+    QLocale::setDefault(before);
+}
+
+// A box is wide enough for its caption whole beside a title bar's icon and buttons, whatever
+// its text; a wide text still widens it.
+TEST(MessageBoxTest, TheCaptionFitsTheBox) {
+    struct Case {
+        QString caption;
+        QString text;
+        bool ask;
+        QString details;
+    };
+    const Case cases[] = {
+        {QString(), QStringLiteral("好"), false, QString()},
+        {QStringLiteral("保存"), QStringLiteral("覆盖?"), true, QString()},
+        {QStringLiteral("一个很长很长的标题,比正文长得多"), QStringLiteral("短"), false, QString()},
+        {QString(), QStringLiteral("一段很长的正文,").repeated(6), false, QString()},
+        {QString(), QStringLiteral("坏"), false, QStringLiteral("/tmp/x.kcd\n\nbad")},
+    };
+    for (const Case& c : cases) {
+        int width = 0;
+        int textWidth = 0;
+        QString title;
+        SeeBoxes(
+            [&] {
+                if (c.ask) {
+                    Msg::Ask(nullptr, c.text, c.caption);
+                } else if (!c.details.isEmpty()) {
+                    Msg::ShowDetails(nullptr, c.text, c.details, QMessageBox::Warning, c.caption);
+                } else {
+                    Msg::Show(nullptr, c.text, QMessageBox::NoIcon, c.caption);
+                }
+            },
+            [&](QMessageBox& box) {
+                EXPECT_EQ(box.detailedText(), c.details);
+                width = box.width();
+                title = box.windowTitle();
+                textWidth = box.fontMetrics().horizontalAdvance(c.text);
+            });
+        EXPECT_EQ(title, c.caption.isEmpty() ? QStringLiteral("orvane") : c.caption);
+        QFont bold = QApplication::font();
+        bold.setBold(true);
+        EXPECT_GE(width, QFontMetrics(bold).horizontalAdvance(title) + 150) << title.toStdString();
+        EXPECT_GE(width, std::min(textWidth, 400)) << c.text.toStdString();
+    }
+}
+
+// One click into a section of a picker, then digits: they replace that section, in the
+// user-card window and in the management-card dialog.
+TEST_F(DialogTest, DatePickersTakeDigitsTypedAfterOneClick) {
+    TypeOverClickedDateSections(*QCoreApplication::instance());
+    const auto userCard = NewUserCardWindow(app);
+    const auto manage = NewManageCardDialog(app);
+    struct Case {
+        QWidget* window;
+        int id;
+        int position;  // of the click, in characters of the text
+        const char* typed;
+        QDateTime expected;
+    };
+    const QDateTime start(QDate(2026, 12, 10), QTime(8, 30, 15));
+    const Case cases[] = {
+        {userCard.get(), UserCardIds::IDC_QUERY_FROM, 2, "2031", {{2031, 12, 10}, {8, 30, 15}}},
+        {userCard.get(), UserCardIds::IDC_QUERY_TO, 6, "3", {{2026, 3, 10}, {8, 30, 15}}},
+        {userCard.get(), UserCardIds::IDC_QUERY_FROM, 9, "07", {{2026, 12, 7}, {8, 30, 15}}},
+        {manage.get(), ManageCardIds::IDC_CLOCK, 12, "17", {{2026, 12, 10}, {17, 30, 15}}},
+        {manage.get(), ManageCardIds::IDC_CLOCK, 18, "05", {{2026, 12, 10}, {8, 30, 5}}},
+    };
+    for (const Case& c : cases) {
+        Open(c.window);
+        auto* picker = Control<QDateTimeEdit>(c.id);
+        ASSERT_NE(picker, nullptr);
+        picker->setDateTime(start);
+        picker->clearFocus();
+        auto* text = picker->findChild<QLineEdit*>();
+        ASSERT_NE(text, nullptr);
+        // Where the cursor would stand at `position`, as the text is laid out.
+        const QString shown = text->text();
+        const int x = text->inputMethodQuery(Qt::ImCursorRectangle).toRect().x() -
+                      text->fontMetrics().horizontalAdvance(shown.left(text->cursorPosition())) +
+                      text->fontMetrics().horizontalAdvance(shown.left(c.position));
+        QTest::mouseClick(text, Qt::LeftButton, Qt::NoModifier, QPoint(x, text->height() / 2));
+        QTest::keyClicks(text, QString::fromLatin1(c.typed));
+        // The user-card window's pickers show the date alone.
+        const QDateTime got = c.id == ManageCardIds::IDC_CLOCK
+                                  ? picker->dateTime()
+                                  : QDateTime(picker->date(), start.time());
+        EXPECT_EQ(got.toString(Qt::ISODate).toStdString(),
+                  c.expected.toString(Qt::ISODate).toStdString())
+            << c.id << " clicked at " << c.position;
+    }
 }
 
 }  // namespace

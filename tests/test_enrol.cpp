@@ -10,6 +10,7 @@
 #include "enrol/EnrolDate.h"
 #include "enrol/EnrolPlan.h"
 #include "enrol/XlsxFile.h"
+#include "register/Card.h"
 #include "register/CardFields.h"
 
 namespace {
@@ -145,7 +146,7 @@ TEST(EnrolFields, HeaderTitlesMapTheirColumns) {
     // The rows take the leftmost column of a field.
     const CEnrolPlan plan =
         MakeEnrolPlan({{"左", "右"}}, 0, {EnrolField::Name, EnrolField::Name}, CCardMap());
-    EXPECT_EQ(plan.rows[0].values[static_cast<size_t>(EnrolField::Name)], Utf8ToCodePage("左"));
+    EXPECT_EQ(plan.Value(plan.rows[0], EnrolField::Name), Utf8ToCodePage("左"));
 }
 
 // A register of two cards and a file whose header maps every field that rows give.
@@ -159,13 +160,19 @@ protected:
         cards.SetAt("000003", MakeCard("000003", 3));
     }
     static const CSheetRow& Header() {
-        static const CSheetRow header = {"卡号",     "姓名", "联系电话", "门牌号", "有效期",
-                                         "登记日期", "卡类", "缴费金额", "备注"};
+        static const CSheetRow header = {"卡号",   "姓名",     "联系电话", "门牌号",
+                                         "有效期", "登记日期", "卡类",     "缴费金额",
+                                         "备注",   "证件号码", "门禁权限"};
         return header;
     }
-    CEnrolPlan Plan(const CSheetRows& body) const {
+    CEnrolPlan Plan(const std::vector<CSheetRow>& body) const {
         CSheetRows rows{Header()};
-        rows.insert(rows.end(), body.begin(), body.end());
+        for (const CSheetRow& row : body) {
+            rows.AddRow();
+            for (size_t c = 0; c < row.size(); ++c) {
+                rows.AddCell(c, row[c]);
+            }
+        }
         return MakeEnrolPlan(rows, 1, MapHeader(Header()), cards);
     }
 
@@ -187,8 +194,9 @@ TEST_F(EnrolPlanTest, EveryReasonForRefusal) {
         {{"00001a", "甲"}, "卡号“00001a”不是6个数字"},
         {{"1234567"}, "卡号“1234567”不是6个数字"},
         {{"", longName}, "姓名长256个字节,超过255个字节的限制"},
-        {{"", "陶喆"}, "姓名中的“喆”不是GB2312字符"},
-        {{"", "甲", "", "", "", "", "", "", "笑😀"}, "备注中的“😀”不是GB2312字符"},
+        // A character of the private use area that the code page has no place for.
+        {{"", "陶\uE81E"}, "姓名中的“\uE81E”不能存入卡片登记"},
+        {{"", "甲", "", "", "", "", "", "", "笑\uE855"}, "备注中的“\uE855”不能存入卡片登记"},
         {{"", "甲", "", "", "2023-02-29"}, "有效期“2023-02-29”不是日期"},
         {{"", "甲", "", "", "", "下周"}, "登记日期“下周”不是日期"},
         {{"", "甲", "", "", "1999-12-31"}, "有效期“1999-12-31”: "},
@@ -196,7 +204,7 @@ TEST_F(EnrolPlanTest, EveryReasonForRefusal) {
         {{"", "甲", "", "", "", "", "", "12a"}, "缴费金额“12a”不是金额"},
         {{"", "甲", "", "", "", "", "", "12345678901"}, "缴费金额长11个字节,超过10个字节的限制"},
         // Every fault of a row is told.
-        {{"123", "陶喆"}, "卡号“123”不是6个数字；姓名中的“喆”不是GB2312字符"},
+        {{"123", "陶\uE81E"}, "卡号“123”不是6个数字；姓名中的“\uE81E”不能存入卡片登记"},
     };
     for (const auto& c : cases) {
         const CEnrolPlan plan = Plan({c.row});
@@ -219,10 +227,14 @@ TEST_F(EnrolPlanTest, AcceptedRows) {
     } cases[] = {
         {{"000010", "李四", "139"}, RowOutcome::New, "000010", {}},
         {{"", "李四"}, RowOutcome::New, "000002", {}},
-        {{" 000001 ", "张四 "},
+        {{" 000001 ", "张三 ", "13900000001"},
          RowOutcome::Changed,
          "000001",
-         {{EnrolField::Name, "张三", "张四"}}},
+         {{EnrolField::Phone, "13800000001", "13900000001"}}},
+        // Characters outside GB2312 that the form stores, as the register's code page holds
+        // them.
+        {{"", "陈赟"}, RowOutcome::New, "000002", {}},
+        {{"", "王喆", "", "", "", "", "", "", "笑😀"}, RowOutcome::New, "000002", {}},
         {{"000001", "", "", "", "2030/1/2", "", "月卡", "100.5"},
          RowOutcome::Changed,
          "000001",
@@ -255,7 +267,7 @@ TEST_F(EnrolPlanTest, FreeNumbersDuplicatesAndTheWholeFileAtOnce) {
         {"", "丙", "", "", "2023-02-30"},  // line 5: refused, takes no number
         {"", "丁"},                        // line 6
         {"000002", "戊"},                  // line 7: a duplicate
-        {"000001", "张四"},                // line 8: changes the register's card
+        {"000001", "", "", "3栋"},         // line 8: changes the register's card
         {"", "己"},                        // line 9
     });
     std::vector<std::pair<size_t, std::string>> rows;
@@ -295,12 +307,13 @@ TEST_F(EnrolPlanTest, FreeNumbersDuplicatesAndTheWholeFileAtOnce) {
         EXPECT_EQ(std::string(card->m_strValidDate), "20991231");
         EXPECT_EQ(std::string(card->m_strRegDate), "20250301");
         EXPECT_EQ(std::string(card->m_strPassword), "5820463917");
-        EXPECT_EQ(std::string(card->m_strRights), "0000000000000000");
+        EXPECT_EQ(std::string(card->m_strRights), "1111111111111111");  // every door
     }
     // The changed card keeps its number and every field the row leaves empty.
     const CCard* changed = cards.Lookup("000001");
     EXPECT_EQ(changed->m_nNumber, 1);
-    EXPECT_EQ(std::string(changed->m_strName), Utf8ToCodePage("张四"));
+    EXPECT_EQ(std::string(changed->m_strHouseNo), Utf8ToCodePage("3栋"));
+    EXPECT_EQ(std::string(changed->m_strName), Utf8ToCodePage("张三"));
     EXPECT_EQ(std::string(changed->m_strPhone), "13800000001");
     EXPECT_EQ(std::string(changed->m_strRights), "1111000011110000");
 
@@ -338,6 +351,188 @@ TEST_F(EnrolPlanTest, ARegisterThatNoLongerFitsThePlanIsLeftAlone) {
         MakeEnrolPlan({{"", "甲"}}, 0, {EnrolField::CardNo, EnrolField::Name}, full);
     EXPECT_EQ(none.rows[0].outcome, RowOutcome::New);
     EXPECT_EQ(none.rows[0].cardNo, "000001");
+}
+
+// A card goes to another holder only with the operator's consent; filling in a holder where the
+// card has none, or changing other fields, is an ordinary change.
+TEST_F(EnrolPlanTest, AChangeOfHolderIsAppliedOnlyWhenAllowed) {
+    cards.Lookup("000003")->m_strIdNo = "110101198001011234";
+    const std::string zhang = Utf8ToCodePage("张三");
+    const struct {
+        CSheetRow row;
+        RowOutcome outcome;
+        const char* name;  // after the enrolment with consent
+        const char* idNo;
+    } cases[] = {
+        {{"000001", "李四"}, RowOutcome::HolderChange, "李四", ""},
+        {{"000001", " 张三 ", "139"}, RowOutcome::Changed, "张三", ""},
+        {{"000001", "", "", "", "", "", "", "", "", "X123"}, RowOutcome::Changed, "张三", "X123"},
+        {{"000003", "王五"}, RowOutcome::Changed, "王五", "110101198001011234"},
+        {{"000003", "", "", "", "", "", "", "", "", "110101198001015678"},
+         RowOutcome::HolderChange,
+         "",
+         "110101198001015678"},
+        {{"000003", "", "", "", "", "", "", "", "", "110101198001011234"},
+         RowOutcome::Unchanged,
+         "",
+         "110101198001011234"},
+    };
+    for (const auto& c : cases) {
+        const CEnrolPlan plan = Plan({c.row});
+        ASSERT_EQ(plan.rows.size(), 1u);
+        EXPECT_EQ(plan.rows[0].outcome, c.outcome) << c.row[0] << c.row[1] << plan.rows[0].reason;
+        EXPECT_EQ(plan.holderChanges, c.outcome == RowOutcome::HolderChange ? 1u : 0u);
+        for (const bool allow : {false, true}) {
+            CCardMap register_;
+            register_.SetAt("000001", CopyOfCard(*cards.Lookup("000001")));
+            register_.SetAt("000003", CopyOfCard(*cards.Lookup("000003")));
+            uint32_t number = maxNumber;
+            ASSERT_TRUE(ApplyEnrolPlan(plan, register_, number, defaults, allow));
+            const CCard& card = *register_.Lookup(c.row[0]);
+            const bool applied = allow || c.outcome != RowOutcome::HolderChange;
+            const CCard& before = *cards.Lookup(c.row[0]);
+            EXPECT_EQ(std::string(card.m_strName),
+                      applied ? Utf8ToCodePage(c.name) : std::string(before.m_strName))
+                << c.row[1] << " allow " << allow;
+            EXPECT_EQ(std::string(card.m_strIdNo),
+                      applied ? std::string(c.idNo) : std::string(before.m_strIdNo));
+        }
+    }
+    EXPECT_EQ(zhang, std::string(cards.Lookup("000001")->m_strName));
+}
+
+TEST(EnrolDoors, PermissionStringsAndDoorNumbers) {
+    const struct {
+        const char* cell;
+        const char* rights;  // nullptr: refused
+    } cases[] = {
+        {"1111000011110000", "1111000011110000"},  // as the register stores it
+        {"0000000000000000", "0000000000000000"},
+        {"1,2,16", "1000000000000011"},
+        {"16", "1000000000000000"},
+        {"1", "0000000000000001"},
+        {"10", "0000001000000000"},
+        {"3、1；5 7，2", "0000000001010111"},
+        {"1,,2,", "0000000000000011"},
+        {"0", nullptr},
+        {"17", nullptr},
+        {"1-4", nullptr},
+        {"一号", nullptr},
+        {",", nullptr},
+        {"111100001111000", nullptr},  // fifteen characters: no door of that number
+        {"1111000011110002", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string rights = "unchanged";
+        EXPECT_EQ(ParseDoors(c.cell, rights), c.rights != nullptr) << c.cell;
+        if (c.rights != nullptr) {
+            EXPECT_EQ(rights, c.rights) << c.cell;
+            // The user-card window's boxes read the string back as the same doors.
+            std::string numbers;
+            for (int port = 1; port <= 16; ++port) {
+                if (PortPermitted(rights, port)) {
+                    numbers += (numbers.empty() ? "" : ",") + std::to_string(port);
+                }
+            }
+            EXPECT_EQ(DoorsText(rights), numbers.empty() ? "无" : numbers);
+        }
+    }
+}
+
+// New cards open the row's doors, or the default ones; a changed card's doors change only
+// where the row gives some; a value that is no doors refuses the row.
+TEST_F(EnrolPlanTest, DoorsOfNewAndChangedCards) {
+    const auto row = [](const char* cardNo, const char* doors) {
+        CSheetRow cells(Header().size());
+        cells[0] = cardNo;
+        cells[1] = "某人";
+        cells[10] = doors;
+        return cells;
+    };
+    CSheetRow keep = row("000001", "");
+    keep[1] = "张三";
+    CSheetRow change = row("000001", "2,16");
+    change[1] = "张三";
+    const CEnrolPlan plan = Plan({row("", ""), row("", "1,3"), row("000020", "0000000000000000"),
+                                  keep, row("", "门1"), row("", "1111")});
+    ASSERT_EQ(plan.rows.size(), 6u);
+    EXPECT_EQ(plan.rows[3].outcome, RowOutcome::Unchanged);
+    EXPECT_EQ(plan.rows[4].reason, "门禁权限“门1”不是16位的0和1,也不是1至16的门号(如“1,2,16”)");
+    EXPECT_EQ(plan.rows[5].outcome, RowOutcome::Refused);  // door 1111
+    const CEnrolPlan changing = Plan({change});
+    ASSERT_EQ(changing.rows[0].outcome, RowOutcome::Changed);
+    ASSERT_EQ(changing.rows[0].changes.size(), 1u);
+    EXPECT_EQ(changing.rows[0].changes[0].before, "5,6,7,8,13,14,15,16");
+    EXPECT_EQ(changing.rows[0].changes[0].after, "2,16");
+
+    CEnrolDefaults someDoors = defaults;
+    someDoors.rights = "0000000000000110";  // doors 2 and 3
+    ASSERT_TRUE(ApplyEnrolPlan(plan, cards, maxNumber, someDoors));
+    EXPECT_EQ(std::string(cards.Lookup(plan.rows[0].cardNo)->m_strRights), "0000000000000110");
+    EXPECT_EQ(std::string(cards.Lookup(plan.rows[1].cardNo)->m_strRights), "0000000000000101");
+    EXPECT_EQ(std::string(cards.Lookup("000020")->m_strRights), "0000000000000000");
+    EXPECT_EQ(std::string(cards.Lookup("000001")->m_strRights), "1111000011110000");
+    ASSERT_TRUE(ApplyEnrolPlan(changing, cards, maxNumber, someDoors));
+    EXPECT_EQ(std::string(cards.Lookup("000001")->m_strRights), "1000000000000010");
+}
+
+// However wide a list, the readers keep 64 columns and only the cells that hold text: a row of
+// commas costs nothing, a far cell is counted, not padded to.
+TEST(EnrolColumns, WideListsKeepSixtyFourColumns) {
+    std::string commas(20 * 1024, ',');
+    std::string wide = "姓名";
+    for (int c = 1; c < 100; ++c) {
+        wide += "," + std::to_string(c);
+    }
+    const struct {
+        std::string csv;
+        size_t rows;
+        size_t width;
+        size_t fileWidth;
+    } cases[] = {
+        {commas + "\r\n" + commas, 2, 0, 0},
+        {"a" + commas + "b\n", 1, 1, commas.size() + 1},
+        {wide + "\n张三\n", 2, 64, 100},
+        {"\"" + std::string(70, ',') + "\"," + commas + "\"x\"", 1, 1, commas.size() + 2},
+    };
+    for (const auto& c : cases) {
+        CSheetRows rows;
+        std::string error;
+        ASSERT_TRUE(ReadCsv(c.csv, rows, error)) << error;
+        EXPECT_EQ(rows.size(), c.rows);
+        EXPECT_EQ(rows.Width(), c.width);
+        EXPECT_EQ(rows.FileWidth(), c.fileWidth);
+        for (size_t r = 0; r < rows.size(); ++r) {
+            EXPECT_LE(rows[r].size(), CSheetRows::kMaxColumns);
+        }
+    }
+}
+
+TEST(EnrolColumns, ACellInTheLastColumnOfAWorkbook) {
+    TempDir dir;
+    WriteFile(dir / "write.py", R"(import sys, openpyxl
+wb = openpyxl.Workbook()
+ws = wb.active
+ws["A1"] = "姓名"
+ws["B1"] = "卡号"
+ws["A2"] = "张三"
+ws["BL2"] = "第64列"
+ws["BM2"] = "第65列"
+ws["XFD2"] = "远"
+wb.save(sys.argv[1])
+)");
+    const ProcessResult r = RunProgram({"/usr/bin/python3", dir / "write.py", dir / "far.xlsx"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    CSheetRows rows;
+    std::string error;
+    ASSERT_TRUE(ReadResidentList(ReadFile(dir / "far.xlsx"), rows, error)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows.FileWidth(), 16384u);
+    EXPECT_EQ(rows.Width(), 64u);
+    EXPECT_EQ(rows.Cell(1, 63), "第64列");
+    EXPECT_EQ(rows.Cell(1, 64), "");
+    EXPECT_EQ(rows[1].size(), 64u);
+    EXPECT_EQ(rows[0], (CSheetRow{"姓名", "卡号"}));
 }
 
 TEST(EnrolXlsx, SerialDatesAndDateFormats) {

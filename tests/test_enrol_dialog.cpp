@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBrush>
 #include <QTableView>
 #include <QTimer>
 
@@ -44,7 +45,8 @@ std::string ThreeCards() {
 }
 
 // 40 rows under a header: 36 residents without card numbers, one line break and comma in a
-// remark, a change of card 000001, a bad date, a name GB2312 does not hold and a duplicate.
+// remark, a change of card 000001, a bad date, a name the register cannot store and a
+// duplicate.
 // The house numbers are in a column whose title the program does not know ("楼栋").
 std::string ResidentCsv() {
     std::string csv = "\xEF\xBB\xBF姓名,联系电话,楼栋,有效期,备注,卡号\r\n";
@@ -55,7 +57,7 @@ std::string ResidentCsv() {
     }
     csv += CsvLine({"张三", "13811112222", "", "", "", "000001"});  // line 38
     csv += CsvLine({"错日", "", "", "2025-02-30", "", ""});         // line 39
-    csv += CsvLine({"陶喆", "", "", "", "", ""});                   // line 40
+    csv += CsvLine({"陶\uE81E", "", "", "", "", ""});               // line 40
     csv += CsvLine({"重复", "", "", "", "", "000001"});             // line 41
     return csv;
 }
@@ -105,7 +107,7 @@ TEST(EnrolDialog, AResidentListFromTheMenuReachesTheRegisterFileAtExit) {
         EXPECT_EQ(cell(36, 1), QStringLiteral("修改"));
         EXPECT_EQ(cell(36, 4), QStringLiteral("联系电话:  → 13811112222"));
         EXPECT_EQ(cell(37, 4), QStringLiteral("有效期“2025-02-30”不是日期"));
-        EXPECT_EQ(cell(38, 4), QStringLiteral("姓名中的“喆”不是GB2312字符"));
+        EXPECT_EQ(cell(38, 4), QStringLiteral("姓名中的“\uE81E”不能存入卡片登记"));
         EXPECT_EQ(cell(39, 4), QStringLiteral("卡号000001与第38行重复"));
         EXPECT_EQ(app.m_mapCards.GetCount(), 3u);  // nothing changes before the confirmation
         Screenshot(dialog, "enrol-preview");
@@ -165,7 +167,7 @@ TEST(EnrolDialog, AResidentListFromTheMenuReachesTheRegisterFileAtExit) {
     ASSERT_EQ(refused.size(), 4u);
     EXPECT_EQ(refused[0],
               (CSheetRow{"姓名", "联系电话", "楼栋", "有效期", "备注", "卡号", "原因"}));
-    EXPECT_EQ(refused[2][0], "陶喆");
+    EXPECT_EQ(refused[2][0], "陶\uE81E");
     EXPECT_EQ(refused[3].back(), "卡号000001与第38行重复");
 }
 
@@ -230,6 +232,125 @@ wb.save(sys.argv[1])
     EXPECT_EQ(changed->m_nCardType, CARD_ANNUAL);
     EXPECT_EQ(changed->m_nNumber, 5);
     EXPECT_EQ(changed->m_nStatus, CARD_NOT_ISSUED);  // the file's "挂失" is not taken
+}
+
+// Card 000001 belongs to 张三; the list gives it to 李四, enrols 陈赟 and 王喆 (outside GB2312)
+// with doors of their own or the dialog's, and has a row whose doors are none.
+class EnrolHolderTest : public EnrolDialogTest {
+protected:
+    void SetUp() override {
+        app.m_mapCards.SetAt("000001", MakeCard("000001", 1))->m_strName = Utf8ToCodePage("张三");
+        app.m_nMaxNumber = 1;
+        WriteFile(dir / "holders.csv",
+                  "\xEF\xBB\xBF卡号,姓名,权限\r\n"
+                  "000001,李四,\r\n"
+                  ",陈赟,\"1,2,16\"\r\n"
+                  ",王喆,\r\n"
+                  ",错门,99\r\n");
+        OpenDialog();
+        dialogs.QueueAnswer(Path("holders.csv"));
+        Click(IDC_ENROL_CHOOSE);
+    }
+    QString Preview(int row, int column, int role = Qt::DisplayRole) const {
+        return Control<QTableView>(IDC_ENROL_PREVIEW)
+            ->model()
+            ->index(row, column)
+            .data(role)
+            .toString();
+    }
+    // The register's card, its holder and doors.
+    std::pair<QString, std::string> Holder(const char* cardNo) const {
+        const CCard* card = app.m_mapCards.Lookup(cardNo);
+        return card == nullptr ? std::pair<QString, std::string>()
+                               : std::pair{Name(*card), std::string(card->m_strRights)};
+    }
+};
+
+TEST_F(EnrolHolderTest, WithoutConsentTheCardKeepsItsHolder) {
+    EXPECT_EQ(Preview(0, 1), QStringLiteral("更换持卡人"));
+    const QModelIndex status = Control<QTableView>(IDC_ENROL_PREVIEW)->model()->index(0, 1);
+    EXPECT_EQ(status.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(190, 90, 0));
+    EXPECT_EQ(Preview(0, 4), QStringLiteral("未勾选“允许更换持卡人”,不登记: 姓名: 张三 → 李四"));
+    EXPECT_EQ(Preview(1, 1), QStringLiteral("新增"));
+    EXPECT_EQ(Preview(1, 3), QStringLiteral("陈赟"));
+    EXPECT_EQ(Preview(3, 4),
+              QStringLiteral("门禁权限“99”不是16位的0和1,也不是1至16的门号(如“1,2,16”)"));
+    EXPECT_EQ(Text(IDC_ENROL_SUMMARY),
+              QStringLiteral("预览: 新增2张,修改0张,不变0张,拒绝1行,"
+                             "更换持卡人1张(未勾选“允许更换持卡人”,不登记)"));
+    // New cards without doors of their own open doors 1 to 15.
+    EXPECT_TRUE(Checked(IdcEnrolDoor(16)));
+    Click(IdcEnrolDoor(16));
+    EXPECT_FALSE(Checked(IdcEnrolDoor(16)));
+    Click(IDC_ENROL_CONFIRM);
+    EXPECT_EQ(Message(1), QStringLiteral("批量登记完成:新增2张卡片,修改0张,拒绝1行。\n"
+                                         "更换持卡人的1行没有登记。\n"
+                                         "拒绝的行可以用“保存拒绝的行…”连同原因保存为CSV文件。"));
+    EXPECT_EQ(Holder("000001"), std::pair(QStringLiteral("张三"), std::string("0000000000000000")));
+    EXPECT_EQ(Holder("000002"), std::pair(QStringLiteral("陈赟"), std::string("1000000000000011")));
+    EXPECT_EQ(Holder("000003"), std::pair(QStringLiteral("王喆"), std::string("0111111111111111")));
+    EXPECT_EQ(std::string(app.m_mapCards.Lookup("000003")->m_strName), Utf8ToCodePage("王喆"));
+}
+
+TEST_F(EnrolHolderTest, TickedTheCardGoesToTheNewHolder) {
+    Click(IDC_ENROL_ALLOW_HOLDER);
+    EXPECT_TRUE(Checked(IDC_ENROL_ALLOW_HOLDER));
+    EXPECT_EQ(Preview(0, 1), QStringLiteral("更换持卡人"));
+    EXPECT_EQ(Preview(0, 4), QStringLiteral("姓名: 张三 → 李四"));
+    EXPECT_EQ(Text(IDC_ENROL_SUMMARY),
+              QStringLiteral("预览: 新增2张,修改0张,不变0张,拒绝1行,更换持卡人1张"));
+    // Unticked again, it waits once more; ticked, it goes in.
+    Click(IDC_ENROL_ALLOW_HOLDER);
+    EXPECT_TRUE(Text(IDC_ENROL_SUMMARY).contains(QStringLiteral("不登记")));
+    Click(IDC_ENROL_ALLOW_HOLDER);
+    Click(IDC_ENROL_CONFIRM);
+    EXPECT_EQ(Message(1), QStringLiteral("批量登记完成:新增2张卡片,修改1张,拒绝1行。\n"
+                                         "其中1张卡片更换了持卡人。\n"
+                                         "拒绝的行可以用“保存拒绝的行…”连同原因保存为CSV文件。"));
+    EXPECT_EQ(Holder("000001"), std::pair(QStringLiteral("李四"), std::string("0000000000000000")));
+    EXPECT_EQ(Holder("000003"), std::pair(QStringLiteral("王喆"), std::string("1111111111111111")));
+    EXPECT_FALSE(Enabled(IDC_ENROL_ALLOW_HOLDER));
+}
+
+// A list wider than 64 columns: the operator is told, and 64 columns get a chooser.
+TEST_F(EnrolDialogTest, OfAWideListSixtyFourColumnsAreRead) {
+    std::string header = "姓名";
+    std::string row = "张三";
+    for (int c = 1; c < 20000; ++c) {
+        header += ',';
+        row += c == 19999 ? ",远" : ",";
+    }
+    WriteFile(dir / "wide.csv", header + "\r\n" + row + "\r\n");
+    OpenDialog();
+    dialogs.QueueAnswer(Path("wide.csv"));
+    Click(IDC_ENROL_CHOOSE);
+    EXPECT_EQ(
+        Text(IDC_ENROL_SUMMARY),
+        QStringLiteral("预览: 新增1张,修改0张,不变0张,拒绝0行\n文件有20000列,只读取了前64列。"));
+    EXPECT_EQ(dialog->ColumnMap().size(), 1u);
+    EXPECT_EQ(Text(IdcEnrolField(0)), QStringLiteral("姓名"));
+    EXPECT_EQ(dialog->Control(IdcEnrolField(1)), nullptr);
+
+    WriteFile(dir / "far.py", R"(import sys, openpyxl
+wb = openpyxl.Workbook()
+ws = wb.active
+ws["A1"] = "姓名"
+for c in range(2, 71):
+    ws.cell(row=1, column=c, value="列%d" % c)
+ws["A2"] = "李四"
+ws["XFD2"] = "远"
+wb.save(sys.argv[1])
+)");
+    const ProcessResult r = RunProgram({"/usr/bin/python3", dir / "far.py", dir / "far.xlsx"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    dialogs.QueueAnswer(Path("far.xlsx"));
+    Click(IDC_ENROL_CHOOSE);
+    EXPECT_EQ(
+        Text(IDC_ENROL_SUMMARY),
+        QStringLiteral("预览: 新增1张,修改0张,不变0张,拒绝0行\n文件有16384列,只读取了前64列。"));
+    EXPECT_EQ(dialog->ColumnMap().size(), 64u);
+    EXPECT_EQ(Text(IdcEnrolField(63)), QStringLiteral("不导入"));
+    EXPECT_EQ(dialog->Control(IdcEnrolField(64)), nullptr);
 }
 
 TEST_F(EnrolDialogTest, AFileThatCannotBeReadIsToldAndChangesNothing) {

@@ -1,50 +1,114 @@
-// The coloured card list and its gradient header.
+// The coloured card list, its gradient header and the model that shows register cards as the
+// card store reports their changes.
 
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QImage>
+#include <QSignalSpy>
 #include <QStringDecoder>
 #include <QtTest/QTest>
 
+#include "TestUtil.h"
 #include "app/CodePageText.h"
 #include "cards/CardList.h"
 #include "register/Card.h"
+#include "register/CardFields.h"
+#include "store/FileCardStore.h"
 #include "ui/HeaderCtrlCl.h"
 #include "ui/ListCtrlCl.h"
 #include "ui/UserCardDlg.h"
 
 namespace {
 
-TEST(ListCtrl, ColourLookupsFirstEntryWins) {
+using Tester = QAbstractItemModelTester;
+
+std::unique_ptr<CCard> Holder(const std::string& cardNo, const char* name, int number = 1) {
+    auto card = MakeCard(cardNo, number);
+    card->m_strName = name;
+    return card;
+}
+
+// A card list as the user-card window sets it up, over a register changed through a store
+// (in memory: no journal attached), with the model checked after every change.
+class CardListTest : public ::testing::Test {
+protected:
+    explicit CardListTest(int cards = 0) {
+        for (int n = 1; n <= cards; ++n) {
+            map.SetAt(CardNoText(n), Holder(CardNoText(n), "holder", n));
+        }
+        maxNumber = static_cast<uint32_t>(cards);
+        ApplyCardListStyle(list);
+        for (int c = 0; c < kCardListColumns; ++c) {
+            list.InsertColumn(c, QString::fromUtf8(kCardListTitles[c]), 2, 60);
+        }
+        list.SetRowSource(&map, CardRow, [this] { return CardListOrder(map); });
+        list.Watch(store);
+        list.AppendEntries(CardListOrder(map));
+    }
+    CListModel& Model() { return *list.Model(); }
+    QColor Back(int row, int column) {
+        return Model().data(Model().index(row, column), Qt::BackgroundRole).value<QBrush>().color();
+    }
+    QColor Fore(int row, int column) {
+        return Model().data(Model().index(row, column), Qt::ForegroundRole).value<QBrush>().color();
+    }
+    QStringList Keys() {
+        QStringList keys;
+        for (int row = 0; row < list.GetItemCount(); ++row) {
+            keys << QString::fromStdString(std::string(list.ItemKey(row)));
+        }
+        return keys;
+    }
+    void Commit(CCardChange change) {
+        std::string error;
+        ASSERT_EQ(store.Commit(std::move(change), CommitMode::Refusable, error),
+                  CommitResult::Durable);
+    }
+    void Put(const std::string& key, std::unique_ptr<CCard> card) {
+        CCardChange change(CardOperation::Save, maxNumber);
+        change.Put(key, std::move(card));
+        Commit(std::move(change));
+    }
+    void Remove(const std::string& key) {
+        CCardChange change(CardOperation::Delete, maxNumber);
+        change.Remove(key);
+        Commit(std::move(change));
+    }
+
+    CCardMap map;
+    uint32_t maxNumber = 0;
+    CFileCardStore store{map, maxNumber};
     CListCtrlCl list;
-    ApplyCardListStyle(list);                     // as the user-card window does
+    Tester tester{list.Model(), Tester::FailureReportingMode::Fatal};
+};
+
+class FiveCards : public CardListTest {
+protected:
+    FiveCards() : CardListTest(5) {}
+};
+
+TEST_F(FiveCards, ColoursComeFromTheModelFirstEntryWins) {
     list.SetColumnBackColor(0, QColor(1, 2, 3));  // stored, never found
-    list.SetCellBackColor(4, 1, QColor(9, 9, 9));
-    list.SetCellForeColor(4, 2, QColor(8, 8, 8));
-    const QColor highlight = list.palette().color(QPalette::Active, QPalette::Highlight);
+    list.SetColumnForeColor(2, QColor(8, 8, 8));  // likewise
     struct Case {
         int row, column;
-        bool selected;
         QColor back, fore;
     };
     const Case cases[] = {
-        {0, 0, false, QColor(10, 150, 20), QColor(0, 255, 255)},
-        {0, 1, false, QColor(50, 10, 10), QColor(0, 255, 255)},
-        {0, 2, false, QColor(30, 100, 90), QColor(255, 255, 100)},
-        {0, 7, false, QColor(50, 10, 10), QColor(0, 255, 255)},
-        {4, 1, false, QColor(9, 9, 9), QColor(0, 255, 255)},  // cell over list
-        {4, 2, false, QColor(30, 100, 90), QColor(8, 8, 8)},  // cell text over column
-        {3, 0, true, highlight, QColor(0, 255, 255)},         // selection keeps text colours
-        {3, 2, true, highlight, QColor(255, 255, 100)},
+        {0, 0, QColor(10, 150, 20), QColor(0, 255, 255)},
+        {0, 1, QColor(50, 10, 10), QColor(0, 255, 255)},
+        {0, 2, QColor(30, 100, 90), QColor(255, 255, 100)},
+        {0, 7, QColor(50, 10, 10), QColor(0, 255, 255)},
+        {4, 2, QColor(30, 100, 90), QColor(255, 255, 100)},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(list.CellBackground(c.row, c.column, c.selected), c.back)
-            << c.row << "," << c.column;
-        EXPECT_EQ(list.CellForeground(c.row, c.column), c.fore) << c.row << "," << c.column;
+        EXPECT_EQ(Back(c.row, c.column), c.back) << c.row << "," << c.column;
+        EXPECT_EQ(Fore(c.row, c.column), c.fore) << c.row << "," << c.column;
     }
-    EXPECT_EQ(list.m_lstColumnBack.size(), 3u);
+    EXPECT_EQ(Model().m_lstColumnBack.size(), 3u);
+    EXPECT_EQ(Model().m_lstColumnFore.size(), 2u);
 }
 
 TEST(ListCtrl, HeaderRules) {
@@ -74,10 +138,9 @@ TEST(ListCtrl, HeaderRules) {
     EXPECT_EQ(CHeaderCtrlCl::AlignmentOf(QChar()), Qt::AlignHCenter);
 }
 
-TEST(ListCtrl, ColumnsRowsAndOperations) {
+TEST(ListCtrl, Columns) {
     CListCtrlCl list;
-    QAbstractItemModelTester tester(list.Model(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+    Tester tester(list.Model(), Tester::FailureReportingMode::Fatal);
     EXPECT_EQ(list.InsertColumn(0, QStringLiteral("编号"), 0, 50), 0);
     EXPECT_EQ(list.InsertColumn(1, QStringLiteral("状态"), 1, 60), 1);
     EXPECT_EQ(list.InsertColumn(2, QStringLiteral("卡号"), 2, 70), 2);
@@ -86,61 +149,85 @@ TEST(ListCtrl, ColumnsRowsAndOperations) {
     EXPECT_EQ(list.m_ctlHeader.m_astrTitle.size(), 4);
     EXPECT_EQ(list.columnWidth(2), 70);
     EXPECT_EQ(list.m_ctlHeader.sectionResizeMode(0), QHeaderView::Fixed);
+    for (int c = 4; c < CListRow::kMaxCells; ++c) {
+        EXPECT_EQ(list.InsertColumn(c, QString::number(c), 2, 40), c);
+    }
+    EXPECT_EQ(list.InsertColumn(CListRow::kMaxCells, QStringLiteral("x"), 2, 40), -1);
+}
 
-    EXPECT_EQ(list.InsertItem(0, QStringLiteral("1")), 0);
-    EXPECT_EQ(list.InsertItem(5, QStringLiteral("2")), 1);  // past the end: appended
-    EXPECT_EQ(list.InsertItem(0, QStringLiteral("0")), 0);
-    EXPECT_TRUE(list.SetItemText(1, 2, QStringLiteral("000001")));
-    EXPECT_FALSE(list.SetItemText(1, 9, QStringLiteral("x")));
-    EXPECT_EQ(list.GetItemText(1, 2), QStringLiteral("000001"));
-    EXPECT_EQ(list.GetItemText(0, 0), QStringLiteral("0"));
+TEST_F(FiveCards, RowOperationsAndRowHeight) {
+    EXPECT_EQ(list.GetItemCount(), 5);
+    EXPECT_EQ(list.GetItemText(1, 2), QStringLiteral("000002"));
     EXPECT_EQ(list.GetItemText(9, 0), QString());
-    EXPECT_EQ(list.GetItemCount(), 3);
     EXPECT_EQ(list.GetSelectionMark(), -1);
-    list.selectRow(2);
+    list.MarkRow(2);
     EXPECT_EQ(list.GetSelectionMark(), 2);
-    EXPECT_TRUE(list.DeleteItem(0));
+    EXPECT_EQ(list.selectionModel()->selectedRows().size(), 1);
+    EXPECT_TRUE(list.DeleteItem(0));  // the row only: the card stays in the register
     EXPECT_FALSE(list.DeleteItem(5));
-    EXPECT_EQ(list.GetItemText(0, 2), QStringLiteral("000001"));
+    EXPECT_EQ(list.GetItemText(0, 2), QStringLiteral("000002"));
+    EXPECT_EQ(list.GetSelectionMark(), 1);  // the marked row moved up with its card
+    EXPECT_EQ(map.GetCount(), 5u);
+    list.MarkRow(-1);
+    EXPECT_EQ(list.GetSelectionMark(), -1);
+    EXPECT_TRUE(list.selectionModel()->selectedRows().isEmpty());
     list.DeleteAllItems();
     EXPECT_EQ(list.GetItemCount(), 0);
 
-    list.SetRowHeight(0);  // keeps the list's own row height
-    list.InsertItem(0, QStringLiteral("a"));
-    const int own = list.rowHeight(0);
-    EXPECT_GT(own, 0);
-    list.SetRowHeight(25);
-    list.InsertItem(1, QStringLiteral("b"));
-    EXPECT_EQ(list.rowHeight(1), 25);
+    CListCtrlCl own;
+    own.InsertColumn(0, QStringLiteral("卡号"), 2, 60);
+    own.SetRowSource(&map, CardRow, nullptr);
+    own.SetRowHeight(0);  // keeps the list's own row height
+    own.AppendEntries(CardListOrder(map));
+    EXPECT_GT(own.rowHeight(0), 0);
+    list.AppendEntries(CardListOrder(map));
+    EXPECT_EQ(list.rowHeight(0), 25);
 }
 
-TEST(ListCtrl, PaintsTheConfiguredColours) {
-    CListCtrlCl list;
-    ApplyCardListStyle(list);  // as the user-card window does
-    for (int c = 0; c < 3; ++c) {
-        list.InsertColumn(c, QStringLiteral("列%1").arg(c), 2, 80);
-    }
-    for (int r = 0; r < 3; ++r) {
-        list.InsertItem(r, QString());
-    }
-    list.resize(400, 200);
+// One row at a time, however the operator clicks.
+TEST_F(FiveCards, OneRowIsSelected) {
+    list.resize(800, 300);
     list.show();
-    list.selectRow(1);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
-    list.SetItemText(0, 1, QStringLiteral("张三"));
-    list.SetItemText(1, 1, QStringLiteral("李四"));
+    const auto click = [&](int row, Qt::KeyboardModifiers modifiers) {
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, modifiers,
+                          list.visualRect(Model().index(row, 3)).center());
+    };
+    const struct {
+        int row;
+        Qt::KeyboardModifiers modifiers;
+    } clicks[] = {{0, {}},
+                  {2, Qt::ControlModifier},
+                  {4, Qt::ControlModifier},
+                  {1, Qt::ShiftModifier},
+                  {3, Qt::ShiftModifier | Qt::ControlModifier}};
+    for (const auto& c : clicks) {
+        click(c.row, c.modifiers);
+        const QModelIndexList selected = list.selectionModel()->selectedRows();
+        ASSERT_EQ(selected.size(), 1) << c.row;
+        EXPECT_EQ(selected[0].row(), c.row);
+        EXPECT_EQ(list.GetSelectionMark(), c.row);
+    }
+}
+
+TEST_F(FiveCards, PaintsTheConfiguredColours) {
+    list.resize(900, 200);
+    list.show();
+    list.MarkRow(1);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
     const QByteArray shots = qgetenv("ORVANE_SCREENSHOT_DIR");
     if (!shots.isEmpty()) {
         list.grab().save(QString::fromUtf8(shots) + "/list.png");
     }
     const QImage cells = list.viewport()->grab().toImage();
     const auto pixel = [&](int row, int column) {  // a corner of the cell, away from text
-        const QRect r = list.visualRect(list.Model()->index(row, column));
+        const QRect r = list.visualRect(Model().index(row, column));
         return cells.pixelColor(r.left() + 4, r.top() + 3);
     };
     EXPECT_EQ(pixel(0, 0), QColor(10, 150, 20));
     EXPECT_EQ(pixel(0, 1), QColor(50, 10, 10));
     EXPECT_EQ(pixel(0, 2), QColor(30, 100, 90));
+    // A selected row: the highlight in every column, also the coloured ones.
     const QColor highlight = list.palette().color(QPalette::Active, QPalette::Highlight);
     EXPECT_EQ(pixel(1, 0), highlight);
     EXPECT_EQ(pixel(1, 2), highlight);
@@ -149,26 +236,23 @@ TEST(ListCtrl, PaintsTheConfiguredColours) {
     const QImage header = list.horizontalHeader()->viewport()->grab().toImage();
     EXPECT_EQ(header.pixelColor(3, 0), QColor(100, 255, 100));
     EXPECT_EQ(header.pixelColor(3, 1), QColor(92, 247, 92));
-    EXPECT_NE(header.pixelColor(80, 1),
+    EXPECT_NE(header.pixelColor(60, 1),
               QColor(92, 247, 92));  // each item's first column: unpainted
     // Right of the last column the gradient starts again.
-    EXPECT_EQ(header.pixelColor(3 * 80 + 10, 1), QColor(92, 247, 92));
+    EXPECT_EQ(header.pixelColor(12 * 60 + 10, 1), QColor(92, 247, 92));
     EXPECT_EQ(list.horizontalHeader()->height(),
               CHeaderCtrlCl::ScaledHeight(list.horizontalHeader()->QHeaderView::sizeHint().height(),
                                           1.5f));
 }
 
-TEST(ListCtrl, AHundredThousandRows) {
-    CListCtrlCl list;
-    for (int c = 0; c < 12; ++c) {
-        list.InsertColumn(c, QString::number(c), 2, 60);
-    }
-    for (int r = 0; r < 100000; ++r) {
-        list.InsertItem(r, QString::number(r));
-    }
-    list.SetItemText(99999, 11, QStringLiteral("last"));
+class HundredThousandCards : public CardListTest {
+protected:
+    HundredThousandCards() : CardListTest(100000) {}
+};
+
+TEST_F(HundredThousandCards, ShownAndScrolled) {
     EXPECT_EQ(list.GetItemCount(), 100000);
-    EXPECT_EQ(list.GetItemText(99999, 11), QStringLiteral("last"));
+    EXPECT_EQ(list.GetItemText(99999, 2), QStringLiteral("100000"));
     list.resize(800, 600);
     list.show();
     list.scrollToBottom();
@@ -186,32 +270,11 @@ TEST(ListCtrl, RowCellsInOneString) {
     EXPECT_EQ(row.Cell(2), u"张三");
     EXPECT_TRUE(row.Cell(3).isEmpty());
     EXPECT_TRUE(row.Cell(-1).isEmpty());
-
-    // Longer, shorter and empty replacements keep the other cells.
-    row.SetCell(1, u"已发行");
-    row.SetCell(0, u"");
-    row.SetCell(2, u"x");
-    EXPECT_EQ(row.Cell(0), u"");
-    EXPECT_EQ(row.Cell(1), u"已发行");
-    EXPECT_EQ(row.Cell(2), u"x");
-    row.SetCell(5, u"far");  // cells 3 and 4 come empty
-    EXPECT_EQ(row.CellCount(), 6);
-    EXPECT_EQ(row.Cell(4), u"");
-    EXPECT_EQ(row.Cell(5), u"far");
-    EXPECT_EQ(row.Cell(2), u"x");
-
     for (int c = row.CellCount(); c < CListRow::kMaxCells + 3; ++c) {
         row.AddCell(u"more");
     }
     EXPECT_EQ(row.CellCount(), CListRow::kMaxCells);
-    row.SetCell(CListRow::kMaxCells, u"ignored");
     EXPECT_EQ(row.Cell(CListRow::kMaxCells - 1), u"more");
-
-    CListCtrlCl list;
-    for (int c = 0; c < CListRow::kMaxCells; ++c) {
-        EXPECT_EQ(list.InsertColumn(c, QString::number(c), 2, 40), c);
-    }
-    EXPECT_EQ(list.InsertColumn(CListRow::kMaxCells, QStringLiteral("x"), 2, 40), -1);
 }
 
 TEST(ListCtrl, CodePageTexts) {
@@ -243,65 +306,151 @@ TEST(ListCtrl, CodePageTexts) {
     EXPECT_EQ(ToCodePage(QStringLiteral("张三")), "\xD5\xC5\xC8\xFD");
 }
 
-}  // namespace
-
-namespace {
-
-std::unique_ptr<CCard> Holder(const char* cardNo, const char* name) {
-    auto card = std::make_unique<CCard>();
-    card->m_strCardNo = cardNo;
-    card->m_strName = name;
-    return card;
-}
-
-}  // namespace
-
-TEST(ListCtrl, CardRowsShowTheirCardFromTheRegister) {
-    CCardMap cards;
-    cards.SetAt("000001", Holder("000001", "Zhang"));
-    cards.SetAt("000002", Holder("000002", "Li"));
-    cards.SetAt("LONGKEY0001", Holder("000003", "Wang"));  // longer than a row keeps inline
-    CListCtrlCl list;
-    ApplyCardListStyle(list);
-    for (int c = 0; c < kCardListColumns; ++c) {
-        list.InsertColumn(c, QString::fromUtf8(kCardListTitles[c]), 2, 60);
+class ThreeCards : public CardListTest {
+protected:
+    ThreeCards() {
+        map.SetAt("000001", Holder("000001", "Zhang", 1));
+        map.SetAt("000002", Holder("000002", "Li", 2));
+        map.SetAt("LONGKEY0001", Holder("000003", "Wang", 3));  // longer than a row keeps inline
+        maxNumber = 3;
+        list.AppendEntries(CardListOrder(map));
     }
-    list.SetRowSource(&cards, CardRow);
-    QAbstractItemModelTester tester(list.Model(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
-    list.AppendEntries(CardListOrder(cards));
-    ASSERT_EQ(list.GetItemCount(), 3);
+};
+
+TEST_F(ThreeCards, RowsShowTheirCardsAsTheStoreChangesThem) {
+    ASSERT_EQ(Keys(), (QStringList{"000001", "000002", "LONGKEY0001"}));
     EXPECT_EQ(list.GetItemText(0, 6), QStringLiteral("Zhang"));
-    EXPECT_EQ(list.ItemKey(0), "000001");
-    EXPECT_EQ(list.GetItemKey(2), "LONGKEY0001");
     EXPECT_EQ(list.GetItemText(2, 2), QStringLiteral("000003"));
 
-    // A card's row shows the card as it is now; a row the window wrote keeps its cells.
-    cards.Lookup("000001")->m_strName = "Zhao";
-    EXPECT_EQ(list.GetItemText(0, 6), QStringLiteral("Zhao"));
-    EXPECT_TRUE(list.SetItemText(1, 4, QStringLiteral("20991231")));
-    cards.Lookup("000002")->m_strName = "Liu";
-    EXPECT_EQ(list.GetItemText(1, 6), QStringLiteral("Li"));
-    EXPECT_EQ(list.GetItemText(1, 4), QStringLiteral("20991231"));
-    EXPECT_EQ(list.GetItemKey(1), "000002");
+    // A card changed by any code: its row is repainted with its new cells and colours.
+    QSignalSpy changed(&Model(), &QAbstractItemModel::dataChanged);
+    auto lost = Holder("000002", "Liu", 2);
+    lost->m_nStatus = CARD_LOST;
+    Put("000002", std::move(lost));
+    ASSERT_EQ(changed.size(), 1);
+    const auto top = changed[0][0].value<QModelIndex>();
+    const auto bottom = changed[0][1].value<QModelIndex>();
+    EXPECT_EQ(top.row(), 1);
+    EXPECT_EQ(bottom.row(), 1);
+    EXPECT_EQ(top.column(), 0);
+    EXPECT_EQ(bottom.column(), kCardListColumns - 1);
+    EXPECT_TRUE(changed[0][2].value<QList<int>>().isEmpty());  // every role, colours too
+    EXPECT_EQ(list.GetItemText(1, 6), QStringLiteral("Liu"));
+    EXPECT_EQ(list.GetItemText(1, 1), QStringLiteral("挂失"));
+    EXPECT_EQ(Back(1, 2), QColor(30, 100, 90));
     const CListRow whole = list.GetRow(1);
     EXPECT_EQ(whole.CellCount(), kCardListColumns);
     EXPECT_EQ(whole.Cell(2), QStringLiteral("000002"));
 
-    // A row whose card has left the register shows nothing, and keeps its key.
-    cards.RemoveKey("000001");
-    EXPECT_EQ(list.GetItemText(0, 6), QString());
-    EXPECT_EQ(list.GetItemKey(0), "000001");
-    EXPECT_EQ(list.GetRow(0).CellCount(), 0);
-    EXPECT_TRUE(list.DeleteItem(0));
-    EXPECT_EQ(list.GetItemKey(0), "000002");
+    // A card new to the register comes at the top; its key may be long.
+    Put("000009", Holder("000009", "Zhao", 9));
+    Put("ANOTHERLONGKEY", Holder("000010", "Qian", 10));
+    EXPECT_EQ(Keys(), (QStringList{"ANOTHERLONGKEY", "000009", "000001", "000002", "LONGKEY0001"}));
+    EXPECT_EQ(list.GetItemText(0, 6), QStringLiteral("Qian"));
+
+    // A removed card's row goes, whoever removed it; a removal of a key that the register
+    // lacks takes out its row as well.
+    Remove("LONGKEY0001");
+    EXPECT_EQ(Keys(), (QStringList{"ANOTHERLONGKEY", "000009", "000001", "000002"}));
+    map.RemoveKey("000001");  // behind the store's back: the row shows nothing
+    EXPECT_EQ(list.GetItemText(2, 6), QString());
+    EXPECT_EQ(list.GetRow(2).CellCount(), 0);
+    Remove("000001");
+    EXPECT_EQ(Keys(), (QStringList{"ANOTHERLONGKEY", "000009", "000002"}));
     EXPECT_EQ(list.GetRow(5).CellCount(), 0);
     EXPECT_EQ(list.ItemKey(5), "");
+
+    // A change of several cards at once.
+    CCardChange batch(CardOperation::Enrol, 12);
+    batch.Put("000011", Holder("000011", "A", 11));
+    batch.Put("000002", Holder("000002", "B", 2));
+    batch.Remove("000009");
+    batch.Put("000012", Holder("000012", "C", 12));
+    Commit(std::move(batch));
+    EXPECT_EQ(Keys(), (QStringList{"000011", "000012", "ANOTHERLONGKEY", "000002"}));
+    EXPECT_EQ(list.GetItemText(3, 6), QStringLiteral("B"));
 
     // Painted through the same path.
     list.resize(900, 200);
     list.show();
     EXPECT_FALSE(list.viewport()->grab().isNull());
-    list.DeleteAllItems();
-    EXPECT_EQ(list.GetItemCount(), 0);
 }
+
+TEST_F(ThreeCards, AWholeRegisterReplacedIsListedAnew) {
+    TempDir dir;
+    store.Locate(dir / "cardbook.kcd");
+    list.DeleteItem(0);
+    CCardMap imported;
+    imported.SetAt("000005", Holder("000005", "E", 5));
+    imported.SetAt("000004", Holder("000004", "D", 4));
+    std::string error;
+    ASSERT_TRUE(store.ReplaceAll(std::move(imported), 5, error)) << error;
+    EXPECT_EQ(Keys(), (QStringList{"000004", "000005"}));
+    EXPECT_EQ(list.GetItemText(1, 6), QStringLiteral("E"));
+}
+
+TEST_F(ThreeCards, AFilterNarrowsTheListedRows) {
+    Model().SetFilter([](const CCard& card) { return card.m_strName.view() != "Li"; }, false);
+    EXPECT_EQ(Keys(), (QStringList{"000001", "LONGKEY0001"}));
+    // Narrowing tries only the rows shown: "Li" stays out.
+    Model().SetFilter([](const CCard& card) { return card.m_strName.view() != "Wang"; }, true);
+    EXPECT_EQ(Keys(), (QStringList{"000001"}));
+    // Changes reach the rows shown and those listed behind the filter alike.
+    Put("000002", Holder("000002", "Lu", 2));
+    Remove("000001");
+    EXPECT_EQ(Keys(), QStringList());
+    Put("000007", Holder("000007", "New", 7));  // new: shown whatever the filter
+    EXPECT_EQ(Keys(), QStringList{"000007"});
+    list.DeleteItem(0);
+    EXPECT_EQ(Keys(), QStringList());
+    Model().SetFilter(nullptr, false);
+    EXPECT_EQ(Keys(), (QStringList{"000002", "LONGKEY0001"}));
+    EXPECT_EQ(list.GetItemText(0, 6), QStringLiteral("Lu"));
+}
+
+TEST(ListCtrl, TheListStopsListeningWhenItGoes) {
+    CCardMap map;
+    uint32_t maxNumber = 0;
+    CFileCardStore store(map, maxNumber);
+    int told = 0;
+    CCardSubscription counting = store.Listen([&told](const CCardNotice&) { ++told; });
+    {
+        CListCtrlCl list;
+        list.SetRowSource(&map, CardRow, nullptr);
+        list.Watch(store);
+    }
+    std::string error;
+    CCardChange change(CardOperation::Add, 1);
+    change.Put("000001", Holder("000001", "x"));
+    EXPECT_EQ(store.Commit(std::move(change), CommitMode::Refusable, error), CommitResult::Durable);
+    EXPECT_EQ(told, 1);
+    counting.Cancel();
+    CCardChange again(CardOperation::Delete, 1);
+    again.Remove("000001");
+    EXPECT_EQ(store.Commit(std::move(again), CommitMode::Refusable, error), CommitResult::Durable);
+    EXPECT_EQ(told, 1);
+
+    // While a notice is told, a listener may end another's subscription (it is told no more)
+    // and start one (told from the next notice on).
+    std::vector<std::string> heard;
+    CCardSubscription second;
+    CCardSubscription third;
+    CCardSubscription first = store.Listen([&](const CCardNotice& notice) {
+        heard.push_back("first " + notice.keys.at(0));
+        second.Cancel();
+        if (!third.Active()) {
+            third = store.Listen(
+                [&](const CCardNotice& later) { heard.push_back("third " + later.keys.at(0)); });
+        }
+    });
+    second = store.Listen([&](const CCardNotice&) { heard.push_back("second"); });
+    for (const char* key : {"000002", "000003"}) {
+        CCardChange change(CardOperation::Add, 1);
+        change.Put(key, Holder(key, "y"));
+        EXPECT_EQ(store.Commit(std::move(change), CommitMode::Refusable, error),
+                  CommitResult::Durable);
+    }
+    EXPECT_EQ(heard, (std::vector<std::string>{"first 000002", "first 000003", "third 000003"}));
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QtTest/QTest>
 
+#include <chrono>
 #include <cstring>
 
 #include "GuiTestUtil.h"
@@ -184,14 +185,74 @@ TEST_F(ManageCardTest, FaultsFromTheDevice) {
     emulator.Control("fault fail");
     ClickButton("制卡");
     EXPECT_EQ(Message(2), QStringLiteral("校时失败!"));
+    // A reply in two pieces is one reply.
     emulator.Control("fault split");
     ClickButton("制卡");
-    EXPECT_EQ(Message(3), QStringLiteral("接收数据格式帧头错误!"));
-    EXPECT_EQ(Message(4), QStringLiteral("接收数据格式帧头错误!"));  // the second piece too
+    EXPECT_EQ(Message(3), QStringLiteral("校时成功!"));
+    // No reply at all: the operator is told once the reply time has run out, and the dialog
+    // goes on as after a failure.
+    app.m_replyHandoff.SetReplyTimeout(std::chrono::milliseconds(1000));
     emulator.Control("fault silent");
     ClickButton("制卡");
-    QTest::qWait(300);
-    EXPECT_EQ(boxes.shown().size(), 4u);
+    EXPECT_EQ(Message(4), QStringLiteral("读卡器没有回应,请检查读卡器和连接。"));
+    EXPECT_EQ(boxes.shown()[3].icon, QMessageBox::Warning);
+    ClickButton("读卡");
+    EXPECT_EQ(Message(5), QStringLiteral("读设定信息校时成功!"));
+    EXPECT_EQ(boxes.shown().size(), 5u);
+}
+
+// Without a serial link every command says so, after the dialog's own checks.
+class ManageCardNoPortTest : public WindowTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(app.InitInstance());  // no COM0 in the folder: reported at start-up
+        ASSERT_EQ(boxes.shown().size(), 1u);
+        boxes.clear();
+        ASSERT_FALSE(app.m_comPort.IsOpen());
+        dialog = NewManageCardDialog(app);
+        Open(dialog.get());
+    }
+    void TearDown() override {
+        dialog.reset();
+        app.ExitInstance();
+    }
+    std::unique_ptr<CManageCardDlg> dialog;
+};
+
+TEST_F(ManageCardNoPortTest, EveryCommandSaysThatThePortIsNotOpen) {
+    const QString noPort = QStringLiteral("端口没有打开,请在端口设置中选择读卡器的端口。");
+    const struct {
+        int command;  // -1: 读卡
+        const char* password;
+        const char* cardNo;
+        QString message;
+    } cases[] = {
+        {0, "", "", QStringLiteral("密码输入10个数字!")},
+        {0, kPassword, "", noPort},
+        {1, kPassword, "", noPort},
+        {2, kPassword, "12345", QStringLiteral("卡号输入6个数字!")},
+        {2, kPassword, "000123", noPort},
+        {3, kPassword, "000123", noPort},
+        {4, "", "", noPort},
+        {-1, "", "", noPort},
+    };
+    size_t shown = 0;
+    for (const auto& c : cases) {
+        dialog->m_strPassword = c.password;
+        if (c.command >= 0) {
+            Click(IDC_COMMANDS[c.command]);
+            if (*c.cardNo != '\0') {
+                Type(IDC_CARD_NO, QString::fromLatin1(c.cardNo));
+            }
+            ClickButton("制卡");
+        } else {
+            ClickButton("读卡");
+        }
+        EXPECT_EQ(Message(++shown), c.message) << c.command << " " << c.cardNo;
+        EXPECT_EQ(boxes.shown().back().icon, QMessageBox::Warning);
+    }
+    EXPECT_EQ(boxes.shown().size(), shown);
+    EXPECT_FALSE(app.m_replyHandoff.AwaitingReply());
 }
 
 TEST_F(ManageCardTest, RepliesToEveryCommandCode) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QThread>
+#include <QWidget>
 #include <QtTest/QTest>
 
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "app/MessageBox.h"
 #include "app/ReplyHandoff.h"
 #include "protocol/Frame.h"
 #include "serial/ComPort.h"
@@ -30,7 +33,15 @@ namespace {
 class Receiver : public CReplyReceiver {
 public:
     void OnCardReply(const CardReply& reply) override { replies.push_back(reply); }
+    void OnNoReply() override { ++noReplies; }
     std::vector<CardReply> replies;
+    int noReplies = 0;
+};
+
+// A window that takes replies and keeps the default for a reply that does not come.
+class WindowReceiver : public QWidget, public CReplyReceiver {
+public:
+    void OnCardReply(const CardReply&) override {}
 };
 
 std::string Bytes(const CardReply& reply) {
@@ -174,6 +185,93 @@ TEST_F(ReplyHandoffTest, CloseReleasesAReaderWaitingForTheGoAhead) {
     EXPECT_FALSE(port.IsOpen());
 }
 
+TEST_F(ReplyHandoffTest, NoReplyInTimeIsToldOnceAndALateReplyIsHandledAsBefore) {
+    handoff.SetReplyTimeout(std::chrono::milliseconds(1000));
+    EXPECT_FALSE(handoff.AwaitingReply());
+    ASSERT_TRUE(handoff.Write(BuildReadSettingsFrame()));
+    EXPECT_TRUE(handoff.AwaitingReply());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.noReplies == 1; }, 10000));
+    EXPECT_FALSE(handoff.AwaitingReply());
+    pty.Send({0xAA, 0x03, 0xA8, 0x00, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 1; }, 10000));
+    EXPECT_EQ(Bytes(receiver.replies[0]), FromHex("AA 03 A8 00 55"));
+
+    // A reply in time ends the wait: nothing more is told.
+    ASSERT_TRUE(handoff.Write(BuildReadSettingsFrame()));
+    pty.Send({0xAA, 0x03, 0xA8, 0x00, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 2; }, 10000));
+    EXPECT_FALSE(handoff.AwaitingReply());
+    EXPECT_EQ(receiver.noReplies, 1);
+}
+
+TEST_F(ReplyHandoffTest, AFrameThatNeverCompletesIsDroppedWithTheReplyTime) {
+    handoff.SetReplyTimeout(std::chrono::milliseconds(1000));
+    ASSERT_TRUE(handoff.Write(BuildReadSettingsFrame()));
+    pty.Send({0xAA, 0x03});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.noReplies == 1; }, 10000));
+    EXPECT_EQ(handoff.Posted(), 0u);  // a beginning alone reaches nobody
+    // What comes next is judged alone, not as the rest of the dropped beginning.
+    pty.Send({0xA1, 0x01, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 1; }, 10000));
+    EXPECT_EQ(Bytes(receiver.replies[0]), FromHex("A1 01 55"));
+
+    // Without a command awaiting its reply, a beginning older than the reply time goes as
+    // soon as new bytes come.
+    pty.Send({0xAA, 0x03});
+    QTest::qWait(1200);
+    pty.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 2; }, 10000));
+    EXPECT_EQ(Bytes(receiver.replies[1]), FromHex("AA 03 A1 01 55"));
+    EXPECT_EQ(receiver.noReplies, 1);
+}
+
+TEST_F(ReplyHandoffTest, ByDefaultTheWindowTellsTheOperatorThatNoReplyCame) {
+    Msg::Recorder boxes;
+    WindowReceiver window;
+    handoff.SetReceiver(&window);
+    handoff.SetReplyTimeout(std::chrono::milliseconds(100));
+    ASSERT_TRUE(handoff.Write(BuildReadSettingsFrame()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.shown().size() == 1; }, 10000));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("读卡器没有回应,请检查读卡器和连接。"));
+    EXPECT_EQ(boxes.shown()[0].icon, QMessageBox::Warning);
+
+    // Closed while a reply is awaited: nothing is told any more.
+    ASSERT_TRUE(handoff.Write(BuildReadSettingsFrame()));
+    EXPECT_TRUE(port.ClosePort());
+    QTest::qWait(300);
+    EXPECT_EQ(boxes.shown().size(), 1u);
+}
+
+TEST_F(ReplyHandoffTest, AHangUpIsHandledOnTheUserInterfaceThreadAndAReopenedPortWorks) {
+    int gone = 0;
+    bool onUiThread = false;
+    handoff.SetLineGoneHandler([&] {
+        ++gone;
+        onUiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
+    });
+    EXPECT_TRUE(handoff.Linked());
+    ASSERT_TRUE(handoff.Write(BuildReadSettingsFrame()));
+    ::close(pty.master);  // the device side goes away
+    pty.master = -1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gone == 1; }, 10000));
+    EXPECT_TRUE(onUiThread);
+    EXPECT_FALSE(handoff.Linked());
+    // Told as a lost line, not as a missing reply (the reply time of 5 s has not run out).
+    EXPECT_FALSE(handoff.AwaitingReply());
+    EXPECT_EQ(receiver.noReplies, 0);
+
+    // The device back behind a new line: the same hand-off takes its replies.
+    EXPECT_TRUE(port.ClosePort());
+    PseudoTerminal next;
+    ASSERT_TRUE(port.OpenPort(next.slave));
+    ASSERT_TRUE(port.StartReader(handoff));
+    EXPECT_TRUE(handoff.Linked());
+    next.Send({0xAA, 0x03, 0xA1, 0x01, 0x55});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 1; }, 10000));
+    EXPECT_EQ(Bytes(receiver.replies[0]), FromHex("AA 03 A1 01 55"));
+    EXPECT_EQ(handoff.Handled(), handoff.Posted());
+}
+
 // The hand-off alone, with a test thread playing the reader (the port stays closed).
 class HandoffAloneTest : public ::testing::Test {
 protected:
@@ -206,6 +304,76 @@ TEST_F(HandoffAloneTest, TheReaderWaitsUntilTheReplyHasBeenHandled) {
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], FromHex("AA 03 A1 01 55"));
     EXPECT_EQ(returnedDuringHandler, std::vector<bool>{false});
+}
+
+// Bursts as the line brings them, and the replies that reach the receiver.
+TEST_F(HandoffAloneTest, APieceIsPutTogetherByItsLengthByteBeforeItIsChecked) {
+    std::string cardData = "AA 10 A2 00 07 77 27 12 31 00 00 00 00 00 00 00 01 55";
+    std::string longStart = "AA 62";
+    for (int i = 0; i < 50; ++i) {
+        longStart += " 11";
+    }
+    std::string longRest;
+    for (int i = 0; i < 60; ++i) {
+        longRest += " 22";
+    }
+    const struct {
+        const char* name;
+        std::vector<std::string> bursts;
+        std::vector<std::string> replies;
+    } cases[] = {
+        {"two pieces", {"AA 03", "A1 01 55"}, {"AA 03 A1 01 55"}},
+        {"three pieces", {"AA", "03 A1", "01 55"}, {"AA 03 A1 01 55"}},
+        {"card data split", {cardData.substr(0, 26), cardData.substr(27)}, {cardData}},
+        {"cannot begin a frame", {"13 37 AA 00 FF"}, {"13 37 AA 00 FF"}},
+        {"each stray piece alone", {"55 03", "A1 01 55"}, {"55 03", "A1 01 55"}},
+        {"more than its length", {"AA 03 A1 01 55 AA"}, {"AA 03 A1 01 55 AA"}},
+        {"rest with a byte too many", {"AA 03 A1", "01 55 13"}, {"AA 03 A1 01 55 13"}},
+        {"a length no reply holds", {"AA 70 A2"}, {"AA 70 A2"}},
+        {"one frame, then the next",
+         {"AA 03 A1", "01 55", "AA 03 A3 01 55"},
+         {"AA 03 A1 01 55", "AA 03 A3 01 55"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CComPort port;
+        CReplyHandoff handoff{port};
+        Receiver receiver;
+        handoff.SetReceiver(&receiver);
+        std::thread reader([&] {
+            // As the port's reader: every burst handed over, then the wait for the go-ahead.
+            for (const std::string& burst : c.bursts) {
+                const std::string bytes = FromHex(burst);
+                handoff.Deliver(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                static_cast<uint32_t>(bytes.size()));
+                handoff.WaitGoAhead();
+            }
+        });
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return receiver.replies.size() >= c.replies.size(); }, 10000));
+        reader.join();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(receiver.replies.size(), c.replies.size());
+        for (size_t i = 0; i < c.replies.size(); ++i) {
+            EXPECT_EQ(Bytes(receiver.replies[i]), FromHex(c.replies[i])) << i;
+        }
+    }
+
+    // A frame longer than the reply buffer is cut at its 100th byte, and reported as a whole.
+    Receiver receiver;
+    handoff.SetReceiver(&receiver);
+    std::thread reader([&] {
+        for (const std::string& burst : {longStart, longRest}) {
+            const std::string bytes = FromHex(burst);
+            handoff.Deliver(reinterpret_cast<const uint8_t*>(bytes.data()),
+                            static_cast<uint32_t>(bytes.size()));
+            handoff.WaitGoAhead();
+        }
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receiver.replies.size() == 1; }, 10000));
+    reader.join();
+    EXPECT_EQ(receiver.replies[0].dwCount, kReplyBufferSize);
+    EXPECT_EQ(Bytes(receiver.replies[0]), FromHex(longStart + longRest).substr(0, 100));
 }
 
 TEST_F(HandoffAloneTest, WithoutAReceiverTheGoAheadComesWithTheNextWrite) {

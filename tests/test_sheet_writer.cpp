@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -85,6 +86,40 @@ TEST(XlsxWriter, TextsAndNumbersComeBackAsWritten) {
     ASSERT_EQ(wide.size(), 28u);
     EXPECT_EQ(wide[25], "25");
     EXPECT_EQ(wide[27], "27");
+}
+
+// Every entry of the archive carries the local time it was written at, a valid date that
+// zip readers accept (the format counts in steps of two seconds).
+TEST(XlsxWriter, EveryEntryIsStampedWithTheTimeOfWriting) {
+    TempDir dir;
+    const std::time_t before = std::time(nullptr);
+    CXlsxWriter book;
+    std::string error;
+    ASSERT_TRUE(book.Create(dir / "t.xlsx", error)) << error;
+    ASSERT_TRUE(book.AddSheet("Sheet", error)) << error;
+    book.Text("x");
+    ASSERT_TRUE(book.EndRow(error));
+    ASSERT_TRUE(book.Finish(error)) << error;
+    const std::time_t after = std::time(nullptr);
+
+    WriteFile(dir / "dates.py",
+              "import datetime, sys, zipfile\n"
+              "low = datetime.datetime.fromtimestamp(int(sys.argv[2]) - 2)\n"
+              "high = datetime.datetime.fromtimestamp(int(sys.argv[3]))\n"
+              "for entry in sorted(zipfile.ZipFile(sys.argv[1]).infolist(), key=lambda e: "
+              "e.filename):\n"
+              "    stamp = datetime.datetime(*entry.date_time)\n"
+              "    print(entry.filename, low <= stamp <= high)\n");
+    const ProcessResult r = RunProgram({"/usr/bin/python3", dir / "dates.py", dir / "t.xlsx",
+                                        std::to_string(before), std::to_string(after)});
+    ASSERT_EQ(r.exitCode, 0) << r.err;  // a day 0 is a ValueError
+    EXPECT_EQ(r.out,
+              "[Content_Types].xml True\n"
+              "_rels/.rels True\n"
+              "xl/_rels/workbook.xml.rels True\n"
+              "xl/styles.xml True\n"
+              "xl/workbook.xml True\n"
+              "xl/worksheets/sheet1.xml True\n");
 }
 
 TEST(XlsxWriter, SheetNames) {

@@ -6,10 +6,16 @@
 #include <QDateTimeEdit>
 #include <QtTest/QTest>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
 #include "app/CodePageText.h"
+#include "base/PosixIo.h"
 #include "protocol/Frame.h"
 #include "register/Card.h"
 #include "register/CardFields.h"
@@ -20,6 +26,13 @@
 namespace {
 
 using namespace UserCardIds;
+
+// Where a symbolic link points.
+std::string ReadLink(const std::string& path) {
+    char target[256] = {};
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
 
 const char* kPassword = "5820463917";  // the emulator's system password
 
@@ -164,7 +177,7 @@ TEST_F(UserCardDeviceTest, ValidityThatACardCannotHoldIsNotSent) {
 
     // A stored validity that is no day (the picker shows its text) is not sent either.
     Add("000009", 9).m_strValidDate = "00000000";
-    window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000009"));
+    Click(IDC_SHOW_ALL);
     Click(IDC_CANCEL);
     ClickRow(0);
     Click(IDC_ISSUE_CARD);
@@ -387,11 +400,14 @@ TEST_F(UserCardDeviceTest, RepliesThatChangeNothing) {
         {"AA 03 A8 00 55", IDC_EXTEND, nullptr},      //
         {"AA 03 A1 01 54", IDC_ISSUE_CARD, "接收数据格式帧尾错误!"},
         {"55 03 A1 01 55", IDC_ISSUE_CARD, "接收数据格式帧头错误!"},
-        {"AA 04 A1 01 55", IDC_ISSUE_CARD, "接收数据格式帧头错误!"},  // LEN does not match
+        {"AA 02 A1 01 55", IDC_ISSUE_CARD, "接收数据格式帧头错误!"},  // more than LEN says
+        // LEN promises a byte more, which never comes.
+        {"AA 04 A1 01 55", IDC_ISSUE_CARD, "读卡器没有回应,请检查读卡器和连接。"},
         {"AA 03 A1 00 55", IDC_ISSUE_CARD, "发卡失败!"},
         {"AA 03 A3 00 55", IDC_EXTEND, "延期设定失败!"},
         {"AA 03 A2 00 55", IDC_READ_CARD, "读取超时!"},
     };
+    app.m_replyHandoff.SetReplyTimeout(std::chrono::milliseconds(1000));
     window->m_strPassword = kPassword;
     for (const Case& c : cases) {
         boxes.clear();
@@ -419,19 +435,167 @@ TEST_F(UserCardDeviceTest, RepliesThatChangeNothing) {
 }
 
 TEST_F(UserCardDeviceTest, ReplyInTwoBurstsAndReplyAfterTheWindowHasGone) {
+    // The reader wrote the card and its reply came in two pieces: one reply, the card issued.
     EnterCard(QStringLiteral("000001"));
     emulator.Control("fault split");
     Click(IDC_ISSUE_CARD);
-    EXPECT_EQ(Message(1), QStringLiteral("接收数据格式帧头错误!"));
-    EXPECT_EQ(Message(2), QStringLiteral("接收数据格式帧头错误!"));
-    EXPECT_EQ(Card("000001"), nullptr);
+    EXPECT_EQ(Message(1), QStringLiteral("发卡成功并保存!"));
+    ASSERT_NE(Card("000001"), nullptr);
+    EXPECT_EQ(Card("000001")->m_nStatus, CARD_ISSUED);
+    // The card data too, and bytes that cannot begin a frame are still reported.
+    Click(IDC_MODE_EXTEND);
+    emulator.Control("place user 000042 281130 1111111111111111");
+    emulator.Control("fault split");
+    Click(IDC_READ_CARD);
+    EXPECT_EQ(Message(2), QStringLiteral("卡号[000042]读卡成功!"));
+    emulator.Control("fault garbage");
+    Click(IDC_READ_CARD);
+    EXPECT_EQ(Message(3), QStringLiteral("接收数据格式帧头错误!"));
+    EXPECT_EQ(boxes.shown().size(), 3u);
 
     window.reset();
     EXPECT_EQ(app.m_replyHandoff.Receiver(), nullptr);
     app.m_replyHandoff.Write(BuildReadCardFrame(kPassword));
-    ASSERT_TRUE(WaitForFrames(2));
+    ASSERT_TRUE(WaitForFrames(4));
     QTest::qWait(200);
-    EXPECT_EQ(boxes.shown().size(), 2u);
+    EXPECT_EQ(boxes.shown().size(), 3u);
+}
+
+TEST_F(UserCardDeviceTest, NoReplyIsToldAndTheWindowGoesOnAsAfterAFailure) {
+    app.m_replyHandoff.SetReplyTimeout(std::chrono::milliseconds(1000));
+    const QString noReply = QStringLiteral("读卡器没有回应,请检查读卡器和连接。");
+    EnterCard(QStringLiteral("000001"));
+    emulator.Control("fault silent");
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(1), noReply);
+    EXPECT_EQ(Card("000001"), nullptr);
+    // The device's next answer is as before.
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(2), QStringLiteral("发卡成功并保存!"));
+    EXPECT_EQ(Card("000001")->m_nStatus, CARD_ISSUED);
+
+    // An extension whose reply does not come records no payment; the next one does.
+    Add("000007", 7, CARD_ISSUED).m_strPaid = "100";
+    window->m_strPassword = kPassword;
+    Click(IDC_MODE_EXTEND);
+    emulator.Control("place user 000007 251231 1111111111111111");
+    Click(IDC_READ_CARD);
+    EXPECT_EQ(Message(3), QStringLiteral("卡号[000007]读卡成功!"));
+    Type(IDC_EXTEND_FEE, QStringLiteral("10"));
+    emulator.Control("mode silent");
+    Click(IDC_EXTEND);
+    EXPECT_EQ(Message(4), noReply);
+    EXPECT_EQ(Card("000007")->m_strPaid, "100");
+    emulator.Control("mode split 100");
+    Click(IDC_EXTEND);
+    EXPECT_EQ(Message(5), QStringLiteral("延期设定成功!"));
+    EXPECT_EQ(Card("000007")->m_strPaid, "110");
+    EXPECT_EQ(boxes.shown().size(), 5u);
+}
+
+TEST_F(UserCardDeviceTest, AnUnpluggedReaderIsToldAndOpenedAgainWhenItIsBack) {
+    const QString noPort = QStringLiteral("端口没有打开,请在端口设置中选择读卡器的端口。");
+    EnterCard(QStringLiteral("000001"));
+    // The emulator ends: its end of the line closes and the program's hangs up.
+    const std::string oldDevice = ReadLink(dir / "COM0");
+    ASSERT_TRUE(emulator.Control("quit"));
+    EXPECT_EQ(Message(1), QStringLiteral("读卡器连接已断开,请检查读卡器和连接。"
+                                         "程序会在读卡器重新连接后自动打开端口。"));
+    EXPECT_FALSE(app.m_comPort.IsOpen());
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(2), noPort);
+    // The entry still leads to the device that has gone: nothing opens.
+    ASSERT_EQ(::symlink(oldDevice.c_str(), (dir / "COM0").c_str()), 0);
+    QTest::qWait(1500);
+    EXPECT_FALSE(app.m_comPort.IsOpen());
+
+    // The reader is back behind the same entry, pointed at its new line.
+    CardEmulator back{CARDEMU, dir / "COM0", dir / "emu2.log"};
+    ASSERT_TRUE(back.ready());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.m_comPort.IsOpen(); }, 10000));
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(3), QStringLiteral("发卡成功并保存!"));
+    EXPECT_EQ(Card("000001")->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(EmulatorFrames(dir / "emu2.log").size(), 1u);
+    EXPECT_EQ(boxes.shown().size(), 3u);
+}
+
+// The descriptor whose next close fails (EIO after the real close).
+int g_failingClose = -1;
+int FailingClose(int fd) {
+    const int result = ::close(fd);
+    if (fd == g_failingClose) {
+        g_failingClose = -1;
+        errno = EIO;
+        return -1;
+    }
+    return result;
+}
+
+TEST_F(UserCardDeviceTest, APortThatFailsToCloseIsToldAtExit) {
+    window.reset();
+    ended = true;
+    ScopedIoOverride io;
+    g_failingClose = app.m_comPort.Descriptor();
+    Io().close = FailingClose;
+    EXPECT_EQ(app.ExitInstance(), 0);
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].text,
+              QStringLiteral("读卡器的端口关闭时出错:设备读写错误 (errno 5)"));
+    EXPECT_FALSE(app.m_comPort.IsOpen());
+}
+
+// Without a serial link: the form's checks first, then the port's state where the frame
+// would be sent.
+class UserCardNoPortTest : public UserCardTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(app.InitInstance());  // no COM0 in the folder
+        ASSERT_EQ(boxes.shown().size(), 1u);
+        startUp = boxes.shown()[0].text;
+        boxes.clear();
+        Open(QSize(1280, 800));
+    }
+    void TearDown() override {
+        window.reset();
+        app.ExitInstance();
+    }
+    QString startUp;
+};
+
+TEST_F(UserCardNoPortTest, StartUpNamesThePortAndEveryButtonSaysThatItIsNotOpen) {
+    EXPECT_EQ(startUp, QStringLiteral("打开连接失败,请检查端口设置.\n\n端口号:0\n设备:%1\n%2")
+                           .arg(QString::fromStdString(dir / "COM0"),
+                                QStringLiteral("文件或文件夹不存在 (errno 2)")));
+    const QString noPort = QStringLiteral("端口没有打开,请在端口设置中选择读卡器的端口。");
+    const struct {
+        int mode;
+        int button;
+        const char* cardNo;
+        const char* password;
+        QString message;
+    } cases[] = {
+        {IDC_MODE_ISSUE, IDC_ISSUE_CARD, "12345", kPassword, QStringLiteral("卡号输入6个数字!")},
+        {IDC_MODE_ISSUE, IDC_ISSUE_CARD, "000001", "", QStringLiteral("密码输入10个数字!")},
+        {IDC_MODE_ISSUE, IDC_ISSUE_CARD, "000001", kPassword, noPort},
+        {IDC_MODE_EXTEND, IDC_READ_CARD, "", "", QStringLiteral("密码输入10个数字!")},
+        {IDC_MODE_EXTEND, IDC_READ_CARD, "", kPassword, noPort},
+        {IDC_MODE_EXTEND, IDC_EXTEND, "000001", kPassword, noPort},
+    };
+    size_t shown = 0;
+    for (const auto& c : cases) {
+        Click(c.mode);
+        if (c.mode == IDC_MODE_ISSUE) {
+            Click(IDC_CANCEL);
+            Click(IDC_NEW);
+            Type(IDC_CARD_NO, QString::fromLatin1(c.cardNo));
+        }
+        window->m_strPassword = c.password;
+        Click(c.button);
+        EXPECT_EQ(Message(++shown), c.message) << c.button << " " << c.cardNo;
+    }
+    EXPECT_EQ(boxes.shown().size(), shown);
+    EXPECT_EQ(Card("000001"), nullptr);
 }
 
 // The extension reaches the register file when the program ends.

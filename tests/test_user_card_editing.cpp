@@ -13,6 +13,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "GuiTestUtil.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
@@ -24,6 +26,7 @@
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
 #include "ui/CardWindows.h"
+#include "ui/ListCtrlCl.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
 
@@ -357,7 +360,7 @@ TEST_F(EditingTest, SelectAllAndThePortBoxes) {
 
     // A loaded card's ports leave "全选" as it was.
     Add("000001", 1).m_strRights = "1111111111111111";
-    window->FillCardRow(window->m_list.InsertItem(0, QStringLiteral(" ")), *Card("000001"));
+    Click(IDC_SHOW_ALL);
     ClickRow(0);
     EXPECT_TRUE(Checked(IdcPort(1)));
     EXPECT_FALSE(Checked(IDC_ALL_PORTS));
@@ -434,13 +437,23 @@ TEST_F(EditingTest, ARowLeadsToItsOwnCard) {
          {std::pair{badKey, "bad key"}, {std::string("X1"), "other key"}}) {
         int row = -1;
         for (int r = 0; r < Rows(); ++r) {
-            if (window->m_list.GetItemKey(r) == key) {
+            if (window->m_list.ItemKey(r) == key) {
                 row = r;
             }
         }
         ASSERT_GE(row, 0);
         ClickRow(row);
         EXPECT_EQ(Text(IDC_NAME), QString::fromLatin1(name));
+        if (key == badKey) {
+            // Its card number does not come back from the form as six bytes: the exchange
+            // fails and nothing is deleted until the operator has corrected the field.
+            boxes.clear();
+            Click(IDC_DELETE);
+            EXPECT_EQ(Messages(), QStringList{QStringLiteral("请填入不多于6个的字符。")});
+            ASSERT_NE(app.m_mapCards.Lookup(key), nullptr);
+            Click(IDC_EDIT);
+            Type(IDC_CARD_NO, QStringLiteral("123456"));
+        }
         AnswerNext(QMessageBox::Yes);
         Click(IDC_DELETE);
         EXPECT_EQ(app.m_mapCards.Lookup(key), nullptr) << name;
@@ -659,6 +672,123 @@ TEST_F(EditingTest, PasswordButtonSetsTheWorkingPassword) {
     EXPECT_EQ(window->m_strPassword, "9876543210");
     EXPECT_EQ(app.m_strSysPassword, "9876543210");
     EXPECT_TRUE(window->m_bNew);
+}
+
+// The rows of the list that are selected, top to bottom.
+std::vector<int> Marked(const CListCtrlCl& list) {
+    std::vector<int> rows;
+    for (const QModelIndex& index : list.selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// Whether the row is in the list's view.
+bool InView(const CListCtrlCl& list, int row) {
+    return list.viewport()->rect().contains(list.visualRect(list.Model()->index(row, 0)).center());
+}
+
+// The list marks the card that the form shows, and nothing once a delete has cleared the form.
+TEST_F(EditingTest, TheHighlightFollowsTheForm) {
+    for (int n = 1; n <= 60; ++n) {
+        Add(CardNoText(n), n).m_strName = "holder" + std::to_string(n);
+    }
+    Open();
+    CListCtrlCl& list = window->m_list;
+    ClickRow(2);
+    EXPECT_EQ(Marked(list), std::vector<int>{2});
+
+    // "新增" clears the form: no row shows its card. Once saved, the card's row is at the top.
+    list.scrollToBottom();
+    NewCard(QStringLiteral("000100"), QStringLiteral("新"));
+    EXPECT_TRUE(Marked(list).empty());
+    Click(IDC_SAVE);
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000100"));
+    EXPECT_EQ(Marked(list), std::vector<int>{0});
+    EXPECT_EQ(list.GetSelectionMark(), 0);
+    EXPECT_TRUE(InView(list, 0));
+
+    // A copy with the same information: the copy's row.
+    ClickRow(40);
+    Click(IDC_NEW_SAME_INFO);
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000061"));
+    EXPECT_EQ(Cell(0, 2), QStringLiteral("000061"));
+    EXPECT_EQ(Marked(list), std::vector<int>{0});
+    EXPECT_TRUE(InView(list, 0));
+
+    // Saving an existing card keeps its row marked; the row shows the change.
+    ClickRow(45);
+    Click(IDC_EDIT);
+    Type(IDC_NAME, QStringLiteral("改"));
+    list.scrollToTop();
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_SAVE);
+    EXPECT_EQ(Cell(45, 6), QStringLiteral("改"));
+    EXPECT_EQ(Marked(list), std::vector<int>{45});
+    EXPECT_TRUE(InView(list, 45));
+
+    // "删除": the row goes, the form is cleared, no row is marked.
+    const std::string deleted(list.ItemKey(45));
+    AnswerNext(QMessageBox::Yes);
+    Click(IDC_DELETE);
+    EXPECT_EQ(Card(deleted), nullptr);
+    EXPECT_EQ(Rows(), 61);
+    EXPECT_TRUE(Text(IDC_CARD_NO).isEmpty());
+    EXPECT_TRUE(Text(IDC_NAME).isEmpty());
+    EXPECT_EQ(Text(IDC_NUMBER), QString::number(app.m_nMaxNumber + 1));
+    EXPECT_TRUE(Marked(list).empty());
+    EXPECT_EQ(list.GetSelectionMark(), -1);
+
+    // A list built anew marks the form's card again.
+    ClickRow(10);
+    const std::string shown(list.ItemKey(10));
+    Click(IDC_SHOW_ALL);
+    ASSERT_EQ(Marked(list).size(), 1u);
+    EXPECT_EQ(list.ItemKey(Marked(list)[0]), shown);
+    EXPECT_TRUE(InView(list, Marked(list)[0]));
+}
+
+// "发行卡片" against the card reader emulator: the form moves on to the next card, and the
+// highlight with it.
+class IssueHighlightTest : public UserCardTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(emulator.ready());
+        ASSERT_TRUE(app.InitInstance());
+        ASSERT_TRUE(app.m_comPort.IsOpen());
+    }
+    void TearDown() override {
+        window.reset();
+        app.ExitInstance();
+    }
+
+    CardEmulator emulator{CARDEMU, dir / "COM0", dir / "emu.log"};
+};
+
+TEST_F(IssueHighlightTest, TheHighlightMovesOnWithTheForm) {
+    for (int n = 1; n <= 40; ++n) {
+        CCard& card = Add(CardNoText(n), n);
+        card.m_strPassword = kPassword;
+        card.m_strValidDate = "20301231";
+    }
+    Open(QSize(1280, 800));
+    CListCtrlCl& list = window->m_list;
+    ClickRow(30);
+    list.scrollToTop();
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(1), QStringLiteral("发卡成功并保存!"));
+    EXPECT_EQ(Card("000031")->m_nStatus, CARD_ISSUED);
+    EXPECT_EQ(Cell(30, 1), QStringLiteral("已发行"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000032"));
+    EXPECT_EQ(Marked(list), std::vector<int>{31});
+    EXPECT_EQ(list.GetSelectionMark(), 31);
+    EXPECT_TRUE(InView(list, 31));
+
+    Click(IDC_ISSUE_CARD);
+    EXPECT_EQ(Message(2), QStringLiteral("发卡成功并保存!"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000033"));
+    EXPECT_EQ(Marked(list), std::vector<int>{32});
 }
 
 // The whole path: the main window's command opens the window over a register file, the

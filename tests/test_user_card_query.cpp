@@ -3,15 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QtTest/QTest>
 
 #include <set>
 
 #include "TestUtil.h"
 #include "WindowDriver.h"
+#include "app/CodePageText.h"
 #include "register/Card.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
@@ -177,6 +182,154 @@ TEST_F(UserCardQueryTest, EmptyRegister) {
     EXPECT_TRUE(Listed().empty());
     Click(IDC_SHOW_ALL);
     EXPECT_TRUE(Listed().empty());
+}
+
+// "快速查找:" over five holders; two of them registered today, so that "查询" lists those.
+class QuickFindTest : public UserCardTest {
+protected:
+    QuickFindTest() {
+        const std::string today = DateText(QDate::currentDate());
+        struct Holder {
+            const char* cardNo;
+            QString name;
+            QString house;
+            const char* phone;
+            const char* idNo;
+            bool today;
+        };
+        const Holder holders[] = {
+            {"000101", "赵一", "3栋2单元501", "13912345678", "110101199001011234", true},
+            {"000102", "赵一鸣", "5栋1单元101", "13698765432", "220202198505054321", false},
+            {"000203", "钱二", "3栋1单元302", "13755556666", "330303197001010011", true},
+            {"000204", "Sun Li", "A-12", "13544447777", "44040419990101777x", false},
+            // The second byte of "卆" in GB18030 is the letter 'a'.
+            {"000305", "卆", "B-1", "13322228888", "550505200001018888", false},
+        };
+        int number = 0;
+        for (const Holder& h : holders) {
+            CCard& card = Add(h.cardNo, ++number);
+            card.m_strName = ToCodePage(h.name);
+            card.m_strHouseNo = ToCodePage(h.house);
+            card.m_strPhone = h.phone;
+            card.m_strIdNo = h.idNo;
+            card.m_strRegDate = h.today ? today : "20200101";
+        }
+        Open();
+        find = Control<QLineEdit>(IDC_QUICK_FIND);
+    }
+    // Typed at the end of the field: keys where there are keys, input-method text for the
+    // Chinese characters.
+    void TypeOn(const QString& text) {
+        find->setFocus();
+        for (const QChar c : text) {
+            if (c.unicode() < 0x80) {
+                QTest::keyClicks(find, QString(c));
+            } else {
+                find->insert(QString(c));
+            }
+        }
+    }
+    void Clear() {
+        find->setFocus();
+        QTest::keyClick(find, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(find, Qt::Key_Backspace);
+    }
+    QString Count() const { return Text(IDC_QUICK_FIND_COUNT); }
+
+    QLineEdit* find = nullptr;
+};
+
+TEST_F(QuickFindTest, FindsPartsOfTheCardFields) {
+    QAbstractItemModelTester tester(window->m_list.Model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const std::vector<std::string> all = {"000101", "000102", "000203", "000204", "000305"};
+    ASSERT_EQ(Listed(), all);
+    EXPECT_EQ(Count(), QStringLiteral("共5张"));
+    const struct {
+        const char* what;
+        QString typed;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"card number part", "0002", {"000203", "000204"}},
+        {"name part", "赵一", {"000101", "000102"}},
+        {"house number part", "3栋", {"000101", "000203"}},
+        {"phone part", "5555", {"000203"}},
+        {"identity number part", "19990101", {"000204"}},
+        {"Latin letters in either case", "sUN lI", {"000204"}},
+        {"identity number letter", "777X", {"000204"}},
+        {"a letter is no half of a Chinese character", "a", {"000204"}},
+        {"nothing", "zzz", {}},
+        {"empty", "", all},
+    };
+    for (const auto& c : cases) {
+        Clear();
+        TypeOn(c.typed);
+        EXPECT_EQ(find->text(), c.typed) << c.what;
+        EXPECT_EQ(Listed(), c.expected) << c.what;
+        EXPECT_EQ(Count(), QStringLiteral("共%1张").arg(c.expected.size())) << c.what;
+    }
+    // As the operator types on, and back.
+    Clear();
+    const struct {
+        const char* key;
+        std::vector<std::string> expected;
+    } steps[] = {{"1", all},
+                 {"3", {"000101", "000102", "000203", "000204", "000305"}},
+                 {"9", {"000101"}},
+                 {"\b", {"000101", "000102", "000203", "000204", "000305"}},
+                 {"7", {"000203"}}};
+    for (const auto& step : steps) {
+        if (step.key[0] == '\b') {
+            QTest::keyClick(find, Qt::Key_Backspace);
+        } else {
+            QTest::keyClicks(find, QString::fromLatin1(step.key));
+        }
+        EXPECT_EQ(Listed(), step.expected) << find->text().toStdString();
+    }
+    EXPECT_TRUE(boxes.shown().empty());
+}
+
+TEST_F(QuickFindTest, AnEmptyFieldShowsTheRowsOfTheLastQuery) {
+    Click(IDC_QUERY);  // registered today
+    ASSERT_EQ(Listed(), (std::vector<std::string>{"000101", "000203"}));
+    EXPECT_EQ(Count(), QStringLiteral("共2张"));
+    TypeOn(QStringLiteral("赵"));
+    EXPECT_EQ(Listed(), std::vector<std::string>{"000101"});
+    EXPECT_EQ(Count(), QStringLiteral("共1张"));
+    Clear();
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"000101", "000203"}));
+    EXPECT_EQ(Count(), QStringLiteral("共2张"));
+
+    // A query while text is typed lists what it finds, narrowed by that text.
+    TypeOn(QStringLiteral("3栋"));
+    Click(IDC_SHOW_ALL);
+    EXPECT_EQ(Listed(), InRegisterOrder({"000101", "000203"}));
+    Clear();
+    EXPECT_EQ(Listed(), InRegisterOrder());
+    EXPECT_EQ(Count(), QStringLiteral("共5张"));
+}
+
+TEST_F(QuickFindTest, TheQuickFindCoversNothingAndSitsAboveTheList) {
+    window->resize(1280, 760);
+    QApplication::processEvents();
+    const QRect findRect = find->geometry();
+    const QRect list = window->m_list.geometry();
+    EXPECT_LT(findRect.bottom(), list.top());
+    EXPECT_EQ(Text(IDC_QUICK_FIND_COUNT), QStringLiteral("共5张"));
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (w->parentWidget() != window.get() || !w->isVisible() || w == find ||
+            qobject_cast<QGroupBox*>(w) != nullptr) {
+            continue;
+        }
+        for (QWidget* mine : {static_cast<QWidget*>(find), Control(IDC_QUICK_FIND_COUNT)}) {
+            if (w != mine) {
+                EXPECT_FALSE(w->geometry().intersects(mine->geometry()))
+                    << w->objectName().toStdString() << " / " << mine->objectName().toStdString();
+            }
+        }
+        EXPECT_FALSE(w != &window->m_list && w->geometry().intersects(list))
+            << w->objectName().toStdString();
+    }
 }
 
 }  // namespace

@@ -23,6 +23,8 @@
 #include "register/Card.h"
 #include "register/CardFields.h"
 #include "sheet/OdbcDrivers.h"
+#include "sheet/SheetStatements.h"
+#include "sheet/SheetTarget.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
 
@@ -106,6 +108,39 @@ TEST_F(UserCardSheetTest, ThroughTheOdbcDriverManager) {
               "3|未发行|000003|李四|00000000\n");
 }
 
+// Through a driver with transactions the export is one, committed when it closes. A commit
+// that cannot be made (another connection is reading the database and the driver waits only
+// 10 ms) is reported with the driver's words, and nothing of the export is kept.
+TEST_F(UserCardSheetTest, ACommitThatFailsAtTheCloseIsReported) {
+    Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
+    const std::string connection = "DRIVER=SQLite3;Database=" + dir / "sheet.db" + ";Timeout=10";
+    const std::vector<std::string> titles = {"编号", "姓名"};
+    std::string error;
+    const std::unique_ptr<CSheetTarget> sheet = MakeOdbcSheet();
+    ASSERT_TRUE(sheet->Open(connection, error)) << error;
+    ASSERT_TRUE(sheet->Execute(SheetCreateTable(titles), error)) << error;
+    ASSERT_TRUE(sheet->Execute(SheetInsert(titles, {"1", "李四"}), error)) << error;
+    const std::unique_ptr<CSheetTarget> reader = MakeOdbcSheet();
+    ASSERT_TRUE(reader->Open(connection, error)) << error;
+    ASSERT_TRUE(reader->Execute("SELECT name FROM sqlite_master", error)) << error;
+    EXPECT_FALSE(sheet->Close(error));
+    EXPECT_NE(error.find("SQLEndTran"), std::string::npos) << error;
+    EXPECT_NE(error.find("[HY000]"), std::string::npos) << error;
+    EXPECT_TRUE(reader->Close(error)) << error;
+    const std::string script =
+        "import sqlite3, sys\n"
+        "print(sqlite3.connect(sys.argv[1]).execute("
+        "\"SELECT count(*) FROM sqlite_master WHERE type = 'table'\").fetchone()[0])\n";
+    EXPECT_EQ(Python(script, dir / "sheet.db"), "0\n");
+
+    // Without the reader the same export is committed whole.
+    ASSERT_TRUE(sheet->Open(connection, error)) << error;
+    ASSERT_TRUE(sheet->Execute(SheetCreateTable(titles), error)) << error;
+    ASSERT_TRUE(sheet->Execute(SheetInsert(titles, {"1", "李四"}), error)) << error;
+    EXPECT_TRUE(sheet->Close(error)) << error;
+    EXPECT_EQ(Python(script, dir / "sheet.db"), "1\n");
+}
+
 TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     Drivers("[SQLite3]\nDriver=" + std::string(kSqliteDriver) + "\n");
     Open();
@@ -118,10 +153,15 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
     EXPECT_TRUE(dialogs.asked().empty());  // an empty list: nothing at all
     Click(IDC_SHOW_ALL);
 
-    dialogs.QueueAnswer(Path("book"));  // no extension is added
+    // The own writer offers .xlsx and adds it to a name without an extension.
+    dialogs.QueueAnswer(Path("book"));
     Click(IDC_EXPORT_EXCEL);
+    ASSERT_EQ(dialogs.asked().size(), 1u);
+    EXPECT_EQ(dialogs.asked()[0].title, QStringLiteral("保存为一个xlsx格式的文件"));
+    EXPECT_EQ(dialogs.asked()[0].filterNames, QStringList{QStringLiteral("Files(*.xlsx)")});
     ASSERT_EQ(boxes.shown().size(), 1u) << boxes.shown()[0].text.toStdString();
-    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("book")));
+    EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path("book.xlsx")));
+    EXPECT_FALSE(FileExists(dir / "book"));
     const std::string script =
         "import openpyxl, sys\n"
         "book = openpyxl.load_workbook(open(sys.argv[1], 'rb'))\n"
@@ -137,7 +177,21 @@ TEST_F(UserCardSheetTest, ThroughTheOwnWorkbookWriter) {
                     (name.find('\'') != std::string::npos ? "\"" + name + "\"" : "'" + name + "'") +
                     ", None]\n";
     }
-    EXPECT_EQ(Python(script, dir / "book"), expected);
+    EXPECT_EQ(Python(script, dir / "book.xlsx"), expected);
+
+    // A name with an extension is written as typed.
+    const struct {
+        const char* typed;
+        const char* written;
+    } names[] = {{"b.XLSX", "b.XLSX"}, {"c.xls", "c.xls"}, {"d.x.y", "d.x.y"}};
+    for (const auto& n : names) {
+        boxes.clear();
+        dialogs.QueueAnswer(Path(n.typed));
+        Click(IDC_EXPORT_EXCEL);
+        ASSERT_EQ(boxes.shown().size(), 1u) << n.typed;
+        EXPECT_EQ(boxes.shown()[0].text, QStringLiteral("导出文件保存于%1!").arg(Path(n.written)));
+        EXPECT_EQ(ReadFile(dir / n.written).substr(0, 2), "PK") << n.typed;
+    }
 
     // An existing workbook: No leaves it, Yes replaces it.
     WriteFile(dir / "old.xls", "old");

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QtTest/QTest>
 
 #include "GuiTestUtil.h"
@@ -13,6 +15,8 @@
 #include "WindowDriver.h"
 #include "app/CodePageText.h"
 #include "bench/SampleCards.h"
+#include "register/CardFields.h"
+#include "register/RegisterFile.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
@@ -158,6 +162,43 @@ TEST_F(UserCardWindowTest, ALongerStoredTextIsShownWholeAndStopsTheExchange) {
     EXPECT_TRUE(window->UpdateData(true));
 }
 
+// An operation whose exchange fails stops there: what the operator typed stays, and nothing
+// is done.
+TEST_F(UserCardWindowTest, AFailedExchangeStopsTheOperation) {
+    Add("000001", 1).m_strPaid = ToCodePage(QStringLiteral("一二三四五六"));  // 12 bytes
+    Add("000002", 2);
+    Open();
+    ClickRow(0);
+    const struct {
+        const char* what;
+        int id;
+    } operations[] = {
+        {"查询", IDC_QUERY},
+        {"显示全部", IDC_SHOW_ALL},
+        {"删除", IDC_DELETE},
+        {"新增", IDC_NEW},
+        {"新增相同信息卡", IDC_NEW_SAME_INFO},
+        {"延期退卡", IDC_MODE_EXTEND},
+        {"全选", IDC_ALL_PORTS},
+    };
+    for (const auto& op : operations) {
+        boxes.clear();
+        Type(IDC_QUERY_NAME, QStringLiteral("张"));
+        if (op.id == IDC_ALL_PORTS) {
+            window->EnableRecordFields();
+        }
+        Click(op.id);
+        EXPECT_EQ(Messages(), QStringList{QStringLiteral("请填入不多于10个的字符。")}) << op.what;
+        EXPECT_EQ(Text(IDC_QUERY_NAME), QStringLiteral("张")) << op.what;
+        EXPECT_EQ(Listed(), (std::vector<std::string>{"000001", "000002"})) << op.what;
+        EXPECT_EQ(app.m_mapCards.GetCount(), 2u) << op.what;
+        EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000001")) << op.what;
+        EXPECT_EQ(window->m_nMode, 0) << op.what;
+        EXPECT_TRUE(Checked(IDC_MODE_ISSUE)) << op.what;
+        EXPECT_FALSE(window->m_bNew) << op.what;
+    }
+}
+
 TEST(RecordDateTest, TextsAndDates) {
     const struct {
         const char* text;
@@ -201,7 +242,7 @@ TEST_F(UserCardWindowTest, EveryFieldCarriesItsLabel) {
         }
         EXPECT_TRUE(labelled) << w->objectName().toStdString();
     }
-    EXPECT_EQ(fields, 25);  // 16 edits, 4 combos, 5 date pickers
+    EXPECT_EQ(fields, 26);  // 17 edits (one the quick find), 4 combos, 5 date pickers
 }
 
 // The window as the operator sees it with a few dozen holders, one of them loaded.
@@ -214,6 +255,58 @@ TEST_F(UserCardWindowTest, FilledWindowScreenshot) {
     EXPECT_EQ(Text(IDC_CARD_NO), Cell(2, 2));
     QTest::qWait(50);
     Screenshot(window.get(), "user-card-filled");
+}
+
+// Changes that other code commits through the store (a management card reporting a card
+// lost, a batch enrolment, an import) show in the open window's list.
+TEST_F(UserCardWindowTest, ChangesCommittedElsewhereShowInTheList) {
+    for (int n = 1; n <= 4; ++n) {
+        Add(CardNoText(n), n).m_strName = "holder" + std::to_string(n);
+    }
+    Open();
+    QAbstractItemModelTester tester(window->m_list.Model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy repainted(window->m_list.Model(), &QAbstractItemModel::dataChanged);
+    const auto commit = [&](CCardChange change) {
+        std::string error;
+        ASSERT_EQ(app.Desk().store.Commit(std::move(change), CommitMode::DeviceDone, error),
+                  CommitResult::Durable);
+    };
+
+    auto lost = CopyOfCard(*Card("000002"));
+    lost->m_nStatus = CARD_LOST;
+    CCardChange reportLost(CardOperation::ReportLost, app.m_nMaxNumber);
+    reportLost.Put("000002", std::move(lost));
+    commit(std::move(reportLost));
+    EXPECT_EQ(Cell(1, 1), QStringLiteral("挂失"));
+    ASSERT_EQ(repainted.size(), 1);
+    EXPECT_EQ(repainted[0][0].value<QModelIndex>().row(), 1);
+    EXPECT_TRUE(repainted[0][2].value<QList<int>>().isEmpty());  // its colours as well
+    EXPECT_EQ(window->m_list.Model()
+                  ->data(window->m_list.Model()->index(1, 2), Qt::BackgroundRole)
+                  .value<QBrush>()
+                  .color(),
+              QColor(30, 100, 90));
+
+    // A batch: two new cards at the top, one removed.
+    CCardChange enrol(CardOperation::Enrol, 6);
+    enrol.Put("000005", MakeCard("000005", 5));
+    enrol.Remove("000003");
+    enrol.Put("000006", MakeCard("000006", 6));
+    commit(std::move(enrol));
+    EXPECT_EQ(Listed(),
+              (std::vector<std::string>{"000005", "000006", "000001", "000002", "000004"}));
+    EXPECT_EQ(Text(IDC_QUICK_FIND_COUNT), QStringLiteral("共5张"));
+
+    // An import replaces the register: listed anew, by card number.
+    CCardMap imported;
+    for (const int n : {9, 7, 8}) {
+        imported.SetAt(CardNoText(n), MakeCard(CardNoText(n), n));
+    }
+    WriteFile(dir / "import.kcd", RegisterBytes(imported));
+    ASSERT_EQ(app.LoadRegister(dir / "import.kcd"), RegisterLoad::Loaded);
+    EXPECT_EQ(Listed(), (std::vector<std::string>{"000007", "000008", "000009"}));
+    EXPECT_EQ(Text(IDC_QUICK_FIND_COUNT), QStringLiteral("共3张"));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The card reader/writer played on a pseudo-terminal, for running and testing the program
 // without hardware.
 //
-//   cardemu LINK [--password 10DIGITS]
+//   cardemu LINK [--password 10DIGITS] [--split MS | --silent]
 //
 // LINK (for instance build/bin/COM0) becomes a symbolic link to the pseudo-terminal. The
 // emulator holds one card: blank at start, a user card after an issue command, a management
@@ -9,14 +9,17 @@
 // Refused with a failure reply: any command but "set password", "read settings" and "clear"
 // whose password is not the system password; every card command while no card is placed;
 // extending a card that is not a user card. Reading a user card that is not there answers
-// with the time-out reply.
+// with the time-out reply. With --split every reply comes in two pieces, MS milliseconds
+// apart (as a USB adapter may hand it over); with --silent no reply comes at all.
 //
 // Control lines on standard input, one at a time:
 //   place blank | place user CARDNO YYMMDD RIGHTS16 | remove | status | quit
-//   fault silent | fault fail | fault split | fault garbage | fault long   (for the next reply)
+//   fault silent | fault fail | fault split [MS] | fault garbage | fault long   (the next reply)
 //   fault reply HEX...   (the next reply is exactly these bytes, for instance AA 03 A1 02 55)
+//   mode normal | mode silent | mode split MS   (every reply from now on, as the options)
 // CARDNO and YYMMDD are 6 decimal digits, RIGHTS16 is 16 characters '0' or '1' (door 16
-// first); "fault reply" takes one or more bytes of two hexadecimal digits each.
+// first); "fault reply" takes one or more bytes of two hexadecimal digits each; MS is 0 ...
+// 60000 (a split reply's pieces 200 ms apart unless given).
 //
 // Standard output carries "ready" once the link is in place, then one line for every control
 // line, written once the line has been carried out (a frame that arrives afterwards sees its
@@ -51,6 +54,10 @@ using Bytes = std::vector<uint8_t>;
 
 enum class CardKind { None, Blank, User, Manage };
 enum class Fault { None, Silent, Fail, Split, Garbage, Long, Reply };
+// How every reply goes out when no fault is armed.
+enum class Mode { Normal, Silent, Split };
+
+constexpr int kSplitDelayMs = 200;
 
 struct Emulator {
     std::string password = "5820463917";
@@ -61,7 +68,10 @@ struct Emulator {
     uint8_t setting = 0;  // management card: the sub-code, 0 for none
     Bytes settingData;
     Fault fault = Fault::None;
-    Bytes faultReply;  // with Fault::Reply
+    Bytes faultReply;                  // with Fault::Reply
+    int faultSplitMs = kSplitDelayMs;  // with Fault::Split
+    Mode mode = Mode::Normal;
+    int modeSplitMs = kSplitDelayMs;  // with Mode::Split
 };
 
 std::string Hex(const Bytes& bytes) {
@@ -176,7 +186,17 @@ void Send(int fd, const Bytes& bytes) {
     }
 }
 
-// Sends the answer, changed by the fault that is armed.
+// The first half of the bytes, then after `delayMs` the rest. The pause leaves the line's
+// queue empty between the pieces, so that the reader takes the first on its own (200 ms by
+// default: time enough for a busy machine).
+void SendInTwo(int fd, const Bytes& answer, int delayMs) {
+    const size_t half = answer.size() / 2;
+    Send(fd, Bytes(answer.begin(), answer.begin() + static_cast<long>(half)));
+    ::usleep(static_cast<useconds_t>(delayMs) * 1000);
+    Send(fd, Bytes(answer.begin() + static_cast<long>(half), answer.end()));
+}
+
+// Sends the answer, changed by the fault that is armed, otherwise as the mode says.
 void Respond(Emulator& emu, int fd, Bytes answer) {
     const Fault fault = emu.fault;
     emu.fault = Fault::None;
@@ -186,15 +206,9 @@ void Respond(Emulator& emu, int fd, Bytes answer) {
         case Fault::Fail:
             Send(fd, Short(answer.size() > 2 ? answer[2] : 0, RESULT_FAIL));
             return;
-        case Fault::Split: {
-            const size_t half = answer.size() / 2;
-            Send(fd, Bytes(answer.begin(), answer.begin() + static_cast<long>(half)));
-            // An empty queue between the two pieces, long enough for a busy machine to read
-            // the first on its own.
-            ::usleep(200 * 1000);
-            Send(fd, Bytes(answer.begin() + static_cast<long>(half), answer.end()));
+        case Fault::Split:
+            SendInTwo(fd, answer, emu.faultSplitMs);
             return;
-        }
         case Fault::Garbage:
             Send(fd, {0x13, 0x37, 0xAA, 0x00, 0xFF});
             return;
@@ -208,9 +222,28 @@ void Respond(Emulator& emu, int fd, Bytes answer) {
             Send(fd, emu.faultReply);
             return;
         case Fault::None:
+            break;
+    }
+    switch (emu.mode) {
+        case Mode::Silent:
+            return;
+        case Mode::Split:
+            SendInTwo(fd, answer, emu.modeSplitMs);
+            return;
+        case Mode::Normal:
             Send(fd, answer);
             return;
     }
+}
+
+// A delay in milliseconds, 0 ... 60000, written in decimal digits.
+bool ParseDelay(const std::string& text, int& ms) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    ms = std::stoi(text);
+    return ms <= 60000;
 }
 
 bool ParseHexDigits(const std::string& text, size_t digits, uint8_t* out) {
@@ -237,6 +270,16 @@ bool ParseHexByte(const std::string& text, uint8_t& out) {
     return true;
 }
 
+// The device with a new blank card placed: its password and reply mode stay, any fault armed
+// goes.
+Emulator NewCard(const Emulator& device) {
+    Emulator card;
+    card.password = device.password;
+    card.mode = device.mode;
+    card.modeSplitMs = device.modeSplitMs;
+    return card;
+}
+
 // Carries out one control line. Returns why it is refused, or an empty text when it is
 // taken; a refused line changes nothing.
 std::string Control(Emulator& emu, const std::string& line) {
@@ -257,13 +300,10 @@ std::string Control(Emulator& emu, const std::string& line) {
             emu.kind = CardKind::None;
         }
     } else if (verb == "place" && what == "blank" && words.size() == 2) {
-        const std::string password = emu.password;
-        emu = Emulator();
-        emu.password = password;
+        emu = NewCard(emu);
     } else if (verb == "place" && what == "user" && words.size() == 5) {
         const std::string& rights = words[4];
-        Emulator card;
-        card.password = emu.password;
+        Emulator card = NewCard(emu);
         card.kind = CardKind::User;
         if (!ParseHexDigits(words[2], 6, card.cardNo) || !ParseHexDigits(words[3], 6, card.valid) ||
             rights.size() != 16 || rights.find_first_not_of("01") != std::string::npos) {
@@ -287,6 +327,25 @@ std::string Control(Emulator& emu, const std::string& line) {
         }
         emu.faultReply = reply;
         emu.fault = Fault::Reply;
+    } else if (verb == "fault" && what == "split" && words.size() <= 3) {
+        int ms = kSplitDelayMs;
+        if (words.size() == 3 && !ParseDelay(words[2], ms)) {
+            return "fault split [MS] (a delay of 0 ... 60000 ms): " + words[2];
+        }
+        emu.fault = Fault::Split;
+        emu.faultSplitMs = ms;
+    } else if (verb == "mode") {
+        int ms = kSplitDelayMs;
+        if (what == "normal" && words.size() == 2) {
+            emu.mode = Mode::Normal;
+        } else if (what == "silent" && words.size() == 2) {
+            emu.mode = Mode::Silent;
+        } else if (what == "split" && words.size() == 3 && ParseDelay(words[2], ms)) {
+            emu.mode = Mode::Split;
+            emu.modeSplitMs = ms;
+        } else {
+            return "mode normal | mode silent | mode split MS (0 ... 60000)";
+        }
     } else if (verb == "fault") {
         const std::pair<const char*, Fault> faults[] = {{"silent", Fault::Silent},
                                                         {"fail", Fault::Fail},
@@ -342,8 +401,11 @@ void KeepStandardFiles() {
     }
 }
 
+constexpr const char* kUsage =
+    "usage: cardemu LINK [--password 10DIGITS] [--split MS | --silent]\n";
+
 constexpr const char* kHelp =
-    "usage: cardemu LINK [--password 10DIGITS]\n"
+    "usage: cardemu LINK [--password 10DIGITS] [--split MS | --silent]\n"
     "\n"
     "The card-reader emulator: creates a pseudo-terminal, links it as LINK (for instance\n"
     "COM0 in the program's folder) and answers every command like a reader/writer holding one\n"
@@ -351,13 +413,18 @@ constexpr const char* kHelp =
     "written. It checks the system password (5820463917 unless --password gives another).\n"
     "Every frame received is logged in hexadecimal on standard error.\n"
     "\n"
+    "  --split MS                           every reply in two pieces, MS milliseconds apart\n"
+    "  --silent                             no reply at all\n"
+    "\n"
     "Control lines on standard input, one at a time:\n"
     "  place blank                          a blank card\n"
     "  place user CARDNO YYMMDD RIGHTS16    a user card\n"
     "  remove                               no card\n"
     "  status                               log the card state\n"
     "  fault silent|fail|split|garbage|long the next reply goes wrong this way\n"
+    "  fault split MS                       the next reply in two pieces, MS ms apart\n"
     "  fault reply HEX...                   the next reply is exactly these bytes\n"
+    "  mode normal|silent|split MS          every reply from now on (as the options)\n"
     "  quit                                 end\n"
     "CARDNO and YYMMDD are 6 digits, RIGHTS16 16 characters '0' or '1' (door 16 first).\n"
     "Standard output carries \"ready\" once LINK is in place, then \"ok\" or\n"
@@ -376,13 +443,25 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (argc < 2) {
-        std::cerr << "usage: cardemu LINK [--password 10DIGITS]\n";
+        std::cerr << kUsage;
         return 2;
     }
     Emulator emu;
     const std::string link = argv[1];
-    if (argc == 4 && std::string(argv[2]) == "--password") {
-        emu.password = argv[3];
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--password" && hasValue) {
+            emu.password = argv[++i];
+        } else if (option == "--split" && hasValue && ParseDelay(argv[i + 1], emu.modeSplitMs)) {
+            emu.mode = Mode::Split;
+            ++i;
+        } else if (option == "--silent") {
+            emu.mode = Mode::Silent;
+        } else {
+            std::cerr << "cardemu: unknown option or value: " << option << "\n" << kUsage;
+            return 2;
+        }
     }
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {

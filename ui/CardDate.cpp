@@ -1,5 +1,10 @@
 #include "ui/CardDate.h"
 
+#include <QCoreApplication>
+#include <QDateTimeEdit>
+#include <QLineEdit>
+#include <QMouseEvent>
+
 #include <ctime>
 
 CFrameDate FrameDate(const QDateTime& date) {
@@ -29,4 +34,38 @@ QDateTime ClockLocalTime(const uint8_t bytes[5]) {
         return QDateTime();
     }
     return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(seconds));
+}
+
+namespace {
+
+// Sees the left-button releases in the text of every picker; before the text takes the
+// release, the click has put the cursor in the section under it.
+class CClickedSectionSelector : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            auto* text = qobject_cast<QLineEdit*>(watched);
+            auto* picker = text != nullptr ? qobject_cast<QDateTimeEdit*>(text->parent()) : nullptr;
+            if (picker != nullptr && picker->isEnabled() && !picker->isReadOnly() &&
+                !text->hasSelectedText()) {
+                picker->setSelectedSection(picker->currentSection());
+            }
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void TypeOverClickedDateSections(QCoreApplication& application) {
+    // Once per application, however often asked.
+    const QString name = QStringLiteral("clickedDateSectionSelector");
+    if (application.findChild<QObject*>(name, Qt::FindDirectChildrenOnly) == nullptr) {
+        auto* selector = new CClickedSectionSelector(&application);
+        selector->setObjectName(name);
+        application.installEventFilter(selector);
+    }
 }

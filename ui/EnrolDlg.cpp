@@ -4,16 +4,22 @@
 #include <QComboBox>
 #include <QDate>
 #include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <malloc.h>
 #include <unistd.h>
+
+#include <memory>
 
 #include "app/CommitChange.h"
 #include "app/ControlId.h"
@@ -24,6 +30,7 @@
 #include "base/PosixIo.h"
 #include "base/SafeFile.h"
 #include "enrol/EnrolFields.h"
+#include "register/CardFields.h"
 #include "ui/EnrolIds.h"
 
 using namespace EnrolIds;
@@ -35,7 +42,8 @@ constexpr EnrolField kChoices[] = {
     EnrolField::None,     EnrolField::CardNo,    EnrolField::Name,    EnrolField::Phone,
     EnrolField::HouseNo,  EnrolField::IdNo,      EnrolField::Address, EnrolField::Remark,
     EnrolField::CardType, EnrolField::ValidDate, EnrolField::RegDate, EnrolField::Paid,
-    EnrolField::MonthFee, EnrolField::YearFee,   EnrolField::Number,  EnrolField::Status,
+    EnrolField::MonthFee, EnrolField::YearFee,   EnrolField::Rights,  EnrolField::Number,
+    EnrolField::Status,
 };
 
 QString ChoiceText(EnrolField field) {
@@ -44,6 +52,34 @@ QString ChoiceText(EnrolField field) {
                ? title
                : QStringLiteral("%1(不导入)").arg(title);
 }
+
+// The progress of reading or working out a long list: a window-modal progress dialog, made at
+// the first step the work reports (a short list reports none), which keeps the windows painted
+// and the list's window from taking input until the work is done.
+class CWorkProgress {
+public:
+    CWorkProgress(QWidget* parent, QString label) : m_pParent(parent), m_label(std::move(label)) {}
+
+    CProgress Steps() {
+        return [this](size_t done, size_t total) {
+            if (!m_dialog) {
+                m_dialog =
+                    std::make_unique<QProgressDialog>(m_label, QString(), 0, kSteps, m_pParent);
+                m_dialog->setWindowTitle(QStringLiteral("批量登记"));
+                m_dialog->setWindowModality(Qt::WindowModal);
+                m_dialog->setMinimumDuration(0);
+            }
+            m_dialog->setValue(
+                total == 0 ? 0 : static_cast<int>(std::min(done, total) * kSteps / total));
+        };
+    }
+
+private:
+    static constexpr int kSteps = 1000;
+    QWidget* m_pParent;
+    QString m_label;
+    std::unique_ptr<QProgressDialog> m_dialog;
+};
 
 }  // namespace
 
@@ -88,6 +124,18 @@ CEnrolDlg::CEnrolDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(
     m_pPreview->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pPreview->setWordWrap(false);
 
+    m_pAllowHolder = new QCheckBox(QStringLiteral("允许更换持卡人"), this);
+    SetControlId(m_pAllowHolder, IDC_ENROL_ALLOW_HOLDER);
+    auto* doors = new QGroupBox(QStringLiteral("新卡的门禁权限(名单中的“门禁权限”列优先)"), this);
+    auto* doorGrid = new QGridLayout(doors);
+    for (int port = 1; port <= 16; ++port) {
+        auto* door = new QCheckBox(QStringLiteral("%1号口").arg(port), doors);
+        door->setChecked(true);
+        SetControlId(door, IdcEnrolDoor(port));
+        doorGrid->addWidget(door, (port - 1) / 8, (port - 1) % 8);
+        m_pDoors[port] = door;
+    }
+
     m_pSummary = new QLabel(this);
     SetControlId(m_pSummary, IDC_ENROL_SUMMARY);
     m_pConfirm = button(IDC_ENROL_CONFIRM, "确认登记");
@@ -104,6 +152,9 @@ CEnrolDlg::CEnrolDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(
     columnsBox->addWidget(m_pColumns, 1);
     middle->addLayout(columnsBox, 2);
     middle->addWidget(m_pPreview, 5);
+    auto* options = new QHBoxLayout;
+    options->addWidget(doors, 1);
+    options->addWidget(m_pAllowHolder, 0, Qt::AlignBottom);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(m_pSummary, 1);
     bottom->addWidget(m_pSaveRefused);
@@ -112,15 +163,30 @@ CEnrolDlg::CEnrolDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(middle, 1);
+    layout->addLayout(options);
     layout->addLayout(bottom);
 
     connect(choose, &QPushButton::clicked, this, &CEnrolDlg::OnChooseFile);
     connect(m_pHeader, &QCheckBox::toggled, this, &CEnrolDlg::OnHeaderToggled);
+    connect(m_pAllowHolder, &QCheckBox::toggled, this, [this](bool allow) {
+        m_preview.AllowHolderChange(allow);
+        UpdateControls();
+    });
     connect(m_pConfirm, &QPushButton::clicked, this, &CEnrolDlg::OnConfirm);
     connect(m_pSaveRefused, &QPushButton::clicked, this, &CEnrolDlg::OnSaveRefused);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     KeepEnterForTheDefault(this);
     UpdateControls();
+}
+
+CEnrolDlg::~CEnrolDlg() {
+    // A long list's cells and plan are many small blocks: freed, they would stay with the
+    // process until it ends.
+    m_preview.Show(nullptr, nullptr, nullptr);
+    m_plan = CEnrolPlan();
+    m_rows.clear();
+    m_map = CColumnMap();
+    ::malloc_trim(0);
 }
 
 QWidget* CEnrolDlg::Control(int id) const {
@@ -129,6 +195,10 @@ QWidget* CEnrolDlg::Control(int id) const {
 
 size_t CEnrolDlg::FirstRow() const {
     return m_bHeader ? 1 : 0;
+}
+
+bool CEnrolDlg::AllowHolderChange() const {
+    return m_pAllowHolder->isChecked();
 }
 
 void CEnrolDlg::OnChooseFile() {
@@ -146,13 +216,14 @@ bool CEnrolDlg::LoadFile(const QString& path) {
     std::string error;
     {
         WaitCursor wait;
+        CWorkProgress progress(this, QStringLiteral("正在读取住户名单…"));
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             error = file.errorString().toStdString();
         } else {
             const QByteArray bytes = file.readAll();
             ReadResidentList(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                             rows, error);
+                             rows, error, progress.Steps());
         }
     }
     if (!error.empty()) {
@@ -161,16 +232,14 @@ bool CEnrolDlg::LoadFile(const QString& path) {
             QStringLiteral("名单文件无法读取:\n%1\n\n%2").arg(path, QString::fromStdString(error)));
         return false;
     }
+    m_preview.Show(nullptr, nullptr, nullptr);
+    m_plan = CEnrolPlan();
     m_rows = std::move(rows);
     m_bEnrolled = false;
     m_pFile->setText(path);
     m_bHeader = !m_rows.empty() && IsHeaderRow(m_rows.front());
     m_map = m_bHeader ? MapHeader(m_rows.front()) : CColumnMap();
-    size_t width = 0;
-    for (const CSheetRow& row : m_rows) {
-        width = std::max(width, row.size());
-    }
-    m_map.resize(width, EnrolField::None);
+    m_map.resize(m_rows.Width(), EnrolField::None);
     FillColumns();
     UpdatePlan();
     return true;
@@ -187,11 +256,9 @@ void CEnrolDlg::FillColumns() {
             letters.prepend(QChar('A' + (n - 1) % 26));
         }
         m_pColumns->setItem(c, 0, new QTableWidgetItem(letters));
-        const CSheetRow* first = m_rows.empty() ? nullptr : &m_rows.front();
         const QString sample =
-            first != nullptr && static_cast<size_t>(c) < first->size()
-                ? QString::fromStdString((*first)[static_cast<size_t>(c)]).simplified()
-                : QString();
+            m_rows.empty() ? QString()
+                           : QString::fromUtf8(m_rows.Cell(0, static_cast<size_t>(c))).simplified();
         m_pColumns->setItem(c, 1, new QTableWidgetItem(sample));
         auto* chooser = new QComboBox;
         for (const EnrolField field : kChoices) {
@@ -228,8 +295,10 @@ void CEnrolDlg::OnHeaderToggled() {
 void CEnrolDlg::UpdatePlan() {
     {
         WaitCursor wait;
+        CWorkProgress progress(this, QStringLiteral("正在核对住户名单…"));
         m_preview.Show(nullptr, nullptr, nullptr);
-        m_plan = MakeEnrolPlan(m_rows, FirstRow(), m_map, m_desk.cards);
+        m_plan = CEnrolPlan();
+        m_plan = MakeEnrolPlan(m_rows, FirstRow(), m_map, m_desk.cards, progress.Steps());
         m_preview.Show(&m_plan, &m_rows, &m_map);
     }
     m_pPreview->resizeColumnToContents(0);
@@ -242,7 +311,11 @@ void CEnrolDlg::UpdateControls() {
     const bool loaded = !m_pFile->text().isEmpty();
     m_pHeader->setEnabled(loaded && !m_bEnrolled);
     m_pColumns->setEnabled(loaded && !m_bEnrolled);
-    m_pConfirm->setEnabled(loaded && !m_bEnrolled && m_plan.Accepted() > 0);
+    m_pConfirm->setEnabled(loaded && !m_bEnrolled && m_plan.Accepted(AllowHolderChange()) > 0);
+    m_pAllowHolder->setEnabled(!m_bEnrolled);
+    for (int port = 1; port <= 16; ++port) {
+        m_pDoors[port]->setEnabled(!m_bEnrolled);
+    }
     m_pSaveRefused->setEnabled(m_plan.refused > 0);
     if (!loaded) {
         m_pSummary->setText(QStringLiteral("请选择住户名单(CSV或xlsx文件)。"));
@@ -254,6 +327,17 @@ void CEnrolDlg::UpdateControls() {
                           .arg(m_plan.changed)
                           .arg(m_plan.unchanged)
                           .arg(m_plan.refused);
+    if (m_plan.holderChanges > 0) {
+        summary += AllowHolderChange()
+                       ? QStringLiteral(",更换持卡人%1张").arg(m_plan.holderChanges)
+                       : QStringLiteral(",更换持卡人%1张(未勾选“允许更换持卡人”,不登记)")
+                             .arg(m_plan.holderChanges);
+    }
+    if (m_rows.FileWidth() > CSheetRows::kMaxColumns) {
+        summary += QStringLiteral("\n文件有%1列,只读取了前%2列。")
+                       .arg(m_rows.FileWidth())
+                       .arg(CSheetRows::kMaxColumns);
+    }
     for (const EnrolField field : SharedFields(m_map)) {
         summary += QStringLiteral("\n“%1”对应了不止一列,只用最左边的一列。")
                        .arg(QString::fromUtf8(EnrolFieldTitle(field)));
@@ -262,7 +346,8 @@ void CEnrolDlg::UpdateControls() {
 }
 
 void CEnrolDlg::OnConfirm() {
-    if (m_bEnrolled || m_plan.Accepted() == 0) {
+    const bool allowHolderChange = AllowHolderChange();
+    if (m_bEnrolled || m_plan.Accepted(allowHolderChange) == 0) {
         return;
     }
     // The register as it stands goes to disk first, as an import does; where that fails (the
@@ -270,14 +355,20 @@ void CEnrolDlg::OnConfirm() {
     if (!m_desk.files.SaveRegister(m_desk.files.RegisterPath())) {
         return;
     }
-    const CEnrolDefaults defaults{
+    bool doors[17] = {};
+    for (int port = 1; port <= 16; ++port) {
+        doors[port] = m_pDoors[port]->isChecked();
+    }
+    CEnrolDefaults defaults{
         m_desk.sysPassword,
         QDate::currentDate().toString(QStringLiteral("yyyyMMdd")).toStdString()};
+    defaults.rights = RightsText(doors);
     CCardChange change;
     bool fits;
     {
         WaitCursor wait;
-        fits = MakeEnrolChange(m_plan, m_desk.cards, m_desk.store.MaxNumber(), defaults, change);
+        fits = MakeEnrolChange(m_plan, m_desk.cards, m_desk.store.MaxNumber(), defaults,
+                               allowHolderChange, change);
     }
     if (!fits) {
         Msg::Show(this,
@@ -297,10 +388,16 @@ void CEnrolDlg::OnConfirm() {
     }
     m_bEnrolled = true;
     UpdateControls();
+    const size_t holders = allowHolderChange ? m_plan.holderChanges : 0;
     QString text = QStringLiteral("批量登记完成:新增%1张卡片,修改%2张,拒绝%3行。")
                        .arg(m_plan.added)
-                       .arg(m_plan.changed)
+                       .arg(m_plan.changed + holders)
                        .arg(m_plan.refused);
+    if (holders > 0) {
+        text += QStringLiteral("\n其中%1张卡片更换了持卡人。").arg(holders);
+    } else if (m_plan.holderChanges > 0) {
+        text += QStringLiteral("\n更换持卡人的%1行没有登记。").arg(m_plan.holderChanges);
+    }
     if (m_plan.refused > 0) {
         text += QStringLiteral("\n拒绝的行可以用“保存拒绝的行…”连同原因保存为CSV文件。");
     }

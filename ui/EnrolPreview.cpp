@@ -11,6 +11,8 @@ QString OutcomeText(RowOutcome outcome) {
             return QStringLiteral("修改");
         case RowOutcome::Unchanged:
             return QStringLiteral("不变");
+        case RowOutcome::HolderChange:
+            return QStringLiteral("更换持卡人");
         default:
             return QStringLiteral("拒绝");
     }
@@ -32,6 +34,13 @@ void CEnrolPreview::Show(const CEnrolPlan* plan, const CSheetRows* rows, const C
     endResetModel();
 }
 
+void CEnrolPreview::AllowHolderChange(bool allow) {
+    m_bAllowHolderChange = allow;
+    if (rowCount() > 0) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, kColumns - 1));
+    }
+}
+
 QString CEnrolPreview::Text(int r, int column) const {
     if (m_pPlan == nullptr || r < 0 || static_cast<size_t>(r) >= m_pPlan->rows.size()) {
         return QString();
@@ -47,10 +56,9 @@ QString CEnrolPreview::Text(int r, int column) const {
                        ? QString::fromStdString(row.cardNo)
                        : QStringLiteral("%1(自动)").arg(QString::fromStdString(row.cardNo));
         case 3: {
-            const CSheetRow& cells = (*m_pRows)[row.line - 1];
-            for (size_t c = 0; c < m_pMap->size() && c < cells.size(); ++c) {
+            for (size_t c = 0; c < m_pMap->size(); ++c) {
                 if ((*m_pMap)[c] == EnrolField::Name) {
-                    return QString::fromUtf8(TrimBlanks(cells[c]));
+                    return QString::fromUtf8(TrimBlanks(m_pRows->Cell(row.line - 1, c)));
                 }
             }
             return QString();
@@ -68,7 +76,11 @@ QString CEnrolPreview::Text(int r, int column) const {
                             QString::fromStdString(change.before),
                             QString::fromStdString(change.after));
     }
-    return changes.join(QStringLiteral("; "));
+    QString text = changes.join(QStringLiteral("; "));
+    if (row.outcome == RowOutcome::HolderChange && !m_bAllowHolderChange) {
+        text.prepend(QStringLiteral("未勾选“允许更换持卡人”,不登记: "));
+    }
+    return text;
 }
 
 QVariant CEnrolPreview::data(const QModelIndex& index, int role) const {
@@ -78,6 +90,10 @@ QVariant CEnrolPreview::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         return Text(index.row(), index.column());
     }
+    if (role == Qt::BackgroundRole && index.column() == 1 &&
+        m_pPlan->rows[static_cast<size_t>(index.row())].outcome == RowOutcome::HolderChange) {
+        return QBrush(QColor(255, 236, 179));
+    }
     if (role == Qt::ForegroundRole) {
         switch (m_pPlan->rows[static_cast<size_t>(index.row())].outcome) {
             case RowOutcome::Refused:
@@ -86,6 +102,8 @@ QVariant CEnrolPreview::data(const QModelIndex& index, int role) const {
                 return QBrush(QColor(0, 0, 200));
             case RowOutcome::Unchanged:
                 return QBrush(QColor(110, 110, 110));
+            case RowOutcome::HolderChange:
+                return QBrush(QColor(190, 90, 0));
             default:
                 break;
         }

@@ -1,20 +1,62 @@
 #include "ui/ListCtrlCl.h"
 
 #include <QApplication>
-#include <QFontDatabase>
+#include <QBrush>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "app/CodePageText.h"
 #include "app/DialogLayout.h"
 
+namespace {
+
+bool FindColumn(const std::vector<ColorEntry>& entries, int column, QColor& color) {
+    for (const ColorEntry& e : entries) {
+        if (e.nCol == column) {
+            color = e.clr;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The keys of a notice, looked up by a set when there are many.
+class CKeySet {
+public:
+    explicit CKeySet(const std::vector<std::string>& keys) : m_keys(keys) {
+        if (keys.size() > kLinear) {
+            m_set.reserve(keys.size());
+            for (const std::string& key : keys) {
+                m_set.insert(key);
+            }
+        }
+    }
+    bool Contains(std::string_view key) const {
+        if (m_keys.size() > kLinear) {
+            return m_set.count(key) != 0;
+        }
+        return std::find(m_keys.begin(), m_keys.end(), key) != m_keys.end();
+    }
+
+private:
+    static constexpr size_t kLinear = 8;
+    const std::vector<std::string>& m_keys;
+    std::unordered_set<std::string_view> m_set;
+};
+
+}  // namespace
+
 // ---- the model ----
 
 int CListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    if (parent.isValid()) {
+        return 0;
+    }
+    return static_cast<int>(m_filter ? m_shown.size() : m_rows.size());
 }
 
 int CListModel::columnCount(const QModelIndex& parent) const {
@@ -22,10 +64,28 @@ int CListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant CListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)) {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
         return QVariant();
     }
-    return Text(index.row(), index.column());
+    const int row = index.row();
+    const int column = index.column();
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole:
+            return Text(row, column);
+        case Qt::BackgroundRole: {
+            QColor color = m_clrBack;
+            FindColumnBackColor(column, color);
+            return QBrush(color);
+        }
+        case Qt::ForegroundRole: {
+            QColor color = m_clrText;
+            FindColumnForeColor(column, color);
+            return QBrush(color);
+        }
+        default:
+            return QVariant();
+    }
 }
 
 QVariant CListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -43,126 +103,340 @@ void CListModel::AddColumn(const QString& title) {
     endInsertColumns();
 }
 
-void CListModel::InsertRow(int row, const QString& firstText) {
-    row = std::clamp(row, 0, static_cast<int>(m_rows.size()));
-    beginInsertRows(QModelIndex(), row, row);
-    auto cells = std::make_unique<CListRow>();
-    cells->AddCell(firstText);
-    m_rows.insert(m_rows.begin() + row, Item{{}, std::move(cells)});
-    endInsertRows();
-}
-
-void CListModel::AppendRows(std::vector<CListRow> rows) {
-    if (rows.empty()) {
-        return;
-    }
-    const int first = static_cast<int>(m_rows.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
-    m_rows.reserve(m_rows.size() + rows.size());
-    for (CListRow& row : rows) {
-        m_rows.push_back(Item{{}, std::make_unique<CListRow>(std::move(row))});
-    }
-    endInsertRows();
-}
-
-void CListModel::SetRowSource(const CCardMap* cards, RowMaker maker) {
+void CListModel::SetRowSource(const CCardMap* cards, RowMaker maker, Lister lister) {
     m_pCards = cards;
     m_maker = std::move(maker);
+    m_lister = std::move(lister);
+}
+
+void CListModel::Watch(CCardStore& store) {
+    m_subscription = store.Listen([this](const CCardNotice& notice) { CardsChanged(notice); });
+}
+
+std::string_view CListModel::Item::Key() const {
+    if (longKey) {
+        return *longKey;
+    }
+    const auto end = std::find(shortKey.begin(), shortKey.end(), '\0');
+    return std::string_view(shortKey.data(), static_cast<size_t>(end - shortKey.begin()));
+}
+
+CListModel::Item CListModel::Item::Of(std::string_view key) {
+    Item item;
+    if (key.size() <= kShortKey && key.find('\0') == std::string_view::npos) {
+        std::copy(key.begin(), key.end(), item.shortKey.begin());
+    } else {
+        item.longKey = std::make_unique<std::string>(key);
+    }
+    return item;
+}
+
+const CCard* CListModel::CardOfItem(const Item& item) const {
+    return m_pCards != nullptr ? m_pCards->Lookup(item.Key()) : nullptr;
+}
+
+bool CListModel::Accepts(const Item& item) const {
+    const CCard* card = CardOfItem(item);
+    return card != nullptr && m_filter(*card);
 }
 
 void CListModel::AppendEntries(const std::vector<const CCardMap::CAssoc*>& entries) {
-    if (entries.empty()) {
+    std::vector<Item> items;
+    items.reserve(entries.size());
+    for (const CCardMap::CAssoc* entry : entries) {
+        items.push_back(Item::Of(entry->key.view()));
+    }
+    const size_t first = m_rows.size();
+    std::vector<uint32_t> shown;
+    if (m_filter) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (Accepts(items[i])) {
+                shown.push_back(static_cast<uint32_t>(first + i));
+            }
+        }
+    }
+    const size_t added = m_filter ? shown.size() : items.size();
+    if (added == 0) {
+        std::move(items.begin(), items.end(), std::back_inserter(m_rows));
         return;
     }
-    const int first = static_cast<int>(m_rows.size());
-    beginInsertRows(QModelIndex(), first, first + static_cast<int>(entries.size()) - 1);
-    m_rows.reserve(m_rows.size() + entries.size());
-    for (const CCardMap::CAssoc* entry : entries) {
-        Item item;
-        const std::string_view key = entry->key;
-        if (key.size() <= kShortKey) {
-            std::copy(key.begin(), key.end(), item.key.begin());
-        } else {
-            item.cells =
-                std::make_unique<CListRow>(m_maker ? m_maker(key, *entry->value) : CListRow());
-            item.cells->SetKey(std::string(key));
-        }
-        m_rows.push_back(std::move(item));
-    }
+    const int top = rowCount();
+    beginInsertRows(QModelIndex(), top, top + static_cast<int>(added) - 1);
+    m_rows.reserve(m_rows.size() + items.size());
+    std::move(items.begin(), items.end(), std::back_inserter(m_rows));
+    m_shown.insert(m_shown.end(), shown.begin(), shown.end());
     endInsertRows();
 }
 
 void CListModel::RemoveRow(int row) {
-    beginRemoveRows(QModelIndex(), row, row);
-    m_rows.erase(m_rows.begin() + row);
-    endRemoveRows();
+    if (row < 0 || row >= rowCount()) {
+        return;
+    }
+    RemoveListed({ListedOf(row)});
 }
 
 void CListModel::RemoveAllRows() {
     beginResetModel();
     // The old rows go after the views have let go of them, and their memory with them.
     std::vector<Item>().swap(m_rows);
+    std::vector<uint32_t>().swap(m_shown);
     endResetModel();
 }
 
-std::string_view CListModel::Item::ShortKey() const {
-    const auto end = std::find(key.begin(), key.end(), '\0');
-    return std::string_view(key.data(), static_cast<size_t>(end - key.begin()));
+void CListModel::RemoveListed(const std::vector<size_t>& listed) {
+    if (listed.empty()) {
+        return;
+    }
+    // The rows shown that go, ascending.
+    std::vector<int> rows;
+    if (m_filter) {
+        std::vector<char> gone(m_rows.size());
+        for (const size_t i : listed) {
+            gone[i] = 1;
+        }
+        for (size_t r = 0; r < m_shown.size(); ++r) {
+            if (gone[m_shown[r]]) {
+                rows.push_back(static_cast<int>(r));
+            }
+        }
+    } else {
+        rows.assign(listed.begin(), listed.end());
+    }
+    // Taken out of what is shown a run of rows at a time, from the bottom; many scattered
+    // rows at once.
+    constexpr size_t kRuns = 64;
+    size_t runs = rows.empty() ? 0 : 1;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        runs += rows[i] != rows[i - 1] + 1 ? 1 : 0;
+    }
+    const auto eraseShown = [this](int first, int last) {
+        if (m_filter) {
+            m_shown.erase(m_shown.begin() + first, m_shown.begin() + last + 1);
+        } else {
+            m_rows.erase(m_rows.begin() + first, m_rows.begin() + last + 1);
+        }
+    };
+    if (runs > kRuns) {
+        beginResetModel();
+    }
+    for (size_t end = rows.size(); end > 0;) {
+        size_t begin = end - 1;
+        while (begin > 0 && rows[begin - 1] == rows[begin] - 1) {
+            --begin;
+        }
+        if (runs <= kRuns) {
+            beginRemoveRows(QModelIndex(), rows[begin], rows[end - 1]);
+        }
+        eraseShown(rows[begin], rows[end - 1]);
+        if (runs <= kRuns) {
+            endRemoveRows();
+        }
+        end = begin;
+    }
+    if (m_filter) {
+        // The listed rows go as well; the rows shown keep pointing at theirs.
+        std::vector<uint32_t> moved(m_rows.size());
+        std::vector<char> gone(m_rows.size());
+        for (const size_t i : listed) {
+            gone[i] = 1;
+        }
+        size_t kept = 0;
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (!gone[i]) {
+                moved[i] = static_cast<uint32_t>(kept);
+                m_rows[kept++] = std::move(m_rows[i]);
+            }
+        }
+        m_rows.resize(kept);
+        for (uint32_t& s : m_shown) {
+            s = moved[s];
+        }
+    }
+    if (runs > kRuns) {
+        endResetModel();
+    }
 }
 
-CListRow CListModel::MadeRow(const Item& item) const {
-    if (item.cells) {
-        return *item.cells;
+void CListModel::InsertAtTop(const std::vector<std::string>& keys) {
+    if (keys.empty()) {
+        return;
     }
-    const std::string_view key = item.ShortKey();
-    const CCard* card = m_pCards != nullptr ? m_pCards->Lookup(key) : nullptr;
-    if (card == nullptr || !m_maker) {
-        CListRow none;
-        none.SetKey(std::string(key));
-        return none;
+    const size_t count = keys.size();
+    beginInsertRows(QModelIndex(), 0, static_cast<int>(count) - 1);
+    std::vector<Item> items;
+    items.reserve(count);
+    for (const std::string& key : keys) {
+        items.push_back(Item::Of(key));
     }
-    return m_maker(key, *card);
+    m_rows.insert(m_rows.begin(), std::make_move_iterator(items.begin()),
+                  std::make_move_iterator(items.end()));
+    if (m_filter) {
+        for (uint32_t& s : m_shown) {
+            s += static_cast<uint32_t>(count);
+        }
+        std::vector<uint32_t> top(count);
+        for (size_t i = 0; i < count; ++i) {
+            top[i] = static_cast<uint32_t>(i);
+        }
+        m_shown.insert(m_shown.begin(), top.begin(), top.end());
+    }
+    endInsertRows();
 }
 
-CListRow& CListModel::OwnCells(Item& item) {
-    if (!item.cells) {
-        item.cells = std::make_unique<CListRow>(MadeRow(item));
-        item.cells->SetKey(std::string(item.ShortKey()));
+void CListModel::ListWholeRegister() {
+    beginResetModel();
+    std::vector<Item>().swap(m_rows);
+    std::vector<uint32_t>().swap(m_shown);
+    if (m_lister) {
+        const std::vector<const CCardMap::CAssoc*> entries = m_lister();
+        m_rows.reserve(entries.size());
+        for (const CCardMap::CAssoc* entry : entries) {
+            m_rows.push_back(Item::Of(entry->key.view()));
+        }
     }
-    return *item.cells;
+    if (m_filter) {
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            if (Accepts(m_rows[i])) {
+                m_shown.push_back(static_cast<uint32_t>(i));
+            }
+        }
+    }
+    endResetModel();
 }
 
-void CListModel::SetText(int row, int column, const QString& text) {
-    OwnCells(m_rows[static_cast<size_t>(row)]).SetCell(column, text);
-    const QModelIndex at = index(row, column);
-    emit dataChanged(at, at, {Qt::DisplayRole});
+void CListModel::CardsChanged(const CCardNotice& notice) {
+    if (notice.keys.empty()) {
+        ListWholeRegister();
+        return;
+    }
+    const CKeySet touched(notice.keys);
+    // Rows of cards that have left the register go; cards new to it that have no row yet
+    // come at the top; the rows of the others show their cards anew.
+    std::vector<size_t> gone;
+    std::unordered_set<std::string> listed;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        const std::string_view key = m_rows[i].Key();
+        if (touched.Contains(key)) {
+            listed.emplace(key);
+            if (CardOfItem(m_rows[i]) == nullptr) {
+                gone.push_back(i);
+            }
+        }
+    }
+    RemoveListed(gone);
+    std::vector<std::string> added;
+    for (const std::string& key : notice.added) {
+        if (listed.count(key) == 0 && m_pCards != nullptr && m_pCards->Lookup(key) != nullptr) {
+            added.push_back(key);
+        }
+    }
+    InsertAtTop(added);
+    int first = -1;
+    int last = -1;
+    const int rows = rowCount();
+    for (int r = 0; r < rows; ++r) {
+        if (touched.Contains(m_rows[ListedOf(r)].Key())) {
+            first = first < 0 ? r : first;
+            last = r;
+        }
+    }
+    if (first >= 0 && columnCount() > 0) {
+        emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+    }
 }
 
-QString CListModel::Text(int row, int column) const {
-    if (row < 0 || row >= rowCount() || column < 0) {
-        return QString();
+template <class IndexOf>
+std::vector<uint32_t> CListModel::Accepted(size_t count, IndexOf indexOf,
+                                           const Prefetch& prefetch) const {
+    // A batch of rows at a time: their cards are looked up, then fetched, then tried, so that
+    // the memory of a batch is asked for at once rather than card after card (the cards of a
+    // register built over time lie all over the heap).
+    constexpr size_t kBatch = 32;
+    std::array<const CCard*, kBatch> cards{};
+    std::vector<uint32_t> accepted;
+    for (size_t start = 0; start < count; start += kBatch) {
+        const size_t n = std::min(kBatch, count - start);
+        for (size_t j = 0; j < n; ++j) {
+            cards[j] = CardOfItem(m_rows[indexOf(start + j)]);
+            if (cards[j] != nullptr) {
+                for (size_t at = 0; at < sizeof(CCard); at += 64) {
+                    __builtin_prefetch(reinterpret_cast<const char*>(cards[j]) + at);
+                }
+            }
+        }
+        if (prefetch) {
+            for (size_t j = 0; j < n; ++j) {
+                if (cards[j] != nullptr) {
+                    prefetch(*cards[j]);
+                }
+            }
+        }
+        for (size_t j = 0; j < n; ++j) {
+            if (cards[j] != nullptr && m_filter(*cards[j])) {
+                accepted.push_back(static_cast<uint32_t>(indexOf(start + j)));
+            }
+        }
     }
-    const Item& item = m_rows[static_cast<size_t>(row)];
-    if (item.cells) {
-        return item.cells->Cell(column).toString();
+    return accepted;
+}
+
+void CListModel::SetFilter(Filter keep, bool narrowing, Prefetch prefetch) {
+    beginResetModel();
+    if (!keep) {
+        m_filter = nullptr;
+        std::vector<uint32_t>().swap(m_shown);
+    } else {
+        const bool fromShown = narrowing && m_filter;
+        m_filter = std::move(keep);
+        std::vector<uint32_t> shown =
+            fromShown ? Accepted(
+                            m_shown.size(), [this](size_t k) { return m_shown[k]; }, prefetch)
+                      : Accepted(
+                            m_rows.size(), [](size_t k) { return k; }, prefetch);
+        m_shown.swap(shown);
     }
-    return MadeRow(item).Cell(column).toString();
+    endResetModel();
+}
+
+const CCard* CListModel::CardOf(int row) const {
+    if (row < 0 || row >= rowCount()) {
+        return nullptr;
+    }
+    return CardOfItem(m_rows[ListedOf(row)]);
 }
 
 CListRow CListModel::Row(int row) const {
-    if (row < 0 || row >= rowCount()) {
-        return CListRow();
-    }
-    return MadeRow(m_rows[static_cast<size_t>(row)]);
+    const CCard* card = CardOf(row);
+    return card != nullptr && m_maker ? m_maker(*card) : CListRow();
 }
 
-void CListModel::SetKey(int row, std::string key) {
-    OwnCells(m_rows[static_cast<size_t>(row)]).SetKey(std::move(key));
+QString CListModel::Text(int row, int column) const {
+    return column < 0 ? QString() : Row(row).Cell(column).toString();
 }
 
 std::string_view CListModel::Key(int row) const {
-    const Item& item = m_rows[static_cast<size_t>(row)];
-    return item.cells ? std::string_view(item.cells->Key()) : item.ShortKey();
+    if (row < 0 || row >= rowCount()) {
+        return std::string_view();
+    }
+    return m_rows[ListedOf(row)].Key();
+}
+
+int CListModel::RowOf(std::string_view key) const {
+    const int rows = rowCount();
+    for (int r = 0; r < rows; ++r) {
+        if (m_rows[ListedOf(r)].Key() == key) {
+            return r;
+        }
+    }
+    return -1;
+}
+
+bool CListModel::FindColumnBackColor(int column, QColor& color) const {
+    return FindColumn(m_lstColumnBack, column, color);
+}
+
+bool CListModel::FindColumnForeColor(int column, QColor& color) const {
+    return FindColumn(m_lstColumnFore, column, color);
 }
 
 // ---- painting ----
@@ -177,25 +451,28 @@ QString DrawnText(const QString& text) {
     return FromCodePage(ToCodePage(text, 255));
 }
 
+// Paints a cell in the colours that the model gives it (a selected row on the highlight
+// colour), its text in the list's cell font, centred with the metrics of the ordinary GUI
+// font.
 class CCellDelegate : public QStyledItemDelegate {
 public:
     explicit CCellDelegate(CListCtrlCl* list) : QStyledItemDelegate(list), m_pList(list) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
-        const int row = index.row();
-        const int column = index.column();
         const bool selected = option.state & QStyle::State_Selected;
         painter->save();
-        painter->fillRect(option.rect, m_pList->CellBackground(row, column, selected));
+        painter->fillRect(option.rect,
+                          selected ? m_pList->palette().color(QPalette::Active, QPalette::Highlight)
+                                   : index.data(Qt::BackgroundRole).value<QBrush>().color());
         const QString& align = m_pList->m_ctlHeader.m_strAlign;
+        const int column = index.column();
         const Qt::Alignment horizontal =
             CHeaderCtrlCl::AlignmentOf(column < align.size() ? align.at(column) : QChar());
-        // Centred with the metrics of the ordinary GUI font, drawn in the cell font.
         QRect text = option.rect;
         const int guiHeight = QFontMetrics(QApplication::font()).height();
         text.translate(0, (option.rect.height() - guiHeight) / 2);
-        painter->setPen(m_pList->CellForeground(row, column));
+        painter->setPen(index.data(Qt::ForegroundRole).value<QBrush>().color());
         painter->setFont(SongFont(m_pList->m_nFontHeight, m_pList->m_nFontWidth));
         painter->drawText(text, static_cast<int>(horizontal | Qt::AlignTop),
                           DrawnText(index.data().toString()));
@@ -205,26 +482,6 @@ public:
 private:
     CListCtrlCl* m_pList;
 };
-
-bool FindColumn(const std::vector<ColorEntry>& entries, int column, QColor& color) {
-    for (const ColorEntry& e : entries) {
-        if (e.nCol == column) {
-            color = e.clr;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool FindCell(const std::vector<ColorEntry>& entries, int column, int row, QColor& color) {
-    for (const ColorEntry& e : entries) {
-        if (e.nCol == column && e.nRow == row) {
-            color = e.clr;
-            return true;
-        }
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -238,7 +495,7 @@ CListCtrlCl::CListCtrlCl(QWidget* parent) : QTableView(parent), m_pModel(new CLi
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     setItemDelegate(new CCellDelegate(this));
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionMode(QAbstractItemView::SingleSelection);
     setShowGrid(true);
     setWordWrap(false);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -261,28 +518,20 @@ int CListCtrlCl::InsertColumn(int, const QString& title, int format, int width, 
 }
 
 void CListCtrlCl::SetColumnBackColor(int column, const QColor& color) {
-    m_lstColumnBack.push_back({0, column, color});
+    m_pModel->m_lstColumnBack.push_back({column, color});
 }
 
 void CListCtrlCl::SetColumnForeColor(int column, const QColor& color) {
-    m_lstColumnFore.push_back({0, column, color});
-}
-
-void CListCtrlCl::SetCellBackColor(int row, int column, const QColor& color) {
-    m_lstCellBack.push_back({row, column, color});
-}
-
-void CListCtrlCl::SetCellForeColor(int row, int column, const QColor& color) {
-    m_lstCellFore.push_back({row, column, color});
+    m_pModel->m_lstColumnFore.push_back({column, color});
 }
 
 bool CListCtrlCl::SetForeColor(const QColor& color) {
-    m_clrText = color;
+    m_pModel->m_clrText = color;
     return true;
 }
 
 void CListCtrlCl::SetBkColor(const QColor& color) {
-    m_clrBack = color;
+    m_pModel->m_clrBack = color;
     QPalette p = palette();
     p.setColor(QPalette::Base, color);
     setPalette(p);
@@ -294,7 +543,7 @@ void CListCtrlCl::SetTextFont(int height, int width) {
 }
 
 void CListCtrlCl::SetRowHeight(int height) {
-    m_nRowHeight = height;
+    // 0 or less keeps the list's own row height.
     if (height > 0) {
         verticalHeader()->setMinimumSectionSize(1);
         verticalHeader()->setDefaultSectionSize(height);
@@ -322,89 +571,24 @@ void CListCtrlCl::SetHeaderForeColor(const QColor& color) {
     m_ctlHeader.m_clrText = color;
 }
 
-bool CListCtrlCl::FindColumnBackColor(int column, QColor& color) const {
-    return FindColumn(m_lstColumnBack, column, color);
-}
-
-bool CListCtrlCl::FindCellBackColor(int column, int row, QColor& color) const {
-    return FindCell(m_lstCellBack, column, row, color);
-}
-
-bool CListCtrlCl::FindColumnForeColor(int column, QColor& color) const {
-    return FindColumn(m_lstColumnFore, column, color);
-}
-
-bool CListCtrlCl::FindCellForeColor(int column, int row, QColor& color) const {
-    return FindCell(m_lstCellFore, column, row, color);
-}
-
-QColor CListCtrlCl::CellBackground(int row, int column, bool selected) const {
-    if (selected) {
-        return palette().color(QPalette::Active, QPalette::Highlight);
-    }
-    QColor color = m_clrBack;
-    FindColumnBackColor(column, color);
-    FindCellBackColor(column, row, color);
-    return color;
-}
-
-QColor CListCtrlCl::CellForeground(int row, int column) const {
-    QColor color = m_clrText;
-    FindColumnForeColor(column, color);
-    FindCellForeColor(column, row, color);
-    return color;
-}
-
-int CListCtrlCl::InsertItem(int row, const QString& text) {
-    row = std::clamp(row, 0, m_pModel->rowCount());
-    m_pModel->InsertRow(row, text);
-    return row;
-}
-
-void CListCtrlCl::AppendRows(std::vector<CListRow> rows) {
-    m_pModel->AppendRows(std::move(rows));
+void CListCtrlCl::SetRowSource(const CCardMap* cards, CListModel::RowMaker maker,
+                               CListModel::Lister lister) {
+    m_pModel->SetRowSource(cards, std::move(maker), std::move(lister));
 }
 
 void CListCtrlCl::AppendEntries(const std::vector<const CCardMap::CAssoc*>& entries) {
     m_pModel->AppendEntries(entries);
 }
 
-void CListCtrlCl::SetRowSource(const CCardMap* cards, CListModel::RowMaker maker) {
-    m_pModel->SetRowSource(cards, std::move(maker));
-}
-
 CListRow CListCtrlCl::GetRow(int row) const {
     return m_pModel->Row(row);
-}
-
-bool CListCtrlCl::SetItemText(int row, int column, const QString& text) {
-    if (row < 0 || row >= m_pModel->rowCount() || column < 0 || column >= m_pModel->columnCount()) {
-        return false;
-    }
-    m_pModel->SetText(row, column, text);
-    return true;
 }
 
 QString CListCtrlCl::GetItemText(int row, int column) const {
     return m_pModel->Text(row, column);
 }
 
-bool CListCtrlCl::SetItemKey(int row, std::string key) {
-    if (row < 0 || row >= m_pModel->rowCount()) {
-        return false;
-    }
-    m_pModel->SetKey(row, std::move(key));
-    return true;
-}
-
-std::string CListCtrlCl::GetItemKey(int row) const {
-    return std::string(ItemKey(row));
-}
-
 std::string_view CListCtrlCl::ItemKey(int row) const {
-    if (row < 0 || row >= m_pModel->rowCount()) {
-        return std::string_view();
-    }
     return m_pModel->Key(row);
 }
 
@@ -429,8 +613,16 @@ int CListCtrlCl::GetSelectionMark() const {
     return current.isValid() ? current.row() : -1;
 }
 
-void CListCtrlCl::SetSelectionMark(int row) {
-    selectionModel()->setCurrentIndex(m_pModel->index(row, 0), QItemSelectionModel::NoUpdate);
+void CListCtrlCl::MarkRow(int row) {
+    if (row < 0 || row >= m_pModel->rowCount()) {
+        selectionModel()->clear();
+        return;
+    }
+    // The column at the left edge, so that marking a row does not scroll sideways.
+    const QModelIndex at = m_pModel->index(row, std::max(0, columnAt(0)));
+    selectionModel()->setCurrentIndex(
+        at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(at);
 }
 
 void CListCtrlCl::mouseReleaseEvent(QMouseEvent* event) {

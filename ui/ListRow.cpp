@@ -20,19 +20,3 @@ QStringView CListRow::Cell(int cell) const {
     const int32_t begin = cell == 0 ? 0 : m_ends[static_cast<size_t>(cell - 1)];
     return QStringView(m_text).mid(begin, m_ends[static_cast<size_t>(cell)] - begin);
 }
-
-void CListRow::SetCell(int cell, QStringView text) {
-    if (cell < 0 || cell >= kMaxCells) {
-        return;
-    }
-    while (m_nCells <= cell) {
-        EndCell();
-    }
-    const int32_t begin = cell == 0 ? 0 : m_ends[static_cast<size_t>(cell - 1)];
-    const int32_t end = m_ends[static_cast<size_t>(cell)];
-    m_text.replace(begin, end - begin, text.toString());
-    const int32_t delta = static_cast<int32_t>(text.size()) - (end - begin);
-    for (int c = cell; c < m_nCells; ++c) {
-        m_ends[static_cast<size_t>(c)] += delta;
-    }
-}

@@ -174,11 +174,11 @@ void CManageCardDlg::OnMakeCard() {
         default:
             return;
     }
-    m_desk.device.Write(frame);
+    SendCardCommand(this, QMessageBox::Warning, m_desk.device, frame);
 }
 
 void CManageCardDlg::OnReadSettings() {
-    m_desk.device.Write(BuildReadSettingsFrame());
+    SendCardCommand(this, QMessageBox::Warning, m_desk.device, BuildReadSettingsFrame());
 }
 
 void CManageCardDlg::OnCardReply(const CardReply& reply) {

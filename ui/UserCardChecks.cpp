@@ -29,9 +29,10 @@ bool CUserCardDlg::Passed(const std::optional<CheckFailure>& failure) {
     }
     Msg::Tell(this, failure->message);
     const std::pair<CardField, int> fields[] = {
-        {CardField::CardNo, 1014},     {CardField::Paid, 1049},      {CardField::MonthFee, 1050},
-        {CardField::YearFee, 1051},    {CardField::ExtendFee, 1055}, {CardField::ValidDate, 1068},
-        {CardField::ExtendDate, 1069},
+        {CardField::CardNo, IDC_CARD_NO},         {CardField::Paid, IDC_PAID},
+        {CardField::MonthFee, IDC_MONTH_FEE},     {CardField::YearFee, IDC_YEAR_FEE},
+        {CardField::ExtendFee, IDC_EXTEND_FEE},   {CardField::ValidDate, IDC_VALID_DATE},
+        {CardField::ExtendDate, IDC_EXTEND_DATE},
     };
     for (const auto& [field, id] : fields) {
         if (field == failure->focus) {

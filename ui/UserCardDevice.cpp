@@ -31,15 +31,16 @@ void CUserCardDlg::OnReadCard() {
     if (!UpdateData(true) || !Passed(CheckReadCard(Form()))) {
         return;
     }
-    m_desk.device.Write(BuildReadCardFrame(m_strPassword));
+    SendCardCommand(this, QMessageBox::Warning, m_desk.device, BuildReadCardFrame(m_strPassword));
 }
 
 void CUserCardDlg::OnIssueCard() {
     if (!UpdateData(true) || !Passed(CheckIssue(Form()))) {
         return;
     }
-    m_desk.device.Write(BuildIssueCardFrame(m_strCardNo, FrameDate(m_dateValid), m_strPassword,
-                                            RightsText(m_bPort)));
+    SendCardCommand(this, QMessageBox::Warning, m_desk.device,
+                    BuildIssueCardFrame(m_strCardNo, FrameDate(m_dateValid), m_strPassword,
+                                        RightsText(m_bPort)));
 }
 
 void CUserCardDlg::OnExtend() {
@@ -47,7 +48,8 @@ void CUserCardDlg::OnExtend() {
         return;
     }
     // The payment that goes with this extension, recorded when the device confirms it.
-    if (m_desk.device.Write(BuildExtendFrame(FrameDate(m_dateExtend), m_strPassword))) {
+    if (SendCardCommand(this, QMessageBox::Warning, m_desk.device,
+                        BuildExtendFrame(FrameDate(m_dateExtend), m_strPassword))) {
         m_strSentExtendFee = m_strExtendFee;
     }
 }
@@ -104,12 +106,15 @@ void CUserCardDlg::OnCardRead(const uint8_t data[]) {
     if (card.record != nullptr) {
         LoadRecordDetails(*card.record);
     }
-    UpdateData(false);
+    ShowMembers();
     Tell(this, QStringLiteral("卡号[%1]读卡成功!").arg(FromCodePage(m_strCardNo)));
 }
 
 void CUserCardDlg::OnCardExtended() {
-    UpdateData(true);
+    // A field typed too long since "延期" was sent has been reported: the extension stops here.
+    if (!UpdateData(true)) {
+        return;
+    }
     m_dateValid = m_dateExtend;
     const std::string fee = m_strSentExtendFee;
     // One payment is recorded once: a second extension records money only when it is typed
@@ -119,14 +124,12 @@ void CUserCardDlg::OnCardExtended() {
         MakeExtension(m_desk.cards, m_strCardNo, RecordDate(m_dateValid), fee);
     const CCard* card = nullptr;
     if (extension.card != nullptr) {
-        // The card carries the new validity already: the register keeps it in any case.
+        // The card carries the new validity already: the register keeps it in any case (the
+        // list shows the change as the store reports it).
         CCardChange change(CardOperation::Extend, m_desk.store.MaxNumber());
         change.Put(m_strCardNo, std::move(extension.card));
         CommitChange(this, m_desk.store, std::move(change), CommitMode::DeviceDone);
         card = m_desk.cards.Lookup(m_strCardNo);
-        if (const int row = RowOfCard(m_strCardNo); row >= 0 && card != nullptr) {
-            m_list.SetItemText(row, 4, FromCodePage(card->m_strValidDate));
-        }
     }
     QString unrecorded;
     switch (extension.payment) {
@@ -148,7 +151,7 @@ void CUserCardDlg::OnCardExtended() {
         case ExtensionPayment::None:
             break;
     }
-    UpdateData(false);
+    ShowMembers();
     Tell(this, "延期设定成功!");
     if (!unrecorded.isEmpty()) {
         Tell(this, unrecorded);

@@ -190,8 +190,14 @@ CUserCardDlg::CUserCardDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m
     button(IDC_EXPORT, "导出", 657, 48, 42, 14);
     button(IDC_IMPORT, "导入", 712, 48, 42, 14);
     button(IDC_EXPORT_EXCEL, "导出EXCEL", 657, 65, 42, 14);
+    // Quick find, in a row of its own between the query panel and the list (which is placed
+    // below it in resizeEvent).
+    m_pQuickFind = edit(IDC_QUICK_FIND, 416, 83, 88, 14, "快速查找:");
+    m_pQuickFind->setClearButtonEnabled(true);
+    m_pListCount = new QLabel(this);
+    place(IDC_QUICK_FIND_COUNT, m_pListCount, 511, 86, 80, 9);
     m_list.setParent(this);
-    place(IDC_CARD_LIST, &m_list, 397, 83, 204, 102);
+    place(IDC_CARD_LIST, &m_list, 397, 101, 204, 102);
     m_list.setAccessibleName(QStringLiteral("卡片列表"));
 
     // Typing stops at the byte limits of the card number and the money fields.
@@ -240,6 +246,15 @@ void CUserCardDlg::ConnectCommands() {
         onToggle(IdcPort(port), &CUserCardDlg::OnPortCheck, false);
     }
     connect(&m_list, &CListCtrlCl::Clicked, this, &CUserCardDlg::OnListClick);
+    connect(m_pQuickFind, &QLineEdit::textChanged, this, &CUserCardDlg::OnQuickFind);
+    // "共N张" follows every change of the rows; a list built anew marks the form's card again.
+    const CListModel* rows = m_list.Model();
+    connect(rows, &QAbstractItemModel::rowsInserted, this, &CUserCardDlg::ShowListCount);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, &CUserCardDlg::ShowListCount);
+    connect(rows, &QAbstractItemModel::modelReset, this, [this] {
+        ShowListCount();
+        MarkFormCard();
+    });
     onClick(IDC_ISSUE_CARD, &CUserCardDlg::OnIssueCard);
     onClick(IDC_READ_CARD, &CUserCardDlg::OnReadCard);
     onClick(IDC_EXTEND, &CUserCardDlg::OnExtend);
@@ -269,9 +284,11 @@ void CUserCardDlg::OnInitDialog() {
     for (int c = 0; c < kCardListColumns; ++c) {
         m_list.InsertColumn(c, Utf8(kCardListTitles[c]), 2, kColumnWidths[c]);
     }
-    m_list.SetRowSource(&m_desk.cards, CardRow);
+    m_list.SetRowSource(&m_desk.cards, CardRow, [this] { return CardListOrder(m_desk.cards); });
+    m_list.Watch(m_desk.store);
     FillList();
-    UpdateData(false);
+    ShowListCount();
+    ShowMembers();
     m_nMode = 0;
     m_desk.device.SetReceiver(this);
     m_dateValid = QDateTime(QDate(2099, 12, 31), QTime(10, 20, 30));
@@ -287,7 +304,7 @@ void CUserCardDlg::OnInitDialog() {
     m_bEdit = false;
     DisableRecordFields();
     std::memset(m_byReply, 0, sizeof m_byReply);
-    UpdateData(false);
+    ShowMembers();
     OnRadioIssue();
     OnRadioExtend();
 }
@@ -300,16 +317,7 @@ void CUserCardDlg::AppendCardRows(const std::vector<const CCardMap::CAssoc*>& en
     m_list.AppendEntries(entries);
 }
 
-void CUserCardDlg::FillCardRow(int row, const CCard& card) {
-    SetRowCells(row, card, 0);
-    m_list.SetItemKey(row, card.m_strCardNo.str());
-}
-
-void CUserCardDlg::RewriteCardRow(int row, const CCard& card) {
-    SetRowCells(row, card, 1);
-}
-
-CListRow CardRow(std::string_view key, const CCard& card) {
+CListRow CardRow(const CCard& card) {
     const CCardText* const texts[9] = {
         &card.m_strCardNo, &card.m_strValidDate, &card.m_strRegDate,
         &card.m_strName,   &card.m_strPhone,     &card.m_strHouseNo,
@@ -320,7 +328,6 @@ CListRow CardRow(std::string_view key, const CCard& card) {
         length += static_cast<qsizetype>(text->size());
     }
     CListRow row(length);
-    row.SetKey(std::string(key));
     row.AddCell(QString::number(card.m_nNumber));
     row.AddCell(EnumText(CardStatusText(card.m_nStatus), card.m_nStatus));
     AppendFromCodePage(row.Text(), card.m_strCardNo);
@@ -331,13 +338,6 @@ CListRow CardRow(std::string_view key, const CCard& card) {
         row.EndCell();
     }
     return row;
-}
-
-void CUserCardDlg::SetRowCells(int row, const CCard& card, int firstColumn) {
-    const CListRow cells = CardRow(card.m_strCardNo, card);
-    for (int c = firstColumn; c < 12; ++c) {
-        m_list.SetItemText(row, c, cells.Cell(c).toString());
-    }
 }
 
 bool CUserCardDlg::UpdateData(bool save) {
@@ -458,6 +458,10 @@ bool CUserCardDlg::UpdateData(bool save) {
     return true;
 }
 
+void CUserCardDlg::ShowMembers() {
+    [[maybe_unused]] const bool shown = UpdateData(false);
+}
+
 void CUserCardDlg::SetRecordFieldsEnabled(bool enabled) {
     const auto enable = [&](int id) { Control(id)->setEnabled(enabled); };
     for (const int id : {IDC_NAME, IDC_CARD_NO, IDC_SEX, IDC_CARD_TYPE, IDC_PHONE, IDC_ID_NO,
@@ -481,8 +485,23 @@ void CUserCardDlg::DisableRecordFields() {
     SetRecordFieldsEnabled(false);
 }
 
+bool CUserCardDlg::TakeModeSwitch() {
+    const int mode = m_nMode;
+    if (UpdateData(true)) {
+        return true;
+    }
+    // The mode in force stays, and its radio button with it.
+    m_nMode = mode;
+    const QScopedValueRollback showing(m_bShowingMembers, true);
+    m_pIssueMode->setChecked(m_nMode == 0);
+    m_pExtendMode->setChecked(m_nMode == 1);
+    return false;
+}
+
 void CUserCardDlg::OnRadioIssue() {
-    UpdateData(true);
+    if (!TakeModeSwitch()) {
+        return;
+    }
     if (m_nMode == 0) {
         for (const int id :
              {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_CANCEL, IDC_ISSUE_CARD, IDC_AUTO_NUMBER}) {
@@ -494,11 +513,13 @@ void CUserCardDlg::OnRadioIssue() {
             Control(id)->setEnabled(false);
         }
     }
-    UpdateData(false);
+    ShowMembers();
 }
 
 void CUserCardDlg::OnRadioExtend() {
-    UpdateData(true);
+    if (!TakeModeSwitch()) {
+        return;
+    }
     if (m_nMode == 1) {
         for (const int id : {IDC_NEW, IDC_EDIT, IDC_DELETE, IDC_CANCEL, IDC_ISSUE_CARD,
                              IDC_AUTO_NUMBER, IDC_SAVE}) {
@@ -511,15 +532,15 @@ void CUserCardDlg::OnRadioExtend() {
         }
         DisableRecordFields();
     }
-    UpdateData(false);
+    ShowMembers();
 }
 
 void CUserCardDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    // The list fills the window right of the extension group and below the query panel.
+    // The list fills the window right of the extension group and below the quick find.
     const QRect group = m_pExtendGroup->geometry();
-    const int queryBottom = Control(IDC_QUERY_PHONE)->geometry().bottom();
+    const int aboveBottom = m_pQuickFind->geometry().bottom();
     const int x = group.right() + 10;
-    const int y = std::max(group.top() + 10, queryBottom + 6);
+    const int y = std::max(group.top() + 10, aboveBottom + 6);
     m_list.setGeometry(x, y, std::max(50, width() - x - 10), std::max(50, height() - y - 10));
 }

@@ -58,13 +58,15 @@ void CUserCardDlg::OnNew() {
     if (m_bAutoNumber) {
         const std::optional<std::string> cardNo = FindFreeCardNo();
         if (!cardNo) {
-            UpdateData(false);
+            ShowMembers();
+            MarkFormCard();
             Tell(this, "不能自动分配卡号");
             return;
         }
         m_strCardNo = *cardNo;
     }
-    UpdateData(false);
+    ShowMembers();
+    MarkFormCard();
 }
 
 void CUserCardDlg::OnEdit() {
@@ -101,7 +103,8 @@ bool CUserCardDlg::SaveForm(CardOperation newCard) {
     m_bNew = false;
     m_bEdit = false;
     DisableRecordFields();
-    UpdateData(false);
+    ShowMembers();
+    MarkFormCard();
     return true;
 }
 
@@ -142,34 +145,34 @@ bool CUserCardDlg::StoreForm(const CCard* existing, CardOperation operation, Com
     if (!CommitChange(this, m_desk.store, std::move(change), mode, result)) {
         return false;
     }
+    // The store's notice has updated the list: a new card's row is at the top.
     if (const CCard* stored = m_desk.cards.Lookup(m_strCardNo)) {
-        ShowStoredCard(*stored, existing == nullptr);
+        // The form's serial number becomes the stored card's (an overwritten card keeps its
+        // own).
+        m_nNumber = stored->m_nNumber;
     }
     return true;
 }
 
-void CUserCardDlg::ShowStoredCard(const CCard& card, bool isNew) {
-    // The form's serial number becomes the stored card's (an overwritten card keeps its own).
-    m_nNumber = card.m_nNumber;
-    if (isNew) {
-        FillCardRow(m_list.InsertItem(0, QStringLiteral(" ")), card);
-    } else if (const int row = RowOfCard(card.m_strCardNo); row >= 0) {
-        RewriteCardRow(row, card);
-    }
-}
-
-int CUserCardDlg::RowOfCard(std::string_view key) const {
-    const int count = m_list.GetItemCount();
-    for (int row = 0; row < count; ++row) {
-        if (m_list.ItemKey(row) == key) {
-            return row;
+void CUserCardDlg::MarkFormCard() {
+    // The current row stays when it shows the form's card: a key brought in by an import may
+    // differ from the card number of its record.
+    const int current = m_list.GetSelectionMark();
+    if (!m_strCardNo.empty() && current >= 0) {
+        const CCard* card = m_list.Model()->CardOf(current);
+        if (m_list.ItemKey(current) == m_strCardNo ||
+            (card != nullptr && card->m_strCardNo == m_strCardNo)) {
+            m_list.MarkRow(current);
+            return;
         }
     }
-    return -1;
+    m_list.MarkRow(m_strCardNo.empty() ? -1 : m_list.Model()->RowOf(m_strCardNo));
 }
 
 void CUserCardDlg::OnDelete() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     const int row = m_list.GetSelectionMark();
     if (row < 0) {
         Tell(this, "先选择要删除的项");
@@ -180,19 +183,23 @@ void CUserCardDlg::OnDelete() {
     }
     // The card number's serial number is not given out again while the program runs.
     CCardChange change(CardOperation::Delete, m_desk.store.MaxNumber());
-    change.Remove(m_list.GetItemKey(row));
+    change.Remove(m_list.ItemKey(row));
+    // The store's notice takes the row out of the list.
     if (!CommitChange(this, m_desk.store, std::move(change), CommitMode::Refusable)) {
         return;
     }
-    m_list.DeleteItem(row);
-    // No row is marked afterwards, so that the next "删除" asks for a row again instead of
-    // taking the one that moved up.
-    m_list.SetSelectionMark(-1);
-    UpdateData(false);
+    // The form no longer shows the deleted card, and no row is marked, so that the next "删除"
+    // asks for a row again instead of taking the one that moved up.
+    ClearForm();
+    m_nNumber = static_cast<int>(m_desk.store.MaxNumber() + 1);
+    m_list.MarkRow(-1);
+    ShowMembers();
 }
 
 void CUserCardDlg::OnListClick() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     const int row = m_list.GetSelectionMark();
     if (row < 0) {
         Tell(this, "先选择的项");
@@ -202,10 +209,10 @@ void CUserCardDlg::OnListClick() {
 }
 
 void CUserCardDlg::LoadCardOfRow(int row) {
-    if (const CCard* card = m_desk.cards.Lookup(m_list.GetItemKey(row))) {
+    if (const CCard* card = m_list.Model()->CardOf(row)) {
         LoadCard(*card);
     }
-    UpdateData(false);
+    ShowMembers();
 }
 
 void CUserCardDlg::LoadCard(const CCard& card) {
@@ -238,28 +245,35 @@ void CUserCardDlg::LoadRecordDetails(const CCard& card) {
 }
 
 void CUserCardDlg::ShowNextCard() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     const int row = m_list.GetSelectionMark();
     if (row < 0 || row + 1 >= m_list.GetItemCount()) {
         return;
     }
-    m_list.SetSelectionMark(row + 1);
+    m_list.MarkRow(row + 1);
     LoadCardOfRow(row + 1);
 }
 
 CommitResult CUserCardDlg::StoreIssuedCard() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return CommitResult::Refused;
+    }
     const CCard* existing = m_desk.cards.Lookup(m_strCardNo);
     m_nStatus = CARD_ISSUED;
     // The card is written already: the register keeps it even when the disk does not yet.
     CommitResult result = CommitResult::Refused;
     StoreForm(existing, CardOperation::Issue, CommitMode::DeviceDone, &result);
-    UpdateData(false);
+    ShowMembers();
+    MarkFormCard();
     return result;
 }
 
 void CUserCardDlg::OnNewSameInfo() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     if (m_strCardNo.empty()) {
         Tell(this, "请选择需要新增相同信息卡!");
         return;
@@ -272,7 +286,7 @@ void CUserCardDlg::OnNewSameInfo() {
         return;
     }
     m_strCardNo = *cardNo;
-    UpdateData(false);
+    ShowMembers();
     SaveForm(CardOperation::SameInfo);
 }
 
@@ -283,19 +297,23 @@ void CUserCardDlg::OnPassword() {
 }
 
 void CUserCardDlg::OnSelectAll() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     for (int port = 1; port <= 16; ++port) {
         m_bPort[port] = m_bAllPorts;
     }
-    UpdateData(false);
+    ShowMembers();
 }
 
 void CUserCardDlg::OnPortCheck() {
-    UpdateData(true);
+    if (!UpdateData(true)) {
+        return;
+    }
     bool all = true;
     for (int port = 1; port <= 16; ++port) {
         all = all && m_bPort[port];
     }
     m_bAllPorts = all;
-    UpdateData(false);
+    ShowMembers();
 }

@@ -19,10 +19,19 @@ void CUserCardDlg::ListAllCards() {
 }
 
 void CUserCardDlg::OnImport() {
-    const QString chosen = FileDlg::Open(nullptr, QStringLiteral("选择一个kcd格式的文件"),
+    const QString chosen = FileDlg::Open(this, QStringLiteral("选择一个kcd格式的文件"),
                                          {{QStringLiteral("Files(*.kcd)"), QStringLiteral("*.kcd")},
                                           {QStringLiteral("All Files"), QStringLiteral("*.*")}});
     if (chosen.isEmpty()) {
+        return;
+    }
+    // Every card of the register is replaced: the operator says so first. An empty register
+    // loses nothing.
+    const auto count = static_cast<qulonglong>(m_desk.cards.GetCount());
+    if (count > 0 &&
+        !Msg::Ask(
+            this,
+            QStringLiteral("导入将用文件中的卡片替换当前全部%1张卡片,是否继续?").arg(count))) {
         return;
     }
     // The register as it stands goes to disk first; where that fails (the operator has been
@@ -34,8 +43,10 @@ void CUserCardDlg::OnImport() {
     if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
         return;  // reported; the register is as it was
     }
-    ListAllCards();
-    UpdateData(false);
+    // Listed as the window lists them when it opens: by card number.
+    m_list.DeleteAllItems();
+    FillList();
+    ShowMembers();
     switch (result) {
         case RegisterLoad::Missing:
             Msg::Show(this, QStringLiteral("无法打开文件:\n%1\n\n卡片登记保持不变。").arg(chosen));

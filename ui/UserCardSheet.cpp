@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProgressDialog>
 
 #include <sys/stat.h>
@@ -77,11 +78,19 @@ void CUserCardDlg::OnExportExcel() {
                   QStringLiteral("没有安装Excel!\n请先安装Excel软件才能使用导出功能!"));
         return;
     }
-    const QString chosen =
-        FileDlg::Save(nullptr, QStringLiteral("保存为一个xls格式的文件"),
-                      {{QStringLiteral("Files(*.xls)"), QStringLiteral("*.xls")}});
+    // The own writer writes Office Open XML, which spreadsheet programs open only under the
+    // extension .xlsx: it offers that, and adds it to a name typed without an extension.
+    QString chosen =
+        installed.empty()
+            ? FileDlg::Save(nullptr, QStringLiteral("保存为一个xlsx格式的文件"),
+                            {{QStringLiteral("Files(*.xlsx)"), QStringLiteral("*.xlsx")}})
+            : FileDlg::Save(nullptr, QStringLiteral("保存为一个xls格式的文件"),
+                            {{QStringLiteral("Files(*.xls)"), QStringLiteral("*.xls")}});
     if (chosen.isEmpty()) {
         return;
+    }
+    if (installed.empty() && QFileInfo(chosen).suffix().isEmpty()) {
+        chosen += QStringLiteral(".xlsx");
     }
     const std::string file = QFile::encodeName(chosen).toStdString();
     struct stat info {};

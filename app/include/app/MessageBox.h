@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,11 @@ inline void Tell(QWidget* parent, const char* utf8) {
     Show(parent, QString::fromUtf8(utf8), QMessageBox::NoIcon);
 }
 
+// OK button; a plain sentence for the operator, and the technical cause (a file name, a
+// system error) under the box's details button.
+void ShowDetails(QWidget* parent, const QString& text, const QString& details,
+                 QMessageBox::Icon icon = QMessageBox::Warning, const QString& caption = QString());
+
 // Yes and No buttons with the question-mark icon; true for Yes.
 bool Ask(QWidget* parent, const QString& text, const QString& caption = QString());
 
@@ -41,6 +47,8 @@ struct Shown {
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;  // none for Choose
     QStringList choices;                   // Choose: its buttons' texts
+    QString details;                       // under the details button; empty for none
+    QPointer<QWidget> parent;              // the window that the box is shown over
 };
 
 // While one exists, boxes are not shown: each is recorded and answered with the next queued

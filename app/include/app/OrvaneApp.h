@@ -18,6 +18,7 @@
 
 class CIdleTimer;
 class CMainFrame;
+class QTimer;
 
 constexpr const char* kRegisterFileName = "cardbook.kcd";
 constexpr const char* kBackupSuffix = ".old";
@@ -75,7 +76,17 @@ private:
     void FoldWhenIdle();
     // Gives the backup and the unreadable register names of their own; `kept` says which.
     bool KeepDamagedRegister(QString& kept);
+    // The serial link: opened at start-up (a device that cannot be opened is reported and the
+    // program runs on without it; false when the reader thread cannot be created), closed
+    // when its line hangs up and opened again, through ConnectReader as at start-up, once the
+    // device is back.
+    enum class LinkOpen { Opened, NoDevice, NoThread };
     bool OpenSerialLink();
+    LinkOpen ConnectReader(std::string& device);
+    void OnLineGone();
+    void TryReopen();
+    // Closes the port; a close that the system reports as failed is told to the operator.
+    void CloseSerialLink();
     void OnAppAbout();
     void OnPortSet();
 
@@ -84,6 +95,9 @@ private:
     CRegisterLock m_lock;
     // Folds a grown journal into the register once the operator pauses.
     std::unique_ptr<CIdleTimer> m_pFoldTimer;
+    // Looks for the device again while its line is down.
+    std::unique_ptr<QTimer> m_pReopenTimer;
+    static constexpr int kReopenPollMs = 1000;
     // Set when the register file at start-up existed but could not be read: it is moved
     // aside before the first save, so that it is never overwritten.
     bool m_bRegisterDamaged = false;

@@ -28,11 +28,12 @@ enum class EnrolField : uint8_t {
     Paid,
     MonthFee,
     YearFee,
+    Rights,  // the doors the card opens
 };
-constexpr size_t kEnrolFieldCount = 16;
+constexpr size_t kEnrolFieldCount = 17;
 
 // The field's title (UTF-8): the card list's column title, or the form's label without its
-// colon for the fees; "不导入" for None.
+// colon for the fees, "门禁权限" for the doors; "不导入" for None.
 const char* EnrolFieldTitle(EnrolField field);
 // The longest text the field takes, in bytes of the register's code page.
 size_t EnrolFieldLimit(EnrolField field);
@@ -42,7 +43,8 @@ bool IsTakenField(EnrolField field);
 // The text without blanks (space, tab, CR, LF) at either end.
 std::string_view TrimBlanks(std::string_view text);
 
-// The field whose title a header cell shows (blanks and a trailing colon aside), or None.
+// The field whose title a header cell shows (blanks and a trailing colon aside; "权限" also
+// names the doors), or None.
 EnrolField FieldOfTitle(std::string_view title);
 
 // Each column's field, by column index.

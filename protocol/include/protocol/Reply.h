@@ -14,9 +14,10 @@ struct CReplyCheck {
     uint8_t result = 0;   // position 3: the result byte or a sub-code
 };
 
-// Header error: byte 0 is not AA, or `count` is not LEN + 2 (a reply in two pieces, a stray
-// byte). Trailer error: the byte at LEN + 1 is not 55. `data` is the 100-byte reply buffer
-// (zero beyond the received bytes); a count above 100 cannot be a reply of that buffer.
+// Header error: byte 0 is not AA, or `count` is not LEN + 2 (a reply cut short, a stray
+// byte; a reply that came in pieces is put together first, CReplyAssembly). Trailer error: the byte
+// at LEN + 1 is not 55. `data` is the 100-byte reply buffer (zero beyond the received bytes); a
+// count above 100 cannot be a reply of that buffer.
 CReplyCheck CheckReply(const uint8_t data[kReplyBufferSize], uint32_t count);
 
 // What a valid reply means, judged by its command code.
@@ -41,6 +42,12 @@ CCardData DecodeCardData(const uint8_t data[kReplyBufferSize]);
 // Texts shown for the replies (UTF-8).
 extern const char* const kHeaderErrorText;
 extern const char* const kTrailerErrorText;
+// No reply came in time after a command.
+extern const char* const kNoReplyText;
+// A command while no port is open.
+extern const char* const kNoPortText;
+// The line of an open port has hung up (the reader unplugged).
+extern const char* const kLineGoneText;
 // The failure or time-out text of a command, or nullptr for an unknown code.
 const char* ReplyFailureText(uint8_t command);
 // The success text common to both windows, or nullptr where each window has its own

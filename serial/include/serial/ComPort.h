@@ -24,12 +24,13 @@ public:
 
     // Opens and configures the device; false when it cannot be opened or configured.
     bool OpenPort(const std::string& devicePath);
-    // Starts the reader thread on an open port, handing every burst to `sink`, which must
-    // outlive the reader (until ClosePort). False when the port is not open, a reader runs
-    // already or the thread cannot be created.
+    // Starts the reader thread on an open port, handing every burst to `sink` (resumed first),
+    // which must outlive the reader (until ClosePort). False when the port is not open, a
+    // reader runs already or the thread cannot be created.
     bool StartReader(CReplySink& sink);
     // Closes the device, cancels the sink (which releases the reader thread from any wait),
-    // joins the reader. Always true.
+    // joins the reader. The port is closed in any case; false when the system reported an
+    // error closing the device (CloseError() says which).
     bool ClosePort();
     // At most 40 bytes of what is queued; 0 when nothing is.
     size_t ReadPort(uint8_t* buffer);
@@ -37,6 +38,11 @@ public:
     bool WritePort(const uint8_t* bytes, size_t count);
 
     bool IsOpen() const { return m_bPortOpen.load(); }
+    // The line hung up while the reader watched it; until the port is closed.
+    bool LineGone() const { return m_bLineGone.load(); }
+    // The errno of the failed open or close; 0 after a successful one.
+    int OpenError() const { return m_nOpenError; }
+    int CloseError() const { return m_nCloseError; }
     int Descriptor() const { return m_fd; }
     // Wake-ups of the reader thread: each return from its wait for the line (for tests and
     // benchmarks; an idle line must cause none).
@@ -53,4 +59,7 @@ private:
     std::thread m_pReaderThread;
     CReplySink* m_pSink = nullptr;
     std::atomic<uint64_t> m_nWakeUps{0};
+    std::atomic<bool> m_bLineGone{false};
+    int m_nOpenError = 0;
+    int m_nCloseError = 0;
 };

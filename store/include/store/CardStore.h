@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "register/CardMap.h"
@@ -19,13 +20,52 @@ enum class CommitResult {
     NotYetSaved,  // in the register, not yet on disk (DeviceDone only): tried again later
 };
 
+// What a listener is told once a change has been applied.
+struct CCardNotice {
+    // Every key that the change touched, in its order; none: the whole register was replaced.
+    std::vector<std::string> keys;
+    // Those of `keys` that the register did not hold before the change.
+    std::vector<std::string> added;
+};
+
+class CCardStore;
+
+// A listener's registration with a store: it is told of changes until this is destroyed (or
+// Detach()ed: then for the store's whole life). The store must outlive it.
+class [[nodiscard]] CCardSubscription {
+public:
+    CCardSubscription() = default;
+    CCardSubscription(CCardSubscription&& other) noexcept
+        : m_pStore(std::exchange(other.m_pStore, nullptr)), m_nId(other.m_nId) {}
+    CCardSubscription& operator=(CCardSubscription&& other) noexcept;
+    CCardSubscription(const CCardSubscription&) = delete;
+    CCardSubscription& operator=(const CCardSubscription&) = delete;
+    ~CCardSubscription() { Cancel(); }
+
+    // No more notices from here on.
+    void Cancel();
+    bool Active() const { return m_pStore != nullptr; }
+    // The listener stays registered for as long as the store exists.
+    void Detach() { m_pStore = nullptr; }
+
+private:
+    friend class CCardStore;
+    CCardSubscription(CCardStore* store, uint64_t id) : m_pStore(store), m_nId(id) {}
+
+    CCardStore* m_pStore = nullptr;
+    uint64_t m_nId = 0;
+};
+
 // The one door through which the register changes. It makes each change durable, applies it
 // to the in-memory register and tells whoever listens which cards changed. The register stays
 // the map the rest of the program reads (its buckets and order unchanged).
 class CCardStore {
 public:
-    using Listener = std::function<void(const std::vector<std::string>& keys)>;
+    using Listener = std::function<void(const CCardNotice& notice)>;
 
+    CCardStore() = default;
+    CCardStore(const CCardStore&) = delete;
+    CCardStore& operator=(const CCardStore&) = delete;
     virtual ~CCardStore() = default;
 
     virtual const CCardMap& Cards() const = 0;
@@ -34,17 +74,24 @@ public:
     // Makes `change` durable and applies it; `error` says why it is not on disk.
     virtual CommitResult Commit(CCardChange change, CommitMode mode, std::string& error) = 0;
 
-    // `listener` is told the keys of every change applied, after it is applied; no keys:
-    // the whole register was replaced.
-    void Listen(Listener listener) { m_listeners.push_back(std::move(listener)); }
+    // `listener` is told of every change applied, after it is applied, until the subscription
+    // ends. A listener may subscribe or unsubscribe listeners while it is told.
+    CCardSubscription Listen(Listener listener);
 
 protected:
-    void Notify(const std::vector<std::string>& keys) const {
-        for (const Listener& listener : m_listeners) {
-            listener(keys);
-        }
-    }
+    // What `change` will tell the listeners: call before applying it.
+    CCardNotice NoticeOf(const CCardChange& change) const;
+    void Notify(const CCardNotice& notice);
 
 private:
-    std::vector<Listener> m_listeners;
+    friend class CCardSubscription;
+    void Unsubscribe(uint64_t id);
+
+    struct Entry {
+        uint64_t id;
+        Listener listener;  // empty: unsubscribed while notices were being told
+    };
+    std::vector<Entry> m_listeners;
+    uint64_t m_nNextId = 1;
+    int m_nNotifying = 0;
 };

@@ -15,12 +15,16 @@ class QTableView;
 class QTableWidget;
 
 // "批量登记": the operator chooses a resident list (CSV or .xlsx), maps its columns to the
-// card's fields, sees what each row would do and confirms; then every accepted row goes into
-// the register at once, after the register has been written to disk with its backup.
+// card's fields, chooses the doors new cards open, sees what each row would do and confirms;
+// then every accepted row goes into the register at once, after the register has been written
+// to disk with its backup. A card goes to another holder only with "允许更换持卡人" ticked.
+// Of a wide list the first CSheetRows::kMaxColumns columns are read.
 class CEnrolDlg : public QDialog {
     Q_OBJECT
 public:
     explicit CEnrolDlg(CCardDesk desk, QWidget* parent = nullptr);
+    // Gives the memory of the list and its plan back to the system.
+    ~CEnrolDlg() override;
 
     // "选择文件…": the file dialog, then LoadFile.
     void OnChooseFile();
@@ -44,6 +48,7 @@ private:
     void UpdatePlan();
     void UpdateControls();
     size_t FirstRow() const;
+    bool AllowHolderChange() const;
 
     CCardDesk m_desk;
     CSheetRows m_rows;
@@ -60,5 +65,7 @@ private:
     QLabel* m_pSummary = nullptr;
     QPushButton* m_pConfirm = nullptr;
     QPushButton* m_pSaveRefused = nullptr;
+    QCheckBox* m_pAllowHolder = nullptr;
+    QCheckBox* m_pDoors[17] = {};  // m_pDoors[1] ... m_pDoors[16]
     CEnrolPreview m_preview;
 };

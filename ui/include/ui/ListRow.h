@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 
 // One list row's cell texts kept in one string with the end of each cell, so that a list of
 // many rows takes one allocation a row instead of one a cell. At most kMaxCells cells.
@@ -25,16 +24,9 @@ public:
     int CellCount() const { return m_nCells; }
     // The cell's text; empty beyond the last cell.
     QStringView Cell(int cell) const;
-    // Replaces one cell's text; cells up to it are added empty where missing.
-    void SetCell(int cell, QStringView text);
-
-    // What the row stands for (a card's register key), whatever its cells show.
-    const std::string& Key() const { return m_strKey; }
-    void SetKey(std::string key) { m_strKey = std::move(key); }
 
 private:
     QString m_text;
-    std::string m_strKey;
     std::array<int32_t, kMaxCells> m_ends{};
     int m_nCells = 0;
 };

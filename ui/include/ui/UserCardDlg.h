@@ -35,8 +35,8 @@ struct SheetExportEnd {
     std::string error;
 };
 
-// The twelve cell texts of a card's list row, carrying the card's register key.
-CListRow CardRow(std::string_view key, const CCard& card);
+// The twelve cell texts of a card's list row.
+CListRow CardRow(const CCard& card);
 
 // The card list's colours, fonts, row height and header, applied before its columns.
 void ApplyCardListStyle(CListCtrlCl& list);
@@ -85,14 +85,13 @@ public:
     std::string m_strQueryName;
     std::string m_strQueryPhone;
 
-    // Copies the controls into the members (false when a text is too long: the exchange
-    // stops at that field) or the members into the controls.
-    bool UpdateData(bool save);
+    // Copies the controls into the members (false when a text is too long: the operator has
+    // been told, the exchange stopped at that field and the operation must stop there too) or
+    // the members into the controls (always true).
+    [[nodiscard]] bool UpdateData(bool save);
+    // The members copied into the controls.
+    void ShowMembers();
 
-    // Writes the twelve cells of a row and gives it the card's number as its key (the card
-    // is in the register under that number); a rewrite leaves column 0 and the key as they are.
-    void FillCardRow(int row, const CCard& card);
-    void RewriteCardRow(int row, const CCard& card);
     void EnableRecordFields();
     void DisableRecordFields();
     void OnRadioIssue();
@@ -124,9 +123,13 @@ public:
     void OnExtend();
     void OnCardReply(const CardReply& reply) override;
 
-    // The query panel (UserCardQuery.cpp).
+    // The query panel and the quick find above the list (UserCardQuery.cpp).
     void OnQuery();
     void OnShowAll();
+    // The list narrowed, as the operator types, to the cards whose card number, name, house
+    // number, phone or identity number holds the text of "快速查找:"; all listed rows again
+    // when it is empty.
+    void OnQuickFind();
 
     // Register import and export (UserCardFiles.cpp).
     void OnImport();
@@ -145,6 +148,9 @@ private:
 
     void OnInitDialog();
     void ConnectCommands();
+    // The controls read for a switch of mode; false when a text is too long, the mode and
+    // its radio buttons then staying as they were.
+    bool TakeModeSwitch();
     // What the card rules read of the form, and a failed rule told with the focus on its
     // field (false) or none (true).
     CardForm Form() const;
@@ -156,12 +162,15 @@ private:
     void LoadCardOfRow(int row);
     void CopyFormTo(CCard& card) const;
     // Hands the store the form as the new state of `existing`, or as a new card with the next
-    // serial number; then updates the list. False (the operator told) when the store refused.
+    // serial number (whose row the list then puts at the top). False (the operator told) when
+    // the store refused.
     bool StoreForm(const CCard* existing, CardOperation operation, CommitMode mode,
                    CommitResult* result = nullptr);
-    void ShowStoredCard(const CCard& card, bool isNew);
-    // The first row that carries `key`, or -1.
-    int RowOfCard(std::string_view key) const;
+    // The row of the card that the form shows becomes the list's current, selected row,
+    // scrolled into view; no row is marked when the list does not show that card.
+    void MarkFormCard();
+    // "共N张" for the rows the list shows.
+    void ShowListCount();
     // The list rebuilt with every card, in the register's order.
     void ListAllCards();
     void OnCardRead(const uint8_t data[]);
@@ -178,7 +187,6 @@ private:
     // The rows of `entries`, in their order, after the list's rows.
     void AppendCardRows(const std::vector<const CCardMap::CAssoc*>& entries);
     void SetRecordFieldsEnabled(bool enabled);
-    void SetRowCells(int row, const CCard& card, int firstColumn);
     // The list's rows through the target, with the progress dialog.
     SheetExportEnd WriteSheet(std::unique_ptr<CSheetTarget> target, const std::string& connection,
                               const std::vector<std::string>& titles);
@@ -187,4 +195,8 @@ private:
     QRadioButton* m_pIssueMode = nullptr;
     QRadioButton* m_pExtendMode = nullptr;
     QGroupBox* m_pExtendGroup = nullptr;
+    QLineEdit* m_pQuickFind = nullptr;
+    QLabel* m_pListCount = nullptr;
+    // The text that the list was last narrowed to (GB18030, Latin letters in lower case).
+    std::string m_strQuickFind;
 };

@@ -74,4 +74,8 @@ inline constexpr int IDC_IMPORT = 114;           // "导入"
 inline constexpr int IDC_EXPORT_EXCEL = 120;     // "导出EXCEL"
 inline constexpr int IDC_CARD_LIST = 1053;       // the card list
 
+// Above the list.
+inline constexpr int IDC_QUICK_FIND = 1072;        // "快速查找:"
+inline constexpr int IDC_QUICK_FIND_COUNT = 1073;  // "共N张"
+
 }  // namespace UserCardIds
