@@ -789,6 +789,17 @@ TEST_F(IssueHighlightTest, TheHighlightMovesOnWithTheForm) {
     EXPECT_EQ(Message(2), QStringLiteral("发卡成功并保存!"));
     EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000033"));
     EXPECT_EQ(Marked(list), std::vector<int>{32});
+
+    // A card read while another row is highlighted: the highlight goes to the card's row.
+    ClickRow(4);
+    list.scrollToTop();
+    Click(IDC_MODE_EXTEND);
+    emulator.Control("place user 000032 301231 1111111111111111");
+    Click(IDC_READ_CARD);
+    EXPECT_EQ(Message(3), QStringLiteral("卡号[000032]读卡成功!"));
+    EXPECT_EQ(Text(IDC_CARD_NO), QStringLiteral("000032"));
+    EXPECT_EQ(Marked(list), std::vector<int>{31});
+    EXPECT_TRUE(InView(list, 31));
 }
 
 // The whole path: the main window's command opens the window over a register file, the

@@ -107,6 +107,7 @@ void CUserCardDlg::OnCardRead(const uint8_t data[]) {
         LoadRecordDetails(*card.record);
     }
     ShowMembers();
+    MarkFormCard();
     Tell(this, QStringLiteral("卡号[%1]读卡成功!").arg(FromCodePage(m_strCardNo)));
 }
 

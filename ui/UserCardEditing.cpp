@@ -257,9 +257,10 @@ void CUserCardDlg::ShowNextCard() {
 }
 
 CommitResult CUserCardDlg::StoreIssuedCard() {
-    if (!UpdateData(true)) {
-        return CommitResult::Refused;
-    }
+    // The reader has written the card, so its issue is recorded even when a field changed
+    // since the command was sent cannot be taken (the operator has been told which): that
+    // field keeps what was sent.
+    static_cast<void>(UpdateData(true));
     const CCard* existing = m_desk.cards.Lookup(m_strCardNo);
     m_nStatus = CARD_ISSUED;
     // The card is written already: the register keeps it even when the disk does not yet.

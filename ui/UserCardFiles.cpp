@@ -43,9 +43,8 @@ void CUserCardDlg::OnImport() {
     if (result == RegisterLoad::Unreadable || result == RegisterLoad::Damaged) {
         return;  // reported; the register is as it was
     }
-    // Listed as the window lists them when it opens: by card number.
-    m_list.DeleteAllItems();
-    FillList();
+    // The store's notice of the replaced register has listed the cards as the window lists
+    // them when it opens: by card number.
     ShowMembers();
     switch (result) {
         case RegisterLoad::Missing:
