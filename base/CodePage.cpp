@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -161,24 +160,4 @@ bool IsUtf8(std::string_view bytes) {
         i += extra + 1;
     }
     return true;
-}
-
-size_t FirstNonGb2312(std::string_view bytes, size_t* length) {
-    size_t at = std::string_view::npos;
-    // The converter refuses what GB2312 lacks: unassigned places of its rows as well.
-    Convert("GB2312", kCodePage, bytes, [&](std::string_view rest, std::string&) {
-        at = bytes.size() - rest.size();
-        return rest.size();
-    });
-    if (at != std::string_view::npos && length != nullptr) {
-        // GB18030: one byte, two, or four when the second is a digit.
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        size_t size = 1;
-        if (lead >= 0x81 && lead <= 0xFE && at + 1 < bytes.size()) {
-            const auto second = static_cast<unsigned char>(bytes[at + 1]);
-            size = second >= 0x30 && second <= 0x39 ? 4 : 2;
-        }
-        *length = std::min(size, bytes.size() - at);
-    }
-    return at;
 }

@@ -138,6 +138,7 @@ CEnrolDlg::CEnrolDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(
 
     m_pSummary = new QLabel(this);
     SetControlId(m_pSummary, IDC_ENROL_SUMMARY);
+    m_pSummary->setWordWrap(true);  // a long summary takes a second line, not the buttons' room
     m_pConfirm = button(IDC_ENROL_CONFIRM, "确认登记");
     m_pSaveRefused = button(IDC_ENROL_SAVE_REFUSED, "保存拒绝的行…");
     auto* close = button(IDC_ENROL_CLOSE, "关闭");

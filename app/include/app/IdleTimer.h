@@ -15,7 +15,6 @@ public:
 
     // The task runs after `idleMs` without input (once; arm again for another run).
     void Arm();
-    bool Armed() const { return m_timer.isActive(); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -22,7 +22,3 @@ bool CodePageToUtf8(std::string_view bytes, std::string& utf8);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool IsUtf8(std::string_view bytes);
-
-// Where the first character of code-page bytes starts that GB2312 does not hold (and in
-// `length` its bytes); npos when GB2312 holds them all.
-size_t FirstNonGb2312(std::string_view bytes, size_t* length = nullptr);

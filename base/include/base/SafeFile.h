@@ -46,9 +46,8 @@ public:
     // Creates the temporary file beside `path`, with the permissions that `path` has (the
     // usual ones for a new file). `path` must not exist or be a plain file.
     bool Open(const std::string& path, std::string& error);
-    // The temporary file (empty when none is open) and its descriptor (-1 when none).
+    // The temporary file (empty when none is open).
     const std::string& TempPath() const { return m_strTempPath; }
-    int Fd() const { return m_fd; }
     // Flushes and closes the temporary file, renames it over `path` and flushes the folder.
     bool Commit(std::string& error);
     // Closes and removes the temporary file; `path` stays as it was.

@@ -17,7 +17,6 @@ public:
     // `error` says why on failure.
     Result Acquire(const std::string& registerPath, std::string& error);
     void Release();
-    bool Held() const { return m_fd >= 0; }
 
     static std::string LockPath(const std::string& registerPath) { return registerPath + ".lock"; }
 
