@@ -15,6 +15,7 @@
 #include "app/IdleTimer.h"
 #include "app/MainFrm.h"
 #include "app/MessageBox.h"
+#include "app/PortError.h"
 #include "app/PortSetDlg.h"
 #include "app/RegisterRescue.h"
 #include "base/DataDir.h"
@@ -34,25 +35,6 @@ QString Text(const std::string& utf8) {
 QString UnreadableText(const std::string& path, const std::string& error) {
     return QStringLiteral("卡片登记文件无法读取:\n%1\n\n%2\n\n当前的卡片登记保持不变。")
         .arg(Text(path), Text(error));
-}
-
-// Why a port could not be opened or closed, in the operator's words.
-QString PortErrorText(int err) {
-    const char* text = nullptr;
-    switch (err) {
-        case EIO:
-            text = "设备读写错误";
-            break;
-        case EBUSY:
-            text = "端口正被另一个程序使用";
-            break;
-        case ENOTTY:
-            text = "这不是一个串行端口";
-            break;
-        default:
-            return Text(ErrnoText(err));
-    }
-    return QStringLiteral("%1 (errno %2)").arg(QString::fromUtf8(text)).arg(err);
 }
 
 bool Exists(const std::string& path) {
@@ -205,9 +187,74 @@ void COrvaneApp::OnAppAbout() {
     dialog.exec();
 }
 
+std::unique_ptr<CPortSetDlg> COrvaneApp::PortDialog(QWidget* parent) {
+    return std::make_unique<CPortSetDlg>(
+        m_nComPort, m_strAppDir, SettingsPath(), *m_pSerialDevices,
+        [this](int comPort) { return ReconnectReader(comPort); }, parent);
+}
+
 void COrvaneApp::OnPortSet() {
-    CPortSetDlg dialog(m_nComPort, SettingsPath(), m_pMainWnd.get());
-    dialog.exec();
+    PortDialog(m_pMainWnd.get())->exec();
+}
+
+QString COrvaneApp::ReconnectReader(int comPort) {
+    if (m_pReopenTimer) {
+        m_pReopenTimer->stop();
+    }
+    CloseSerialLink();
+    m_nComPort = comPort;
+    std::string device;
+    switch (ConnectReader(device)) {
+        case LinkOpen::Opened:
+            return QStringLiteral("读卡器的端口已打开。");
+        case LinkOpen::NoDevice:
+            return OpenFailureText(device);
+        case LinkOpen::NoThread:
+            break;
+    }
+    return QStringLiteral("创建线程失败!");
+}
+
+QString COrvaneApp::OpenFailureText(const std::string& device) const {
+    return QStringLiteral("打开连接失败,请检查端口设置.\n\n端口号:%1\n设备:%2\n%3")
+        .arg(m_nComPort)
+        .arg(Text(device), PortErrorText(m_comPort.OpenError(), device));
+}
+
+bool COrvaneApp::OfferFoundReader() {
+    std::vector<SerialDevice> usb;
+    for (SerialDevice& device : m_pSerialDevices->List()) {
+        if (device.usb) {
+            usb.push_back(std::move(device));
+        }
+    }
+    if (usb.size() > 1) {
+        OnPortSet();
+        return true;
+    }
+    if (usb.size() != 1) {
+        return false;
+    }
+    const SerialDevice& found = usb[0];
+    if (!Msg::Ask(
+            m_pMainWnd.get(),
+            QStringLiteral("找不到端口COM%1的读卡器。发现一个USB串口设备:%2(%3 %4),是否使用它?")
+                .arg(m_nComPort)
+                .arg(Text(found.stableName), Text(found.maker), Text(found.model)))) {
+        return false;
+    }
+    // As if chosen in the port dialog with the current number.
+    std::string error;
+    if (!PointComEntry(m_strAppDir, m_nComPort, found.stableName, error)) {
+        Msg::Show(m_pMainWnd.get(), QStringLiteral("端口无法指向所选的设备:\n") + Text(error));
+        return true;
+    }
+    if (!WriteComPort(SettingsPath(), m_nComPort, error)) {
+        Msg::Show(m_pMainWnd.get(), QStringLiteral("串口号无法写入设置文件:\n") + Text(error));
+    }
+    Msg::Show(m_pMainWnd.get(),
+              PortSetText(m_nComPort) + QLatin1Char('\n') + ReconnectReader(m_nComPort));
+    return true;
 }
 
 bool COrvaneApp::OpenSerialLink() {
@@ -220,10 +267,9 @@ bool COrvaneApp::OpenSerialLink() {
         case LinkOpen::Opened:
             return true;
         case LinkOpen::NoDevice:
-            Msg::Show(m_pMainWnd.get(),
-                      QStringLiteral("打开连接失败,请检查端口设置.\n\n端口号:%1\n设备:%2\n%3")
-                          .arg(m_nComPort)
-                          .arg(Text(device), PortErrorText(m_comPort.OpenError())));
+            if (!OfferFoundReader()) {
+                Msg::Show(m_pMainWnd.get(), OpenFailureText(device));
+            }
             return true;  // the program runs on without a serial link
         case LinkOpen::NoThread:
             break;

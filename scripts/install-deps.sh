@@ -9,6 +9,8 @@ packages=(
     libgtest-dev libgmock-dev
     # Qt's own texts (message-box buttons, file dialogs) in Chinese: qtbase_zh_CN.qm
     qt6-translations-l10n
+    # the port dialog's list of serial devices (udev)
+    libudev-dev
     # the spreadsheet export: the ODBC driver manager
     unixodbc-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -64,6 +65,14 @@ bool CComPort::OpenPort(const std::string& devicePath) {
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_nOpenError = errno;
+        return false;
+    }
+    // Linux lets any number of programs open a terminal. The lock on the open port is what
+    // other serial programs honour (and root, whom TIOCEXCL does not stop, meets it too): a
+    // port held elsewhere is busy. It goes with the descriptor.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        m_nOpenError = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
         return false;
     }
     if (::ioctl(fd, TIOCEXCL) != 0 || !ConfigureLine(fd)) {

@@ -33,7 +33,7 @@ std::unique_ptr<CPasswordDlg> NewPasswordDialog(const std::string& current) {
 }
 
 std::unique_ptr<CPortSetDlg> NewPortDialog(COrvaneApp& app) {
-    return std::make_unique<CPortSetDlg>(app.m_nComPort, app.SettingsPath());
+    return app.PortDialog(nullptr);
 }
 
 std::unique_ptr<CAboutDlg> NewAboutDialog(const std::string& registerPath) {

@@ -10,18 +10,22 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest/QTest>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "SerialDeviceFolder.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
 #include "app/AppIcon.h"
 #include "app/MainFrm.h"
 #include "app/OrvaneApp.h"
 #include "app/OrvaneView.h"
+#include "app/PortSetDlg.h"
+#include "app/PortSetIds.h"
 #include "base/PosixIo.h"
 #include "protocol/Frame.h"
 #include "register/Archive.h"
@@ -355,6 +359,86 @@ TEST_F(AppTest, MissingDeviceIsReportedAndTheProgramRunsOn) {
     EXPECT_FALSE(app.m_replyHandoff.Write(BuildReadSettingsFrame()));
     EXPECT_TRUE(app.MainFrame()->isVisible());
     app.ExitInstance();
+}
+
+// The configured port cannot be opened: the USB adapters present decide what start-up offers.
+TEST_F(AppTest, AReaderFoundOnItsOwnIsOffered) {
+    ::unlink((dir / "COM0").c_str());
+    const std::string byId = "usb-Acme_CardReader_0001-if00-port0";
+    const QString question = QStringLiteral(
+        "找不到端口COM0的读卡器。发现一个USB串口设备:%1(Acme CardReader),是否使用它?");
+    enum Offer { Question, Dialog, Nothing };
+    const struct {
+        const char* name;
+        bool secondUsb;      // another USB adapter beside the reader
+        bool secondOnBoard;  // a port on the board beside it
+        bool readerIsUsb;
+        QMessageBox::StandardButton answer;  // to the question
+        Offer offer;
+        bool opened;
+    } cases[] = {
+        {"one USB adapter, yes", false, true, true, QMessageBox::Yes, Question, true},
+        {"one USB adapter, no", false, false, true, QMessageBox::No, Question, false},
+        {"two USB adapters", true, false, true, QMessageBox::Yes, Dialog, false},
+        {"no USB adapter", false, true, false, QMessageBox::Yes, Nothing, false},
+    };
+    for (const auto& c : cases) {
+        TempDir data;
+        SerialDeviceFolder folder(data.path());
+        folder.Add(device.slave, byId,
+                   std::string("ID_VENDOR=Acme\nID_MODEL=CardReader\n") +
+                       (c.readerIsUsb ? "ID_BUS=usb\n" : ""));
+        if (c.secondUsb) {
+            folder.Add(data / "ttyUSB1", "usb-Other_Adapter-if00-port0", "ID_BUS=usb\n");
+        }
+        if (c.secondOnBoard) {
+            folder.Add(data / "ttyS0", "", "");
+        }
+        boxes.clear();
+        if (c.offer == Question) {
+            boxes.QueueAnswer(c.answer);
+        }
+        COrvaneApp app(data.path());
+        app.m_pSerialDevices = std::make_unique<CFolderSerialDevices>(folder.Devices());
+        int dialogRows = -1;
+        if (c.offer == Dialog) {
+            QTimer::singleShot(0, [&] {
+                auto* dialog = qobject_cast<CPortSetDlg*>(QApplication::activeModalWidget());
+                ASSERT_NE(dialog, nullptr) << c.name;
+                Drive(dialog);
+                dialogRows = Control<QTreeWidget>(PortSetIds::IDC_DEVICE_LIST)->topLevelItemCount();
+                ClickButton(QStringLiteral("取消"));
+            });
+        }
+        ASSERT_TRUE(app.InitInstance()) << c.name;
+        const QStringList shown = Messages();
+        EXPECT_EQ(app.m_comPort.IsOpen(), c.opened) << c.name;
+        EXPECT_EQ(dialogRows, c.offer == Dialog ? 2 : -1) << c.name;
+        if (c.offer == Question) {
+            ASSERT_EQ(shown.size(), 2) << c.name;
+            EXPECT_EQ(shown[0], question.arg(QString::fromStdString(folder.ById(byId))));
+            EXPECT_EQ(boxes.shown()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        }
+        if (c.opened) {
+            // As if chosen in the port dialog: the entry leads to the stable name.
+            EXPECT_EQ(shown[1], PortSetText(0) + QStringLiteral("\n读卡器的端口已打开。"));
+            EXPECT_TRUE(FileExists(data / "set.ini"));
+            char target[256] = {};
+            ASSERT_GT(::readlink((data / "COM0").c_str(), target, sizeof target - 1), 0);
+            EXPECT_EQ(std::string(target), folder.ById(byId));
+            const Frame frame = BuildReadSettingsFrame();
+            EXPECT_TRUE(app.m_replyHandoff.Write(frame));
+        } else {
+            // Today's message, unless the operator had the port dialog.
+            EXPECT_EQ(shown.size(), c.offer == Question ? 2 : c.offer == Dialog ? 0 : 1) << c.name;
+            if (!shown.isEmpty()) {
+                EXPECT_TRUE(shown.back().startsWith(QStringLiteral("打开连接失败,请检查端口设置.")))
+                    << c.name;
+            }
+            EXPECT_FALSE(FileExists(data / "COM0")) << c.name;
+        }
+        app.ExitInstance();
+    }
 }
 
 // A register of the cards first ... last, each with its card number as serial number.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -368,6 +369,28 @@ TEST(ComPort, OpenErrorSaysWhy) {
     EXPECT_EQ(port.OpenError(), ENOENT);
     EXPECT_FALSE(port.OpenPort("/dev/null"));
     EXPECT_EQ(port.OpenError(), ENOTTY);
+}
+
+TEST(ComPort, APortHeldElsewhereIsBusyUntilItIsClosed) {
+    // Also for root, whom the terminal's exclusive flag does not stop.
+    PseudoTerminal pty;
+    CComPort first;
+    CComPort second;
+    ASSERT_TRUE(first.OpenPort(pty.slave));
+    EXPECT_FALSE(second.OpenPort(pty.slave));
+    EXPECT_EQ(second.OpenError(), EBUSY);
+    EXPECT_EQ(second.Descriptor(), -1);
+    // A program that locks the port the same way is refused too, and waits for none.
+    const int other = ::open(pty.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (other >= 0) {  // an unprivileged user is refused already by the exclusive flag
+        EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        ::close(other);
+    }
+    EXPECT_TRUE(first.ClosePort());
+    EXPECT_TRUE(second.OpenPort(pty.slave));
+    EXPECT_EQ(second.OpenError(), 0);
+    EXPECT_FALSE(first.OpenPort(pty.slave));
+    EXPECT_EQ(first.OpenError(), EBUSY);
 }
 
 }  // namespace

@@ -564,9 +564,11 @@ protected:
 };
 
 TEST_F(UserCardNoPortTest, StartUpNamesThePortAndEveryButtonSaysThatItIsNotOpen) {
-    EXPECT_EQ(startUp, QStringLiteral("打开连接失败,请检查端口设置.\n\n端口号:0\n设备:%1\n%2")
-                           .arg(QString::fromStdString(dir / "COM0"),
-                                QStringLiteral("文件或文件夹不存在 (errno 2)")));
+    EXPECT_EQ(
+        startUp,
+        QStringLiteral("打开连接失败,请检查端口设置.\n\n端口号:0\n设备:%1\n%2")
+            .arg(QString::fromStdString(dir / "COM0"),
+                 QStringLiteral("找不到这个设备:读卡器可能没有插上,或者端口号不对。 (errno 2)")));
     const QString noPort = QStringLiteral("端口没有打开,请在端口设置中选择读卡器的端口。");
     const struct {
         int mode;

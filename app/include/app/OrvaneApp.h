@@ -13,11 +13,13 @@
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
 #include "serial/ComPort.h"
+#include "serial/SerialDevices.h"
 #include "store/FileCardStore.h"
 #include "store/RegisterLock.h"
 
 class CIdleTimer;
 class CMainFrame;
+class CPortSetDlg;
 class QTimer;
 
 constexpr const char* kRegisterFileName = "cardbook.kcd";
@@ -56,6 +58,9 @@ public:
     std::string BackupPath() const { return RegisterPath() + kBackupSuffix; }
     std::string SettingsPath() const;
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
+    // The port dialog over the running program: its device list comes from m_pSerialDevices
+    // and its "确认" connects the reader at once (ReconnectReader).
+    std::unique_ptr<CPortSetDlg> PortDialog(QWidget* parent);
 
     std::string m_strAppDir;
     int m_nComPort = 0;
@@ -64,6 +69,8 @@ public:
     // The reply's way from m_comPort to a window, with the receiver slot (SetReceiver,
     // ReleaseReceiver) and the writes; declared after the port, which it closes when it goes.
     CReplyHandoff m_replyHandoff{m_comPort};
+    // Where the port dialog and the start-up find the serial devices present.
+    std::unique_ptr<ISerialDeviceSource> m_pSerialDevices = std::make_unique<CUdevSerialDevices>();
     CCardMap m_mapCards;
     uint32_t m_nMaxNumber = 0;
     // Every change of m_mapCards goes through here (the card windows get it with Desk()).
@@ -83,6 +90,13 @@ private:
     enum class LinkOpen { Opened, NoDevice, NoThread };
     bool OpenSerialLink();
     LinkOpen ConnectReader(std::string& device);
+    // The start-up message for a port that cannot be opened.
+    QString OpenFailureText(const std::string& device) const;
+    // Closes the port and opens the one of `comPort` (as start-up does); says how it went.
+    QString ReconnectReader(int comPort);
+    // The configured port cannot be opened: one USB adapter present is offered, several open
+    // the port dialog. False when neither happened (nothing or no USB adapter found).
+    bool OfferFoundReader();
     void OnLineGone();
     void TryReopen();
     // Closes the port; a close that the system reports as failed is told to the operator.

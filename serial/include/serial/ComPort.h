@@ -22,7 +22,9 @@ public:
     CComPort(const CComPort&) = delete;
     CComPort& operator=(const CComPort&) = delete;
 
-    // Opens and configures the device; false when it cannot be opened or configured.
+    // Opens the device for this program alone (an exclusive flock while it is open, and
+    // TIOCEXCL) and configures it; false when it cannot be opened, locked or configured:
+    // OpenError() is EBUSY when another program holds the port.
     bool OpenPort(const std::string& devicePath);
     // Starts the reader thread on an open port, handing every burst to `sink` (resumed first),
     // which must outlive the reader (until ClosePort). False when the port is not open, a
