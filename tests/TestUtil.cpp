@@ -1,5 +1,6 @@
 #include "TestUtil.h"
 
+#include "base/PosixIo.h"
 #include "register/Archive.h"
 #include "register/RegisterFile.h"
 
@@ -287,6 +288,23 @@ bool CardEmulator::Control(const std::string& line) {
     }
     m_lastAnswer = ReadAnswer();
     return m_lastAnswer == "ok";
+}
+
+namespace {
+int g_failingClose = -1;
+}  // namespace
+
+void FailNextCloseOf(int fd) {
+    g_failingClose = fd;
+    Io().close = [](int closing) {
+        const int result = ::close(closing);
+        if (closing == g_failingClose) {
+            g_failingClose = -1;
+            errno = EIO;
+            return -1;
+        }
+        return result;
+    };
 }
 
 int RunAsNobody(const std::function<int()>& body, const std::function<int()>& asRoot) {

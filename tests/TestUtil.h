@@ -140,6 +140,10 @@ std::vector<std::string> EmulatorFrames(const std::string& logPath);
 constexpr int kCannotSwitchUser = 99;
 int RunAsNobody(const std::function<int()>& body, const std::function<int()>& asRoot = nullptr);
 
+// Makes the next close of `fd` through Io() close it and then fail with EIO, as a failing
+// adapter reports; the caller holds a ScopedIoOverride that puts the table back.
+void FailNextCloseOf(int fd);
+
 // The 96-byte register file of the single default card "000001".
 std::string OneCardFile();
 

@@ -329,19 +329,6 @@ TEST(ComPort, HangUpIsReportedOnceAndTheNextDeviceOpens) {
     EXPECT_EQ(sink.Gone(), 1u);  // a close is no hang-up
 }
 
-// The descriptor whose next close fails (EIO after the real close, as a failing adapter
-// reports); its number may be reused afterwards.
-int g_failingClose = -1;
-int FailingClose(int fd) {
-    const int result = ::close(fd);
-    if (fd == g_failingClose) {
-        g_failingClose = -1;
-        errno = EIO;
-        return -1;
-    }
-    return result;
-}
-
 TEST(ComPort, AFailedCloseIsReportedAndThePortIsClosedAnyway) {
     PseudoTerminal pty;
     RecordingSink sink;
@@ -350,8 +337,7 @@ TEST(ComPort, AFailedCloseIsReportedAndThePortIsClosedAnyway) {
     ASSERT_TRUE(port.StartReader(sink));
     {
         ScopedIoOverride io;
-        g_failingClose = port.Descriptor();
-        Io().close = FailingClose;
+        FailNextCloseOf(port.Descriptor());
         EXPECT_FALSE(port.ClosePort());
     }
     EXPECT_EQ(port.CloseError(), EIO);

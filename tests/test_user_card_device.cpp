@@ -520,24 +520,11 @@ TEST_F(UserCardDeviceTest, AnUnpluggedReaderIsToldAndOpenedAgainWhenItIsBack) {
     EXPECT_EQ(boxes.shown().size(), 3u);
 }
 
-// The descriptor whose next close fails (EIO after the real close).
-int g_failingClose = -1;
-int FailingClose(int fd) {
-    const int result = ::close(fd);
-    if (fd == g_failingClose) {
-        g_failingClose = -1;
-        errno = EIO;
-        return -1;
-    }
-    return result;
-}
-
 TEST_F(UserCardDeviceTest, APortThatFailsToCloseIsToldAtExit) {
     window.reset();
     ended = true;
     ScopedIoOverride io;
-    g_failingClose = app.m_comPort.Descriptor();
-    Io().close = FailingClose;
+    FailNextCloseOf(app.m_comPort.Descriptor());
     EXPECT_EQ(app.ExitInstance(), 0);
     ASSERT_EQ(boxes.shown().size(), 1u);
     EXPECT_EQ(boxes.shown()[0].text,
