@@ -77,7 +77,7 @@ cmake_version=$(sed -n 's/^project(orvane VERSION \([0-9.]*\).*/\1/p' "$root/CMa
 dpkg-deb --info "$deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 # Found by dpkg-shlibdeps: the libraries the programs link.
-for lib in libc6 libqt6widgets6 libminizip libodbc2 libodbcinst libudev1; do
+for lib in libc6 libqt6widgets6 libminizip libodbc2 libodbcinst libudev1 libssl3; do
     grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 # Named by the build: Qt's Chinese texts.

@@ -11,6 +11,8 @@ packages=(
     qt6-translations-l10n
     # the port dialog's list of serial devices (udev)
     libudev-dev
+    # the history's chain of SHA-256 hashes (libcrypto)
+    libssl-dev
     # the spreadsheet export: the ODBC driver manager
     unixodbc-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "base/LittleEndian.h"
 #include "base/PosixIo.h"
 #include "register/RegisterFile.h"
 
@@ -21,8 +22,51 @@ std::string CheckpointPayload(const RegisterFingerprint& fp) {
     return out;
 }
 
+constexpr size_t kCheckpointSize = 12;
+
 bool IsCheckpointOf(const CJournal::Record& record, const RegisterFingerprint& fp) {
-    return record.kind == CJournal::kCheckpoint && record.payload == CheckpointPayload(fp);
+    return record.kind == CJournal::kCheckpoint &&
+           record.payload.substr(0, kCheckpointSize) == CheckpointPayload(fp);
+}
+
+// The change and the history records of a journal record that holds a change; false for
+// other records and damaged ones.
+bool SplitChangeRecord(const CJournal::Record& record, std::string_view& change,
+                       std::string_view& history) {
+    if (record.kind == CJournal::kChange) {
+        change = record.payload;
+        history = {};
+        return true;
+    }
+    if (record.kind != CJournal::kRecordedChange || record.payload.size() < 4 ||
+        GetLe32(record.payload.data()) > record.payload.size() - 4) {
+        return false;
+    }
+    change = record.payload.substr(4, GetLe32(record.payload.data()));
+    history = record.payload.substr(4 + change.size());
+    return true;
+}
+
+// The history records of a kHistory payload, with the number of the first; false when the
+// block is damaged.
+bool DecodeHistoryBlock(std::string_view block, uint64_t& first,
+                        std::vector<std::string_view>& payloads) {
+    payloads.clear();
+    if (block.size() < 12) {
+        return false;
+    }
+    first = GetLe64(block.data());
+    const uint32_t count = GetLe32(block.data() + 8);
+    block.remove_prefix(12);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (block.size() < 4 || GetLe32(block.data()) > block.size() - 4) {
+            return false;
+        }
+        const uint32_t length = GetLe32(block.data());
+        payloads.push_back(block.substr(4, length));
+        block.remove_prefix(4 + length);
+    }
+    return block.empty();
 }
 
 }  // namespace
@@ -34,7 +78,20 @@ CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::st
         Notify(notice);
         return CommitResult::Durable;
     }
-    std::string record = CJournal::EncodeRecord(m_nNextSeq, CJournal::kChange, change.Encode());
+    // The change and its history records go to the journal in one record.
+    const uint64_t first = NextHistoryNumber();
+    std::vector<std::string> history = HistoryPayloads(change, m_map, Stamp(), first);
+    std::string record;
+    if (history.empty()) {
+        record = CJournal::EncodeRecord(m_nNextSeq, CJournal::kChange, change.Encode());
+    } else {
+        const std::string encoded = change.Encode();
+        std::string payload;
+        PutLe32(payload, static_cast<uint32_t>(encoded.size()));
+        payload += encoded;
+        payload += HistoryBlock(first, history);
+        record = CJournal::EncodeRecord(m_nNextSeq, CJournal::kRecordedChange, payload);
+    }
     CommitResult result = CommitResult::Durable;
     if (!AppendRecords(record, error)) {
         if (mode == CommitMode::Refusable) {
@@ -46,7 +103,55 @@ CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::st
     ++m_nNextSeq;
     change.ApplyTo(m_map, m_maxNumber);
     Notify(notice);
+    // The journal holds the records: one that cannot reach the history now waits for the next
+    // append and is made good from the journal at the next start.
+    std::string historyError;
+    AppendHistory(std::move(history), historyError);
     return result;
+}
+
+std::string CFileCardStore::HistoryBlock(uint64_t first, const std::vector<std::string>& payloads) {
+    std::string block;
+    PutLe64(block, first);
+    PutLe32(block, static_cast<uint32_t>(payloads.size()));
+    for (const std::string& payload : payloads) {
+        PutLe32(block, static_cast<uint32_t>(payload.size()));
+        block += payload;
+    }
+    return block;
+}
+
+bool CFileCardStore::AppendHistory(std::vector<std::string> payloads, std::string& error) {
+    for (std::string& payload : payloads) {
+        m_historyPending.push_back(std::move(payload));
+    }
+    if (m_historyPending.empty()) {
+        return true;
+    }
+    if (!m_history.IsOpen()) {
+        error = "操作记录没有打开";
+        return false;
+    }
+    if (!m_history.Append(m_historyPending, error)) {
+        return false;
+    }
+    m_historyPending.clear();
+    return true;
+}
+
+bool CFileCardStore::Record(HistoryOperation operation, std::string content, std::string& error) {
+    if (!m_bAttached) {
+        return true;
+    }
+    const uint64_t first = NextHistoryNumber();
+    std::vector<std::string> payloads{EventPayload(operation, Stamp(), std::move(content))};
+    std::string journalError;
+    if (AppendRecords(
+            CJournal::EncodeRecord(m_nNextSeq, CJournal::kHistory, HistoryBlock(first, payloads)),
+            journalError)) {
+        ++m_nNextSeq;
+    }
+    return AppendHistory(std::move(payloads), error);
 }
 
 bool CFileCardStore::AppendRecords(const std::string& record, std::string& error) {
@@ -77,8 +182,19 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
     m_strRegisterPath = registerPath;
     m_bAttached = true;
     m_unsaved.clear();
+    m_historyPending.clear();
     m_nRecords = 0;
+    const size_t cardsBefore = m_map.GetCount();
     CJournal::Contents contents;
+    size_t checkpoint = SIZE_MAX;
+    const bool opened = OpenJournal(contents, checkpoint, report, error);
+    OpenHistory(contents, checkpoint, cardsBefore, report);
+    return opened;
+}
+
+bool CFileCardStore::OpenJournal(CJournal::Contents& contents, size_t& checkpoint,
+                                 OpenReport& report, std::string& error) {
+    const std::string& registerPath = m_strRegisterPath;
     if (!CJournal::Read(JournalPath(), contents, error)) {
         return false;
     }
@@ -105,15 +221,18 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
         for (size_t i = contents.records.size(); i-- > 0;) {
             if (IsCheckpointOf(contents.records[i], current)) {
                 start = i + 1;
+                checkpoint = i;
                 break;
             }
         }
     }
     bool trusted = !contents.Damaged() && start <= contents.records.size();
-    std::vector<std::string_view> applied;
+    std::vector<const CJournal::Record*> applied;
     for (size_t i = 0; i < contents.records.size(); ++i) {
         const CJournal::Record& record = contents.records[i];
-        if (record.kind != CJournal::kChange) {
+        std::string_view encoded;
+        std::string_view history;
+        if (!SplitChangeRecord(record, encoded, history)) {
             continue;
         }
         if (i < start) {
@@ -123,7 +242,7 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
             continue;
         }
         CCardChange change;
-        if (!CCardChange::Decode(record.payload, change)) {
+        if (!CCardChange::Decode(encoded, change)) {
             ++report.lost;
             trusted = false;
             continue;
@@ -131,7 +250,7 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
         const CCardNotice notice = NoticeOf(change);
         change.ApplyTo(m_map, m_maxNumber);
         Notify(notice);
-        applied.push_back(record.payload);
+        applied.push_back(&record);
         ++report.replayed;
     }
     report.lost += contents.damagedRecords;
@@ -158,8 +277,9 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
         return false;
     }
     std::string records;
-    for (const std::string_view payload : applied) {
-        records += CJournal::EncodeRecord(m_nNextSeq++, CJournal::kChange, payload);
+    for (const CJournal::Record* record : applied) {
+        records += CJournal::EncodeRecord(m_nNextSeq++, static_cast<CJournal::Kind>(record->kind),
+                                          record->payload);
     }
     if (!records.empty() && !m_journal.Append(records, error)) {
         return false;
@@ -168,12 +288,94 @@ bool CFileCardStore::Open(const std::string& registerPath, OpenReport& report, s
     return true;
 }
 
-bool CFileCardStore::WriteRegister(std::string& error) {
-    return WriteMap(m_map, error);
+void CFileCardStore::OpenHistory(const CJournal::Contents& journal, size_t checkpoint,
+                                 size_t cardsBefore, OpenReport& report) {
+    m_history.Close();
+    CHistoryFile::Contents contents;
+    if (!CHistoryFile::Read(HistoryPath(), contents, report.historyError)) {
+        return;
+    }
+    if (contents.exists && !contents.headerValid) {
+        // Not a history this program can append to: kept aside as it is, and a new one begun.
+        const std::string keptAs = DamagedRegisterName(HistoryPath(), std::time(nullptr));
+        if (Io().rename(HistoryPath().c_str(), keptAs.c_str()) != 0) {
+            report.historyError =
+                "无法把操作记录 " + HistoryPath() + " 改名留存:" + ErrnoText(errno);
+            return;
+        }
+        report.historyKeptAs = keptAs;
+        contents = CHistoryFile::Contents();
+    }
+    CHistoryFile::Verify(contents);
+    report.historyRecords = contents.records.size();
+    report.historyBrokenAt = contents.brokenAt;
+    // A new history begins with the register as it was found.
+    std::vector<std::string> begun;
+    if (!contents.exists) {
+        begun.push_back(EventPayload(HistoryOperation::Begun, Stamp(),
+                                     "登记中有" + std::to_string(cardsBefore) + "张卡片"));
+    }
+    if (!m_history.Open(HistoryPath(), contents, report.historyError, begun)) {
+        return;
+    }
+    report.historyOpen = true;
+
+    // What the journal holds beyond the history: records of changes made durable when a
+    // crash came before they reached the history, in order.
+    // (A history begun just now holds none of them.)
+    std::vector<std::string> recovered;
+    uint64_t highest = contents.exists ? m_history.NextNumber() - 1 : 0;
+    std::vector<std::string_view> payloads;
+    for (size_t i = 0; i < journal.records.size(); ++i) {
+        const CJournal::Record& record = journal.records[i];
+        std::string_view block;
+        std::string_view change;
+        if (record.kind == CJournal::kHistory) {
+            block = record.payload;
+        } else if (record.kind == CJournal::kRecordedChange) {
+            if (!SplitChangeRecord(record, change, block)) {
+                continue;
+            }
+        } else if (record.kind == CJournal::kCheckpoint && i == checkpoint &&
+                   record.payload.size() > kCheckpointSize) {
+            block = record.payload.substr(kCheckpointSize);
+        } else {
+            continue;
+        }
+        uint64_t first = 0;
+        if (!DecodeHistoryBlock(block, first, payloads)) {
+            continue;
+        }
+        for (size_t k = 0; k < payloads.size(); ++k) {
+            if (first + k > highest) {
+                recovered.emplace_back(payloads[k]);
+                highest = first + k;
+            }
+        }
+    }
+    report.historyRecovered = recovered.size();
+    std::string error;
+    if (!AppendHistory(std::move(recovered), error)) {
+        report.historyError = error;
+    }
 }
 
-bool CFileCardStore::ReplaceAll(CCardMap cards, uint32_t maxNumber, std::string& error) {
-    if (!WriteMap(cards, error)) {
+bool CFileCardStore::WriteRegister(std::string& error) {
+    return WriteMap(m_map, {}, error);
+}
+
+bool CFileCardStore::ReplaceAll(CCardMap cards, uint32_t maxNumber, std::string& error,
+                                const std::string& source) {
+    std::vector<std::string> history;
+    if (m_bAttached) {
+        std::string content = "卡片" + std::to_string(cards.GetCount()) + "张; 替换了" +
+                              std::to_string(m_map.GetCount()) + "张";
+        if (!source.empty()) {
+            content = "文件:" + source + "; " + content;
+        }
+        history.push_back(EventPayload(HistoryOperation::Import, Stamp(), std::move(content)));
+    }
+    if (!WriteMap(cards, history, error)) {
         return false;
     }
     m_map = std::move(cards);
@@ -182,7 +384,9 @@ bool CFileCardStore::ReplaceAll(CCardMap cards, uint32_t maxNumber, std::string&
     return true;
 }
 
-bool CFileCardStore::WriteMap(const CCardMap& cards, std::string& error) {
+bool CFileCardStore::WriteMap(const CCardMap& cards, const std::vector<std::string>& history,
+                              std::string& error) {
+    const uint64_t historyFirst = NextHistoryNumber();
     RegisterFingerprint written;
     const auto observe = [&written](const void* data, size_t size) {
         written.crc = static_cast<uint32_t>(
@@ -192,11 +396,14 @@ bool CFileCardStore::WriteMap(const CCardMap& cards, std::string& error) {
     // Before the file is replaced, the journal notes which file replaces it: a crash after
     // the replacement and before the journal is renewed then finds the journal already held
     // by the file. Where the note cannot be written, a restart keeps the journal aside.
-    const auto note = [this, &written](std::string&) {
+    const auto note = [&](std::string&) {
         std::string ignored;
+        std::string payload = CheckpointPayload(written);
+        if (!history.empty()) {
+            payload += HistoryBlock(historyFirst, history);
+        }
         if (m_journal.IsOpen() &&
-            AppendRecords(CJournal::EncodeRecord(m_nNextSeq, CJournal::kCheckpoint,
-                                                 CheckpointPayload(written)),
+            AppendRecords(CJournal::EncodeRecord(m_nNextSeq, CJournal::kCheckpoint, payload),
                           ignored)) {
             ++m_nNextSeq;
         }
@@ -209,9 +416,21 @@ bool CFileCardStore::WriteMap(const CCardMap& cards, std::string& error) {
     if (!m_bAttached) {
         return true;
     }
+    // The history takes what the journal about to be renewed holds for it; what it cannot
+    // take yet goes into the new journal.
+    std::string historyError;
+    AppendHistory(history, historyError);
     std::string journalError;
     if (m_journal.Create(JournalPath(), written, m_nNextSeq, journalError)) {
         m_nRecords = 0;
+        if (!m_historyPending.empty() &&
+            m_journal.Append(
+                CJournal::EncodeRecord(m_nNextSeq, CJournal::kHistory,
+                                       HistoryBlock(m_history.NextNumber(), m_historyPending)),
+                journalError)) {
+            ++m_nNextSeq;
+            ++m_nRecords;
+        }
     }
     return true;
 }

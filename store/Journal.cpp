@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/LittleEndian.h"
 #include "base/PosixIo.h"
 #include "base/SafeFile.h"
 
@@ -29,27 +30,6 @@ uint32_t Crc(const void* data, size_t size, uint32_t crc = 0) {
     return crc;
 }
 
-void Put32(std::string& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out += static_cast<char>(v >> (8 * i));
-    }
-}
-void Put64(std::string& out, uint64_t v) {
-    for (int i = 0; i < 8; ++i) {
-        out += static_cast<char>(v >> (8 * i));
-    }
-}
-uint32_t Get32(const char* p) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) {
-        v = (v << 8) | static_cast<uint8_t>(p[i]);
-    }
-    return v;
-}
-uint64_t Get64(const char* p) {
-    return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
-}
-
 std::string Describe(const char* what, const std::string& path, int err) {
     return std::string(what) + " " + path + ":" + ErrnoText(err);
 }
@@ -60,18 +40,18 @@ bool ValidRecordAt(const std::string& bytes, size_t at, CJournal::Record& record
         return false;
     }
     const char* p = bytes.data() + at;
-    if (Get32(p) != kRecordMarker || Get32(p + 24) != Crc(p, 24)) {
+    if (GetLe32(p) != kRecordMarker || GetLe32(p + 24) != Crc(p, 24)) {
         return false;
     }
-    const uint32_t length = Get32(p + 4);
+    const uint32_t length = GetLe32(p + 4);
     if (length > bytes.size() - at - CJournal::kRecordHeaderSize) {
         return false;
     }
     const char* payload = p + CJournal::kRecordHeaderSize;
-    if (Get32(p + 20) != Crc(payload, length)) {
+    if (GetLe32(p + 20) != Crc(payload, length)) {
         return false;
     }
-    record.seq = Get64(p + 8);
+    record.seq = GetLe64(p + 8);
     record.kind = static_cast<uint8_t>(p[16]);
     record.payload = std::string_view(payload, length);
     size = CJournal::kRecordHeaderSize + length;
@@ -112,10 +92,6 @@ bool FingerprintOfFile(const std::string& path, RegisterFingerprint& fingerprint
     return true;
 }
 
-CJournal::~CJournal() {
-    Close();
-}
-
 bool CJournal::Read(const std::string& path, Contents& contents, std::string& error) {
     contents = Contents();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -147,13 +123,14 @@ bool CJournal::Read(const std::string& path, Contents& contents, std::string& er
 void CJournal::Parse(Contents& contents) {
     const std::string& bytes = contents.bytes;
     if (bytes.size() < kHeaderSize || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
-        Get32(bytes.data() + 8) != kVersion || Get32(bytes.data() + 36) != Crc(bytes.data(), 36)) {
+        GetLe32(bytes.data() + 8) != kVersion ||
+        GetLe32(bytes.data() + 36) != Crc(bytes.data(), 36)) {
         return;  // headerValid stays false: nothing in it is trusted
     }
     contents.headerValid = true;
-    contents.base.size = Get64(bytes.data() + 16);
-    contents.base.crc = Get32(bytes.data() + 24);
-    contents.firstSeq = Get64(bytes.data() + 28);
+    contents.base.size = GetLe64(bytes.data() + 16);
+    contents.base.crc = GetLe32(bytes.data() + 24);
+    contents.firstSeq = GetLe64(bytes.data() + 28);
 
     uint64_t expected = contents.firstSeq;
     size_t at = kHeaderSize;
@@ -190,13 +167,13 @@ void CJournal::Parse(Contents& contents) {
 std::string CJournal::EncodeRecord(uint64_t seq, Kind kind, std::string_view payload) {
     std::string out;
     out.reserve(kRecordHeaderSize + payload.size());
-    Put32(out, kRecordMarker);
-    Put32(out, static_cast<uint32_t>(payload.size()));
-    Put64(out, seq);
+    PutLe32(out, kRecordMarker);
+    PutLe32(out, static_cast<uint32_t>(payload.size()));
+    PutLe64(out, seq);
     out += static_cast<char>(kind);
     out.append(3, '\0');
-    Put32(out, Crc(payload.data(), payload.size()));
-    Put32(out, Crc(out.data(), 24));
+    PutLe32(out, Crc(payload.data(), payload.size()));
+    PutLe32(out, Crc(out.data(), 24));
     out.append(payload);
     return out;
 }
@@ -204,12 +181,12 @@ std::string CJournal::EncodeRecord(uint64_t seq, Kind kind, std::string_view pay
 bool CJournal::Create(const std::string& path, const RegisterFingerprint& base, uint64_t nextSeq,
                       std::string& error) {
     std::string header(kMagic, sizeof kMagic);
-    Put32(header, kVersion);
-    Put32(header, 0);
-    Put64(header, base.size);
-    Put32(header, base.crc);
-    Put64(header, nextSeq);
-    Put32(header, Crc(header.data(), header.size()));
+    PutLe32(header, kVersion);
+    PutLe32(header, 0);
+    PutLe64(header, base.size);
+    PutLe32(header, base.crc);
+    PutLe64(header, nextSeq);
+    PutLe32(header, Crc(header.data(), header.size()));
     const bool saved = SaveFileSafely(
         path, std::string(),
         [&header](int fd, std::string& why) {
@@ -224,51 +201,13 @@ bool CJournal::Create(const std::string& path, const RegisterFingerprint& base, 
 }
 
 bool CJournal::OpenAt(const std::string& path, uint64_t validEnd, std::string& error) {
-    Close();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = Describe("无法打开操作日志", path, errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > validEnd &&
-        Io().ftruncate(fd, static_cast<off_t>(validEnd)) != 0) {
-        error = Describe("无法截去操作日志末尾不完整的记录", path, errno);
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
-    m_strPath = path;
-    m_nSize = validEnd;
-    return true;
+    return m_file.OpenAt(path, validEnd, "操作日志", error);
 }
 
 void CJournal::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_file.Close();
 }
 
 bool CJournal::Append(std::string_view records, std::string& error) {
-    if (m_fd < 0) {
-        error = "操作日志没有打开";
-        return false;
-    }
-    bool written = ::lseek(m_fd, static_cast<off_t>(m_nSize), SEEK_SET) >= 0 &&
-                   WriteAll(m_fd, records.data(), records.size());
-    if (written && Io().fdatasync(m_fd) != 0) {
-        written = false;
-    }
-    if (!written) {
-        const int err = errno;
-        error = Describe("无法写入操作日志", m_strPath, err);
-        // What did reach the file is cut off again, so that the next record follows the last
-        // confirmed one; if that fails too, the next append writes over it.
-        Io().ftruncate(m_fd, static_cast<off_t>(m_nSize));
-        errno = err;
-        return false;
-    }
-    m_nSize += records.size();
-    return true;
+    return m_file.Append(records, error);
 }

@@ -2,7 +2,8 @@
 // journal and the register file, and is ended at the N-th write or flush, as a killed process
 // or as a power cut; the parent starts the register again and checks that every confirmed
 // change is there, that the change in progress is there whole or not at all, and that the
-// files load. N runs over every write and flush of the sequence.
+// files load, and that the history holds exactly the records of the changes the register
+// holds, its chain whole. N runs over every write and flush of the sequence.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "CrashSim.h"
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
+#include "store/HistoryFile.h"
 
 namespace {
 
@@ -77,17 +79,35 @@ std::string InitialRegister() {
     return RegisterBytes(map);
 }
 
-// The register after each step (0: before the first), as a run without a crash makes it.
-std::vector<std::string> ExpectedStates() {
+// The register after each step (0: before the first), as a run without a crash makes it, and
+// the number of history records then.
+struct Expected {
+    std::vector<std::string> states;
+    std::vector<size_t> historyRecords;
+};
+
+// The records of the history beside `registerPath`, its chain checked.
+CHistoryFile::Contents HistoryOf(const std::string& registerPath) {
+    CHistoryFile::Contents contents;
+    std::string error;
+    EXPECT_TRUE(CHistoryFile::Read(registerPath + ".history", contents, error)) << error;
+    CHistoryFile::Verify(contents);
+    return contents;
+}
+
+Expected ExpectedStates() {
     TempDir dir;
     WriteFile(dir / "cardbook.kcd", InitialRegister());
     Restarted desk(dir / "cardbook.kcd");
-    std::vector<std::string> states{RegisterBytes(desk.map)};
+    Expected expected;
+    expected.states.push_back(RegisterBytes(desk.map));
+    expected.historyRecords.push_back(HistoryOf(dir / "cardbook.kcd").records.size());
     for (const Step& step : Sequence()) {
         EXPECT_TRUE(step(desk.store));
-        states.push_back(RegisterBytes(desk.map));
+        expected.states.push_back(RegisterBytes(desk.map));
+        expected.historyRecords.push_back(HistoryOf(dir / "cardbook.kcd").records.size());
     }
-    return states;
+    return expected;
 }
 
 struct Outcome {
@@ -139,7 +159,8 @@ Outcome RunChild(const TempDir& dir, CrashSim::Mode mode, int crashAt, uint32_t 
 }
 
 void CrashAtEveryCall(CrashSim::Mode mode) {
-    const std::vector<std::string> states = ExpectedStates();
+    const Expected expected = ExpectedStates();
+    const std::vector<std::string>& states = expected.states;
     int total = 0;
     {
         TempDir dir;
@@ -174,6 +195,11 @@ void CrashAtEveryCall(CrashSim::Mode mode) {
         const bool before = now == states[k];
         const bool after = k + 1 < states.size() && now == states[k + 1];
         EXPECT_TRUE(before || after) << "confirmed " << k << " steps";
+        // The history: whole, and with the records of exactly those changes.
+        EXPECT_TRUE(restarted.report.historyOpen) << restarted.report.historyError;
+        const CHistoryFile::Contents history = HistoryOf(dir / "cardbook.kcd");
+        EXPECT_EQ(history.brokenAt, 0u);
+        EXPECT_EQ(history.records.size(), expected.historyRecords[before ? k : k + 1]);
     }
 }
 

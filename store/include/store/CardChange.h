@@ -43,6 +43,18 @@ public:
     }
     void Remove(std::string_view key) { m_steps.push_back({std::string(key), nullptr}); }
 
+    // For the history: a note put before the record's content (the list of a batch, an
+    // extension's payment), and the money received with the change when it is not the rise
+    // of the card's "缴费金额" (an extension's payment, in fen).
+    void SetNote(std::string note) { m_strNote = std::move(note); }
+    void SetFee(int64_t feeCents) {
+        m_nFeeCents = feeCents;
+        m_bFeeSet = true;
+    }
+    const std::string& Note() const { return m_strNote; }
+    bool FeeSet() const { return m_bFeeSet; }
+    int64_t Fee() const { return m_nFeeCents; }
+
     CardOperation Operation() const { return m_operation; }
     uint32_t MaxNumber() const { return m_nMaxNumber; }
     const std::vector<Step>& Steps() const { return m_steps; }
@@ -64,4 +76,7 @@ private:
     CardOperation m_operation = CardOperation::Save;
     uint32_t m_nMaxNumber = 0;
     std::vector<Step> m_steps;
+    std::string m_strNote;
+    int64_t m_nFeeCents = 0;
+    bool m_bFeeSet = false;
 };

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/AppendFile.h"
+
 // Which register file a journal follows: its size and CRC-32. A missing or empty register is
 // {0, 0}.
 struct RegisterFingerprint {
@@ -32,8 +34,13 @@ bool FingerprintOfFile(const std::string& path, RegisterFingerprint& fingerprint
 class CJournal {
 public:
     enum Kind : uint8_t {
-        kChange = 1,      // a CCardChange
-        kCheckpoint = 2,  // the fingerprint of a register about to replace the current one
+        kChange = 1,          // a CCardChange
+        kCheckpoint = 2,      // the fingerprint of a register about to replace the current one,
+                              // then the history records of that replacement (as kHistory)
+        kHistory = 3,         // history records: u64 number of the first, u32 count, then each
+                              // as u32 length and payload
+        kRecordedChange = 4,  // u32 length of a CCardChange, the change, then its history
+                              // records (as kHistory), so that both are whole or neither is
     };
 
     struct Record {
@@ -61,7 +68,6 @@ public:
     static constexpr size_t kRecordHeaderSize = 28;
 
     CJournal() = default;
-    ~CJournal();
     CJournal(const CJournal&) = delete;
     CJournal& operator=(const CJournal&) = delete;
 
@@ -83,17 +89,15 @@ public:
     // (a torn record) is cut off first.
     bool OpenAt(const std::string& path, uint64_t validEnd, std::string& error);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_file.IsOpen(); }
 
     // Appends the bytes of whole records and flushes them to disk. On failure the journal is
     // cut back to where it was (as far as the disk allows) and `error` says what failed.
     bool Append(std::string_view records, std::string& error);
 
-    const std::string& Path() const { return m_strPath; }
-    uint64_t Size() const { return m_nSize; }
+    const std::string& Path() const { return m_file.Path(); }
+    uint64_t Size() const { return m_file.Size(); }
 
 private:
-    int m_fd = -1;
-    std::string m_strPath;
-    uint64_t m_nSize = 0;
+    CAppendFile m_file;
 };
