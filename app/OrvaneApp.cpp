@@ -101,6 +101,29 @@ bool COrvaneApp::InitInstance() {
     return true;
 }
 
+void COrvaneApp::ReportHistory(const CFileCardStore::OpenReport& report) {
+    if (!report.historyKeptAs.empty()) {
+        Msg::Show(
+            m_pMainWnd.get(),
+            QStringLiteral("操作记录文件已经损坏,已改名留存为:\n%1\n\n新的操作记录从现在开始。")
+                .arg(Text(report.historyKeptAs)));
+    }
+    if (!report.historyOpen) {
+        Msg::Show(
+            m_pMainWnd.get(),
+            QStringLiteral("操作记录无法打开:\n%1\n\n在这个问题解决之前,修改不会记入操作记录。")
+                .arg(Text(report.historyError)));
+        return;
+    }
+    if (report.historyBrokenAt > 0) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("操作记录从第%1条起与写入时不一致:记录被改动、删除或调换过。\n"
+                                 "从这一条起的记录不能作为凭证;新的操作仍会记录在后面。\n\n%2")
+                      .arg(report.historyBrokenAt)
+                      .arg(Text(m_store.HistoryPath())));
+    }
+}
+
 bool COrvaneApp::LockRegister() {
     std::string error;
     switch (m_lock.Acquire(RegisterPath(), error)) {
@@ -157,6 +180,7 @@ void COrvaneApp::OpenStore() {
                     .arg(Text(report.keptAs));
         Msg::Show(m_pMainWnd.get(), text);
     }
+    ReportHistory(report);
     if (m_store.NeedsFold()) {
         m_pFoldTimer->Arm();
     }
@@ -179,6 +203,9 @@ bool COrvaneApp::SavePassword() {
         return false;
     }
     m_strPasswordInSettings = m_strSysPassword;
+    // That it changed, never the password.
+    m_store.Record(static_cast<uint8_t>(HistoryOperation::PasswordChanged), "系统密码已修改",
+                   error);
     return true;
 }
 
@@ -375,7 +402,7 @@ RegisterLoad COrvaneApp::ImportRegister(const std::string& path) {
     {
         WaitCursor wait;
         m_store.Locate(RegisterPath());
-        saved = m_store.ReplaceAll(std::move(loaded), maxNumber, error);
+        saved = m_store.ReplaceAll(std::move(loaded), maxNumber, error, path);
     }
     if (!saved) {
         Msg::Show(over, QStringLiteral("导入的卡片无法保存到\n%1\n\n%2\n\n当前的卡片登记保持不变。")

@@ -192,9 +192,11 @@ std::vector<std::string> HistoryPayloads(const CCardChange& change, const CCardM
     return payloads;
 }
 
-std::string EventPayload(HistoryOperation operation, const HistoryStamp& stamp,
-                         std::string content) {
-    CHistoryEntry entry = StampedEntry(stamp, static_cast<uint8_t>(operation));
+std::string EventPayload(uint8_t operation, const HistoryStamp& stamp, std::string content,
+                         const std::string& cardNo, int64_t feeCents) {
+    CHistoryEntry entry = StampedEntry(stamp, operation);
     entry.content = std::move(content);
+    entry.cardNo = Utf8Of(cardNo);
+    entry.feeCents = feeCents;
     return entry.Encode();
 }

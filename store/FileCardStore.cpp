@@ -139,12 +139,14 @@ bool CFileCardStore::AppendHistory(std::vector<std::string> payloads, std::strin
     return true;
 }
 
-bool CFileCardStore::Record(HistoryOperation operation, std::string content, std::string& error) {
+bool CFileCardStore::Record(uint8_t operation, std::string content, std::string& error,
+                            const std::string& cardNo, int64_t feeCents) {
     if (!m_bAttached) {
         return true;
     }
     const uint64_t first = NextHistoryNumber();
-    std::vector<std::string> payloads{EventPayload(operation, Stamp(), std::move(content))};
+    std::vector<std::string> payloads{
+        EventPayload(operation, Stamp(), std::move(content), cardNo, feeCents)};
     std::string journalError;
     if (AppendRecords(
             CJournal::EncodeRecord(m_nNextSeq, CJournal::kHistory, HistoryBlock(first, payloads)),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "StoreTestUtil.h"
 #include "TestUtil.h"
 #include "base/CodePage.h"
 #include "register/Archive.h"
@@ -120,6 +121,68 @@ TEST(Kcdtool, CopyRefusesARegisterInUse) {
     r = Kcdtool({"copy", dir / "in.kcd", dir / "out.kcd"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(SameBytes(ReadFile(dir / "out.kcd"), in));
+}
+
+// A register with a history of three records: begun, a card added, a card removed.
+std::string RegisterWithHistory(const TempDir& dir) {
+    const std::string path = dir / "cardbook.kcd";
+    Restarted desk(path);
+    desk.store.SetStamp([] { return HistoryStamp{1765324800, 8 * 3600, "front\tdesk/op"}; });
+    std::string error;
+    CCardChange add(CardOperation::Add, 3);
+    auto card = MakeCard("000003", 3);
+    card->m_strName = Utf8ToCodePage("张三");
+    card->m_strPaid = "12.5";
+    add.Put("000003", std::move(card));
+    EXPECT_EQ(desk.store.Commit(std::move(add), CommitMode::Refusable, error),
+              CommitResult::Durable);
+    EXPECT_EQ(desk.store.Commit(RemoveCard("000003", 3), CommitMode::Refusable, error),
+              CommitResult::Durable);
+    return path;
+}
+
+TEST(Kcdtool, HistoryPrintsOneLineARecord) {
+    TempDir dir;
+    const std::string path = RegisterWithHistory(dir);
+    for (const std::string& given : {path, path + ".history"}) {
+        const ProcessResult r = Kcdtool({"history", given});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+            lines.push_back(r.out.substr(start, end - start));
+        }
+        ASSERT_EQ(lines.size(), 3u) << r.out;
+        EXPECT_EQ(lines[0].substr(0, 2), "1\t");
+        const std::string added =
+            "2\t2025-12-10 08:00:00\tfront\\tdesk/op\t新增\t000003\t张三\t12.50\t\t";
+        EXPECT_EQ(lines[1].substr(0, added.size()), added) << lines[1];
+        EXPECT_NE(lines[2].find("\t删除\t000003\t张三\t"), std::string::npos) << lines[2];
+        // The last field: the record's hash in hexadecimal.
+        const std::string hash = lines[2].substr(lines[2].rfind('\t') + 1);
+        EXPECT_EQ(hash.size(), 64u);
+        EXPECT_EQ(hash.find_first_not_of("0123456789abcdef"), std::string::npos);
+    }
+    EXPECT_EQ(Kcdtool({"history", dir / "none.kcd"}).exitCode, 1);
+}
+
+TEST(Kcdtool, VerifyHistoryNamesTheFirstBrokenRecord) {
+    TempDir dir;
+    const std::string path = RegisterWithHistory(dir);
+    ProcessResult r = Kcdtool({"verify-history", path});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("3条记录, 校验链完整"), std::string::npos) << r.out;
+
+    // The name of the card in record 2 changed from 张三 to 李三.
+    std::string bytes = ReadFile(path + ".history");
+    const size_t at = bytes.find("张三");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, std::string("张").size(), "李");
+    WriteFile(path + ".history", bytes);
+    r = Kcdtool({"verify-history", path + ".history"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("从第2条记录起与写入时不一致"), std::string::npos) << r.out;
+    EXPECT_EQ(Kcdtool({"verify-history"}).exitCode, 2);
 }
 
 }  // namespace

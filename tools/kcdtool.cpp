@@ -2,6 +2,8 @@
 //   kcdtool check FILE     loads FILE; prints the number of cards or what is wrong and where
 //   kcdtool dump FILE      one tab-separated line per card, in the register's order
 //   kcdtool copy IN OUT    loads IN and writes OUT the way the program saves its register
+//   kcdtool history FILE   one tab-separated line per record of a history, oldest first
+//   kcdtool verify-history FILE   checks a history's chain; names the first broken record
 //   kcdtool --help         what it does
 
 #include <cstdio>
@@ -12,6 +14,8 @@
 #include "base/CodePage.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
+#include "store/HistoryEntry.h"
+#include "store/HistoryFile.h"
 #include "store/RegisterLock.h"
 
 namespace {
@@ -19,7 +23,9 @@ namespace {
 constexpr const char* kUsage =
     "用法: kcdtool check FILE\n"
     "      kcdtool dump FILE\n"
-    "      kcdtool copy IN OUT\n";
+    "      kcdtool copy IN OUT\n"
+    "      kcdtool history FILE\n"
+    "      kcdtool verify-history FILE\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -36,6 +42,12 @@ int Help() {
         "  dump FILE     按登记顺序每张卡片一行: 键和卡片的 19 个字段, 以制表符分隔;\n"
         "                文字由 GB2312 转为 UTF-8, 制表符、换行和反斜杠写作 \\t、\\n 和 \\\\\n"
         "  copy IN OUT   读入 IN, 像程序保存登记那样写出 OUT\n"
+        "  history FILE  操作记录 (cardbook.kcd.history; 也可给出登记文件) 每条一行:\n"
+        "                序号、时间、工作站、操作、卡号、姓名、金额、批次、内容、校验值,\n"
+        "                以制表符分隔, 按记录顺序\n"
+        "  verify-history FILE\n"
+        "                检查操作记录的校验链: 完整时退出码 0, 否则说出第一条不一致的\n"
+        "                记录 (被改动、删除或调换) 并以退出码 1 结束\n"
         "  -h, --help    显示本帮助\n"
         "\n"
         "退出码: 0 成功, 1 文件无法读取或写入, 2 用法错误。\n",
@@ -77,6 +89,105 @@ std::string DumpLine(const CCardMap::CAssoc& entry) {
     return line;
 }
 
+// A history given directly, or the one beside a register file.
+std::string HistoryPathOf(const std::string& path) {
+    const std::string suffix = ".history";
+    if (path.size() >= suffix.size() &&
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return path;
+    }
+    return path + suffix;
+}
+
+bool ReadHistory(const std::string& path, CHistoryFile::Contents& contents) {
+    std::string error;
+    if (!CHistoryFile::Read(path, contents, error)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    if (!contents.exists) {
+        std::fprintf(stderr, "%s: 文件不存在\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// A UTF-8 text as one field of a line: tab, newline, carriage return and backslash escaped.
+std::string Field(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string HistoryLine(const CHistoryFile::Record& record) {
+    std::string line = std::to_string(record.number) + '\t';
+    CHistoryEntryView entry;
+    if (!CHistoryEntryView::Decode(record.payload, entry)) {
+        line += "(无法解读的记录)\t\t\t\t\t\t\t\t";
+    } else {
+        line += entry.TimeText() + '\t' + Field(entry.desk) + '\t' +
+                HistoryOperationText(entry.operation) + '\t' + Field(entry.cardNo) + '\t' +
+                Field(entry.name) + '\t' + (entry.feeCents != 0 ? FeeText(entry.feeCents) : "") +
+                '\t' + (entry.batch != 0 ? std::to_string(entry.batch) : "") + '\t' +
+                Field(entry.content) + '\t';
+    }
+    static const char kHex[] = "0123456789abcdef";
+    for (size_t i = 0; i < CHistoryFile::kHashSize; ++i) {
+        line += kHex[record.hash[i] >> 4];
+        line += kHex[record.hash[i] & 15];
+    }
+    line += '\n';
+    return line;
+}
+
+int PrintHistory(const std::string& path) {
+    CHistoryFile::Contents contents;
+    if (!ReadHistory(path, contents)) {
+        return 1;
+    }
+    for (const CHistoryFile::Record& record : contents.records) {
+        const std::string line = HistoryLine(record);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int VerifyHistory(const std::string& path) {
+    CHistoryFile::Contents contents;
+    if (!ReadHistory(path, contents)) {
+        return 1;
+    }
+    CHistoryFile::Verify(contents);
+    if (contents.brokenAt != 0) {
+        std::printf("%s: 从第%llu条记录起与写入时不一致 (记录被改动、删除或调换过)\n", path.c_str(),
+                    static_cast<unsigned long long>(contents.brokenAt));
+        return 1;
+    }
+    std::printf("%s: %zu条记录, 校验链完整\n", path.c_str(), contents.records.size());
+    if (contents.tornBytes != 0) {
+        std::printf("%s: 末尾有%llu字节不完整的记录 (写入时中断, 程序下次启动时去掉)\n",
+                    path.c_str(), static_cast<unsigned long long>(contents.tornBytes));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -104,6 +215,12 @@ int main(int argc, char* argv[]) {
             std::fwrite(line.data(), 1, line.size(), stdout);
         }
         return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (command == "history" && argc == 3) {
+        return PrintHistory(HistoryPathOf(argv[2]));
+    }
+    if (command == "verify-history" && argc == 3) {
+        return VerifyHistory(HistoryPathOf(argv[2]));
     }
     if (command == "copy" && argc == 4) {
         // A running program would undo the copy with its own register at exit.

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -378,6 +379,7 @@ void CEnrolDlg::OnConfirm() {
         UpdatePlan();
         return;
     }
+    change.SetNote("名单:" + QFileInfo(m_pFile->text()).fileName().toStdString());
     // Every row in one change: after a crash either all of them are in the register or none.
     bool applied;
     {

@@ -123,14 +123,29 @@ void CUserCardDlg::OnCardExtended() {
     m_strSentExtendFee.clear();
     ExtensionChange extension =
         MakeExtension(m_desk.cards, m_strCardNo, RecordDate(m_dateValid), fee);
+    // The payment is on record as money received, whether or not the card's "缴费金额" could
+    // take it.
+    int64_t feeCents = 0;
+    const bool paid = !fee.empty() && ParseFee(fee, feeCents);
+    const std::string paymentNote = paid ? "缴费:" + FeeText(feeCents) + "元" : std::string();
     const CCard* card = nullptr;
     if (extension.card != nullptr) {
         // The card carries the new validity already: the register keeps it in any case (the
         // list shows the change as the store reports it).
         CCardChange change(CardOperation::Extend, m_desk.store.MaxNumber());
         change.Put(m_strCardNo, std::move(extension.card));
+        if (paid) {
+            change.SetNote(paymentNote);
+            change.SetFee(feeCents);
+        }
         CommitChange(this, m_desk.store, std::move(change), CommitMode::DeviceDone);
         card = m_desk.cards.Lookup(m_strCardNo);
+    } else {
+        std::string error;
+        m_desk.store.Record(static_cast<uint8_t>(CardOperation::Extend),
+                            "卡号没有登记; 有效期→" + RecordDate(m_dateValid) +
+                                (paid ? "; " + paymentNote : std::string()),
+                            error, m_strCardNo, feeCents);
     }
     QString unrecorded;
     switch (extension.payment) {

@@ -79,5 +79,9 @@ void CUserCardDlg::OnExport() {
         Msg::Show(this, QStringLiteral("导出失败:\n%1").arg(QString::fromStdString(error)));
         return;
     }
+    // The register's personal data has left the program: on record.
+    m_desk.store.Record(
+        static_cast<uint8_t>(HistoryOperation::Export),
+        "文件:" + target.path + "; 卡片" + std::to_string(m_desk.cards.GetCount()) + "张", error);
     Msg::Show(QApplication::activeWindow(), QStringLiteral("导出文件保存于%1!").arg(target.name));
 }

@@ -137,6 +137,10 @@ void CUserCardDlg::OnExportExcel() {
                   QStringLiteral("导出EXCEL失败:\n%1").arg(QString::fromStdString(end.error)));
         return;
     }
+    std::string error;
+    m_desk.store.Record(
+        static_cast<uint8_t>(HistoryOperation::ExportExcel),
+        "文件:" + chosen.toStdString() + "; 行数" + std::to_string(m_list.GetItemCount()), error);
     Msg::Show(QApplication::activeWindow(), QStringLiteral("导出文件保存于%1!").arg(chosen));
 }
 

@@ -78,6 +78,8 @@ public:
 
 private:
     bool LockRegister();
+    // Tells the operator what the start found in the history: a broken chain, a damaged file.
+    void ReportHistory(const CFileCardStore::OpenReport& report);
     void OpenStore();
     RegisterLoad ImportRegister(const std::string& path);
     void FoldWhenIdle();

@@ -33,5 +33,9 @@ std::vector<std::string> HistoryPayloads(const CCardChange& change, const CCardM
                                          const HistoryStamp& stamp, uint64_t firstNumber);
 
 // A record that is no card change (an export, an import, the system password changed).
-std::string EventPayload(HistoryOperation operation, const HistoryStamp& stamp,
-                         std::string content);
+std::string EventPayload(uint8_t operation, const HistoryStamp& stamp, std::string content,
+                         const std::string& cardNo = std::string(), int64_t feeCents = 0);
+inline std::string EventPayload(HistoryOperation operation, const HistoryStamp& stamp,
+                                std::string content) {
+    return EventPayload(static_cast<uint8_t>(operation), stamp, std::move(content));
+}

@@ -8,6 +8,7 @@
 
 #include "register/CardMap.h"
 #include "store/CardChange.h"
+#include "store/HistoryEntry.h"
 
 // Whether a change may still be refused: one that no device has carried out yet is refused
 // when it cannot be made durable; one that a device already carried out (a card written) is
@@ -73,6 +74,14 @@ public:
     virtual uint32_t MaxNumber() const = 0;
     // Makes `change` durable and applies it; `error` says why it is not on disk.
     virtual CommitResult Commit(CCardChange change, CommitMode mode, std::string& error) = 0;
+
+    // Puts on record what is no change of the register (an export, the system password
+    // changed, an extension of a card the register lacks): `cardNo` and `feeCents` where it
+    // concerns a card. False with `error` when it is not on disk yet.
+    virtual bool Record(uint8_t operation, std::string content, std::string& error,
+                        const std::string& cardNo = std::string(), int64_t feeCents = 0) = 0;
+    // Where the history can be read; empty when there is none.
+    virtual std::string HistoryPath() const = 0;
 
     // `listener` is told of every change applied, after it is applied, until the subscription
     // ends. A listener may subscribe or unsubscribe listeners while it is told.

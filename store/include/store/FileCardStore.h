@@ -72,10 +72,11 @@ public:
                     const std::string& source = std::string());
     // Records what is no change of the register (an export, the system password changed).
     // False with `error` when it is not on disk yet; it is then written with the next change.
-    bool Record(HistoryOperation operation, std::string content, std::string& error);
+    bool Record(uint8_t operation, std::string content, std::string& error,
+                const std::string& cardNo = std::string(), int64_t feeCents = 0) override;
     // Who and when the next records name; CurrentStamp() unless set (tests).
     void SetStamp(std::function<HistoryStamp()> stamp) { m_stamp = std::move(stamp); }
-    std::string HistoryPath() const { return m_strRegisterPath + kHistorySuffix; }
+    std::string HistoryPath() const override { return m_strRegisterPath + kHistorySuffix; }
     // History records not yet on disk.
     size_t HistoryUnsaved() const { return m_historyPending.size(); }
     // Whether the journal has grown past its bound.
