@@ -31,7 +31,10 @@ std::string DoorsText(std::string_view rights) {
     }
     for (int port = 1; port <= 16; ++port) {
         if (rights[16 - port] == '1') {
-            doors += (doors.empty() ? "" : ",") + std::to_string(port);
+            if (!doors.empty()) {
+                doors += ',';
+            }
+            doors += std::to_string(port);
         }
     }
     return doors.empty() ? "无" : doors;

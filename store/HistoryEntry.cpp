@@ -119,7 +119,7 @@ std::string CHistoryEntryView::TimeText() const {
     if (!LocalTm(time, utcOffset, tm)) {
         return "?";
     }
-    char text[32];
+    char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return text;

@@ -5,10 +5,12 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "base/LittleEndian.h"
@@ -22,24 +24,29 @@ constexpr uint32_t kVersion = 1;
 constexpr uint32_t kRecordMarker = 0x5248434Bu;  // "KCHR"
 constexpr const char* kWhat = "操作记录";
 
-// SHA-256 over a few pieces, one context reused for a whole walk.
+// SHA-256 over a few pieces, the digest looked up once and one context reused for a whole
+// walk (looking the digest up for each record would cost more than hashing it).
 class CSha256 {
 public:
-    CSha256() : m_ctx(EVP_MD_CTX_new()) {}
-    ~CSha256() { EVP_MD_CTX_free(m_ctx); }
+    CSha256() : m_md(EVP_MD_fetch(nullptr, "SHA256", nullptr)), m_ctx(EVP_MD_CTX_new()) {}
+    ~CSha256() {
+        EVP_MD_CTX_free(m_ctx);
+        EVP_MD_free(m_md);
+    }
     CSha256(const CSha256&) = delete;
     CSha256& operator=(const CSha256&) = delete;
 
     void Of(const void* first, size_t firstSize, const void* second, size_t secondSize,
             uint8_t* out) {
         unsigned int size = 0;
-        EVP_DigestInit_ex(m_ctx, EVP_sha256(), nullptr);
+        EVP_DigestInit_ex2(m_ctx, m_md, nullptr);
         EVP_DigestUpdate(m_ctx, first, firstSize);
         EVP_DigestUpdate(m_ctx, second, secondSize);
         EVP_DigestFinal_ex(m_ctx, out, &size);
     }
 
 private:
+    EVP_MD* m_md;
     EVP_MD_CTX* m_ctx;
 };
 
@@ -66,8 +73,21 @@ bool HeaderValid(std::string_view bytes) {
            GetLe32(bytes.data() + 8) == kVersion;
 }
 
-// A record at `at` whose structure is whole: its marker, and its length within the file.
-bool WholeRecordAt(std::string_view bytes, size_t at, CHistoryFile::Record& record) {
+// The record whose header is at `offset` in `data`.
+CHistoryFile::Record RecordAt(const char* data, uint64_t offset) {
+    const char* p = data + offset;
+    const uint32_t length = GetLe32(p + 4);
+    CHistoryFile::Record record;
+    record.number = GetLe64(p + 8);
+    record.offset = offset;
+    record.payload = std::string_view(p + CHistoryFile::kRecordHeaderSize, length);
+    record.hash = reinterpret_cast<const uint8_t*>(p + CHistoryFile::kRecordHeaderSize + length);
+    return record;
+}
+
+// Whether a record whose structure is whole stands at `at`: its marker, and its length within
+// the file. `size` is the record's size.
+bool WholeRecordAt(std::string_view bytes, size_t at, size_t& size) {
     constexpr size_t kFrame = CHistoryFile::kRecordHeaderSize + CHistoryFile::kHashSize;
     if (bytes.size() - at < kFrame) {
         return false;
@@ -80,10 +100,7 @@ bool WholeRecordAt(std::string_view bytes, size_t at, CHistoryFile::Record& reco
     if (length > bytes.size() - at - kFrame) {
         return false;
     }
-    record.number = GetLe64(p + 8);
-    record.offset = at;
-    record.payload = std::string_view(p + CHistoryFile::kRecordHeaderSize, length);
-    record.hash = reinterpret_cast<const uint8_t*>(p + CHistoryFile::kRecordHeaderSize + length);
+    size = kFrame + length;
     return true;
 }
 
@@ -92,6 +109,14 @@ std::string Describe(const char* what, const std::string& path, int err) {
 }
 
 }  // namespace
+
+CHistoryFile::Record CHistoryFile::RecordList::operator[](size_t i) const {
+    return RecordAt(m_pData, m_offsets[i]);
+}
+
+bool CHistoryFile::RecordList::AfterGap(size_t i) const {
+    return std::binary_search(m_gaps.begin(), m_gaps.end(), i);
+}
 
 CHistoryFile::Contents::~Contents() {
     Unmap();
@@ -114,7 +139,7 @@ CHistoryFile::Contents& CHistoryFile::Contents::operator=(Contents&& other) noex
         verified = other.verified;
         m_pData = std::exchange(other.m_pData, nullptr);
         m_nSize = std::exchange(other.m_nSize, 0);
-        other.records.clear();
+        other.records = RecordList();
     }
     return *this;
 }
@@ -174,29 +199,27 @@ bool CHistoryFile::Read(const std::string& path, Contents& contents, std::string
     }
     size_t at = std::min(bytes.size(), kHeaderSize);
     contents.validEnd = at;
-    contents.records.reserve(bytes.size() / 160);
-    bool afterGap = false;
+    RecordList& records = contents.records;
+    records.m_pData = bytes.data();
     while (at < bytes.size()) {
-        Record record;
-        if (WholeRecordAt(bytes, at, record)) {
-            record.afterGap = afterGap;
-            afterGap = false;
-            contents.records.push_back(record);
-            at += kRecordHeaderSize + record.payload.size() + kHashSize;
+        size_t size = 0;
+        if (WholeRecordAt(bytes, at, size)) {
+            records.m_offsets.push_back(at);
+            at += size;
             contents.validEnd = at;
             continue;
         }
         // No record here: a later whole one means bytes were changed in the middle; none means
         // the end was cut by a crash.
         size_t next = at + 1;
-        while (next < bytes.size() && !WholeRecordAt(bytes, next, record)) {
+        while (next < bytes.size() && !WholeRecordAt(bytes, next, size)) {
             ++next;
         }
         if (next >= bytes.size()) {
             contents.tornBytes = bytes.size() - at;
             break;
         }
-        afterGap = true;
+        records.m_gaps.push_back(records.size());
         at = next;
     }
     return true;
@@ -210,25 +233,43 @@ void CHistoryFile::Verify(Contents& contents) {
         contents.brokenAt = 1;
         return;
     }
-    CSha256 sha;
-    Hash previous = HeaderHash(bytes.data());
-    uint64_t expected = 1;
-    Hash computed{};
-    for (const Record& record : contents.records) {
-        const char* framed = bytes.data() + record.offset;
-        if (record.afterGap || record.number != expected) {
-            contents.brokenAt = expected;
-            return;
+    const RecordList& records = contents.records;
+    const Hash header = HeaderHash(bytes.data());
+    // Each record is checked against the hash its predecessor carries, so that the records
+    // can be checked in parallel; the first that fails is the first changed, since every
+    // record before it matched the one after.
+    const auto firstBroken = [&records, &header](size_t from, size_t to) {
+        CSha256 sha;
+        Hash computed{};
+        for (size_t i = from; i < to; ++i) {
+            const Record record = records[i];
+            if (record.number != i + 1 || records.AfterGap(i)) {
+                return i;
+            }
+            const uint8_t* previous = i == 0 ? header.data() : records[i - 1].hash;
+            sha.Of(previous, kHashSize, records.m_pData + record.offset,
+                   kRecordHeaderSize + record.payload.size(), computed.data());
+            if (std::memcmp(computed.data(), record.hash, kHashSize) != 0) {
+                return i;
+            }
         }
-        sha.Of(previous.data(), kHashSize, framed, kRecordHeaderSize + record.payload.size(),
-               computed.data());
-        if (std::memcmp(computed.data(), record.hash, kHashSize) != 0) {
-            contents.brokenAt = expected;
-            return;
+        return to;
+    };
+    const size_t count = records.size();
+    size_t broken = count;
+    if (count < 20000) {
+        broken = firstBroken(0, count);
+    } else {
+        const size_t middle = count / 2;
+        size_t second = count;
+        std::thread helper([&] { second = firstBroken(middle, count); });
+        broken = firstBroken(0, middle);
+        helper.join();
+        if (broken == middle) {
+            broken = second;
         }
-        previous = computed;
-        ++expected;
     }
+    contents.brokenAt = broken < count ? broken + 1 : 0;
 }
 
 std::string CHistoryFile::EncodeRecords(const std::vector<std::string>& payloads,

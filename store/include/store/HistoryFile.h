@@ -33,7 +33,44 @@ public:
         uint64_t offset = 0;       // of its header in the file
         std::string_view payload;  // into the mapped file
         const uint8_t* hash = nullptr;
-        bool afterGap = false;  // bytes that form no record stand before it
+    };
+
+    // The records of a file, found by their offsets alone (8 bytes a record, so that a
+    // million records take little memory) and read from the mapped file when asked for.
+    class RecordList {
+    public:
+        size_t size() const { return m_offsets.size(); }
+        bool empty() const { return m_offsets.empty(); }
+        Record operator[](size_t i) const;
+        Record back() const { return (*this)[size() - 1]; }
+
+        class const_iterator {
+        public:
+            const_iterator(const RecordList* list, size_t i) : m_pList(list), m_nIndex(i) {}
+            Record operator*() const { return (*m_pList)[m_nIndex]; }
+            const_iterator& operator++() {
+                ++m_nIndex;
+                return *this;
+            }
+            bool operator!=(const const_iterator& other) const {
+                return m_nIndex != other.m_nIndex;
+            }
+
+        private:
+            const RecordList* m_pList;
+            size_t m_nIndex;
+        };
+        const_iterator begin() const { return {this, 0}; }
+        const_iterator end() const { return {this, size()}; }
+
+        // Whether bytes that form no record stand before record `i`.
+        bool AfterGap(size_t i) const;
+
+    private:
+        friend class CHistoryFile;
+        const char* m_pData = nullptr;
+        std::vector<uint64_t> m_offsets;
+        std::vector<size_t> m_gaps;  // indices of records after such bytes, ascending
     };
 
     // A history file read whole (mapped read-only; valid while this lives).
@@ -51,7 +88,7 @@ public:
         int64_t created = 0;
         // Every record whose structure is whole, in file order (after damage, the walk goes
         // on at the next whole record).
-        std::vector<Record> records;
+        RecordList records;
         uint64_t validEnd = 0;   // the offset after the last whole record
         uint64_t tornBytes = 0;  // bytes after it that form no whole record (a cut write)
         // The position (1-based) of the first record that is not as written: changed,
