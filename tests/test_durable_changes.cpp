@@ -17,6 +17,7 @@
 #include "WindowDriver.h"
 #include "app/PasswordDlg.h"
 #include "app/PasswordIds.h"
+#include "store/HistoryFile.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
 
@@ -224,6 +225,48 @@ TEST_F(DurableTest, GrownJournalIsFoldedIntoTheRegisterWhenTheOperatorPauses) {
     EXPECT_EQ(written.GetCount(), 30000u);
     EXPECT_EQ(ReadFile(dir / "cardbook.kcd.journal").size(), CJournal::kHeaderSize);
     Kill();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DurableTest, HistoryChangedByHandIsReportedAtStartAndRecordingGoesOn) {
+    TempDir folder;
+    WriteFile(folder / "cardbook.kcd", TwoCards());
+    Start(folder.path());
+    Work();
+    Kill();  // a crash after the day's work: the history has every change all the same
+
+    CHistoryFile::Contents contents;
+    std::string error;
+    ASSERT_TRUE(CHistoryFile::Read(folder / "cardbook.kcd.history", contents, error)) << error;
+    CHistoryFile::Verify(contents);
+    ASSERT_EQ(contents.records.size(), 4u);  // begun, 新增, 发卡, 删除
+    EXPECT_EQ(contents.brokenAt, 0u);
+    // The name in the third record (the card issued) changed by hand.
+    const uint64_t at = contents.records[2].offset + CHistoryFile::kRecordHeaderSize + 60;
+    contents = CHistoryFile::Contents();
+    std::string bytes = ReadFile(folder / "cardbook.kcd.history");
+    bytes[at] ^= 0x20;
+    WriteFile(folder / "cardbook.kcd.history", bytes);
+
+    app = std::make_unique<COrvaneApp>(folder.path());
+    ASSERT_TRUE(app->InitInstance());
+    int told = 0;
+    for (const Msg::Shown& box : boxes.shown()) {
+        told += box.text.contains(QStringLiteral("操作记录从第3条起与写入时不一致")) ? 1 : 0;
+    }
+    EXPECT_EQ(told, 1);
+    boxes.clear();
+    // The program goes on, and so does the history.
+    OpenWindow();
+    SaveNewCard(QStringLiteral("000020"), QStringLiteral("王五"));
+    Exit();
+    ASSERT_TRUE(CHistoryFile::Read(folder / "cardbook.kcd.history", contents, error)) << error;
+    CHistoryFile::Verify(contents);
+    EXPECT_EQ(contents.records.size(), 5u);
+    EXPECT_EQ(contents.brokenAt, 3u);
 }
 
 }  // namespace
