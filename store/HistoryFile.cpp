@@ -229,6 +229,9 @@ void CHistoryFile::Verify(Contents& contents) {
     contents.verified = true;
     contents.brokenAt = 0;
     const std::string_view bytes = contents.Bytes();
+    if (!contents.exists) {
+        return;  // no history yet: nothing broken
+    }
     if (!contents.headerValid) {
         contents.brokenAt = 1;
         return;

@@ -227,6 +227,7 @@ TEST(StoreHistory, EachChangeLeavesItsRecords) {
     Restarted desk(path);
     ASSERT_TRUE(desk.opened) << desk.error;
     ASSERT_TRUE(desk.report.historyOpen) << desk.report.historyError;
+    EXPECT_EQ(desk.report.historyBrokenAt, 0u);  // a history begun now
     desk.store.SetStamp([] { return HistoryStamp{1765324800, 8 * 3600, "front/op"}; });
     std::string error;
     const auto commit = [&](CCardChange change, CommitMode mode = CommitMode::Refusable) {
