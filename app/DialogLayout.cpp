@@ -1,6 +1,7 @@
 #include "app/DialogLayout.h"
 
 #include "app/AppIcon.h"
+#include "app/ControlId.h"
 
 #include <QDialog>
 #include <QFontMetrics>
@@ -41,6 +42,19 @@ QRect CDialogUnits::ToPixels(int x, int y, int width, int height) const {
 
 void CDialogUnits::Place(QWidget* widget, int x, int y, int width, int height) const {
     widget->setGeometry(ToPixels(x, y, width, height));
+}
+
+void SetUpResizableDialog(QDialog* dialog, const QString& title, int width, int height) {
+    SetUpDialog(dialog, title, width, height);
+    dialog->setMinimumSize(dialog->size());
+    dialog->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    dialog->setSizeGripEnabled(true);
+}
+
+QPushButton* AddButton(QWidget* parent, int id, const char* text) {
+    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    SetControlId(button, id);
+    return button;
 }
 
 CDialogUnits SetUpDialog(QDialog* dialog, const QString& title, int width, int height) {

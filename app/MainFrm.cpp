@@ -52,6 +52,15 @@ void CMainFrame::OnCreate() {
     QAction* enrol =
         AddCommand(ID_BATCH_ENROL, QStringLiteral("批量登记…"),
                    QStringLiteral("从住户名单(CSV或xlsx)批量登记卡片"), QStringLiteral("批量登记"));
+    QAction* history =
+        AddCommand(ID_HISTORY, QStringLiteral("操作记录…"),
+                   QStringLiteral("查看每一次修改卡片登记的记录"), QStringLiteral("操作记录"));
+    QAction* fees =
+        AddCommand(ID_FEE_SUMMARY, QStringLiteral("收费汇总…"),
+                   QStringLiteral("按日或按月汇总收到的费用"), QStringLiteral("收费汇总"));
+    QAction* expiring =
+        AddCommand(ID_EXPIRING, QStringLiteral("即将到期…"),
+                   QStringLiteral("列出即将到期或已经到期的卡片"), QStringLiteral("即将到期"));
     QAction* about =
         AddCommand(ID_APP_ABOUT, QStringLiteral("关于"),
                    QStringLiteral("显示程序信息，版本号和版权"), QStringLiteral("关于"));
@@ -72,6 +81,10 @@ void CMainFrame::OnCreate() {
     settings->addAction(manageCard);
     settings->addAction(portSet);
     settings->addAction(enrol);
+    settings->addSeparator();
+    settings->addAction(history);
+    settings->addAction(fees);
+    settings->addAction(expiring);
     settings->addSeparator();
     settings->addAction(exit);
 
@@ -114,6 +127,12 @@ void CMainFrame::SetCardWindows(std::function<void()> userCard, std::function<vo
 
 void CMainFrame::SetEnrolWindow(std::function<void()> enrol) {
     m_openEnrol = std::move(enrol);
+}
+
+void CMainFrame::SetCommandWindow(int id, std::function<void()> open) {
+    if (QAction* action = Command(id); action != nullptr) {
+        connect(action, &QAction::triggered, this, [open = std::move(open)] { open(); });
+    }
 }
 
 void CMainFrame::OnBatchEnrol() {

@@ -37,39 +37,10 @@
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
 
-namespace {
+#include "bench/FirstPaint.h"
+#include "bench/ResidentMemory.h"
 
-// Resident memory of this process in KiB.
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
-
-// Notes when the watched widget is painted for the first time.
-class FirstPaint : public QObject {
-public:
-    bool painted = false;
-    void Wait(QApplication& qt) {
-        while (!painted) {
-            qt.processEvents(QEventLoop::AllEvents, 10);
-        }
-        painted = false;
-    }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) {
-            painted = true;
-        }
-        return false;
-    }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -182,8 +182,12 @@ std::vector<std::string> HistoryPayloads(const CCardChange& change, const CCardM
             if (content.empty() && !told) {
                 continue;
             }
-            entry.feeCents =
-                change.FeeSet() ? change.Fee() : PaidFen(step.card.get()) - PaidFen(was);
+            // A copy (新增相同信息卡) carries the other card's payment: no money received.
+            if (change.FeeSet()) {
+                entry.feeCents = change.Fee();
+            } else if (change.Operation() != CardOperation::SameInfo) {
+                entry.feeCents = PaidFen(step.card.get()) - PaidFen(was);
+            }
         }
         if (!change.Note().empty()) {
             content = content.empty() ? change.Note() : change.Note() + "; " + content;

@@ -29,24 +29,6 @@ bool IsCheckpointOf(const CJournal::Record& record, const RegisterFingerprint& f
            record.payload.substr(0, kCheckpointSize) == CheckpointPayload(fp);
 }
 
-// The change and the history records of a journal record that holds a change; false for
-// other records and damaged ones.
-bool SplitChangeRecord(const CJournal::Record& record, std::string_view& change,
-                       std::string_view& history) {
-    if (record.kind == CJournal::kChange) {
-        change = record.payload;
-        history = {};
-        return true;
-    }
-    if (record.kind != CJournal::kRecordedChange || record.payload.size() < 4 ||
-        GetLe32(record.payload.data()) > record.payload.size() - 4) {
-        return false;
-    }
-    change = record.payload.substr(4, GetLe32(record.payload.data()));
-    history = record.payload.substr(4 + change.size());
-    return true;
-}
-
 // The history records of a kHistory payload, with the number of the first; false when the
 // block is damaged.
 bool DecodeHistoryBlock(std::string_view block, uint64_t& first,
@@ -234,7 +216,7 @@ bool CFileCardStore::OpenJournal(CJournal::Contents& contents, size_t& checkpoin
         const CJournal::Record& record = contents.records[i];
         std::string_view encoded;
         std::string_view history;
-        if (!SplitChangeRecord(record, encoded, history)) {
+        if (!CJournal::ChangeOf(record, encoded, history)) {
             continue;
         }
         if (i < start) {
@@ -335,7 +317,7 @@ void CFileCardStore::OpenHistory(const CJournal::Contents& journal, size_t check
         if (record.kind == CJournal::kHistory) {
             block = record.payload;
         } else if (record.kind == CJournal::kRecordedChange) {
-            if (!SplitChangeRecord(record, change, block)) {
+            if (!CJournal::ChangeOf(record, change, block)) {
                 continue;
             }
         } else if (record.kind == CJournal::kCheckpoint && i == checkpoint &&

@@ -211,3 +211,18 @@ void CJournal::Close() {
 bool CJournal::Append(std::string_view records, std::string& error) {
     return m_file.Append(records, error);
 }
+
+bool CJournal::ChangeOf(const Record& record, std::string_view& change, std::string_view& history) {
+    if (record.kind == kChange) {
+        change = record.payload;
+        history = {};
+        return true;
+    }
+    if (record.kind != kRecordedChange || record.payload.size() < 4 ||
+        GetLe32(record.payload.data()) > record.payload.size() - 4) {
+        return false;
+    }
+    change = record.payload.substr(4, GetLe32(record.payload.data()));
+    history = record.payload.substr(4 + change.size());
+    return true;
+}

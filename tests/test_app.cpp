@@ -69,14 +69,19 @@ TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
     ASSERT_EQ(menus.size(), 1);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("设置"));
     const QList<QAction*> entries = menus[0]->menu()->actions();
-    ASSERT_EQ(entries.size(), 6);
-    const char* const expected[] = {"用户卡", "管理卡", "端口设置", "批量登记…", "", "退出(&X)"};
-    for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(entries.size(), 10);
+    const char* const expected[] = {"用户卡",    "管理卡",    "端口设置",  "批量登记…", "",
+                                    "操作记录…", "收费汇总…", "即将到期…", "",          "退出(&X)"};
+    for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(entries[i]->text(), QString::fromUtf8(expected[i])) << i;
         EXPECT_TRUE(entries[i]->isEnabled()) << i;
     }
     EXPECT_EQ(entries[3]->data().toInt(), ID_BATCH_ENROL);
     EXPECT_TRUE(entries[4]->isSeparator());
+    EXPECT_EQ(entries[5]->data().toInt(), ID_HISTORY);
+    EXPECT_EQ(entries[6]->data().toInt(), ID_FEE_SUMMARY);
+    EXPECT_EQ(entries[7]->data().toInt(), ID_EXPIRING);
+    EXPECT_TRUE(entries[8]->isSeparator());
 
     QToolBar* toolBar = frame->ToolBar();
     EXPECT_EQ(toolBar->iconSize(), QSize(32, 32));
@@ -134,8 +139,9 @@ TEST_F(AppTest, FreshFolderStartsWithDefaultsAndExitCreatesOnlyThePassword) {
     }
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
     // Beside the settings only the journal (empty) and the lock that one program holds.
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"COM0", "cardbook.kcd.journal",
-                                                             "cardbook.kcd.lock", "set.ini"}));
+    EXPECT_EQ(ListDir(dir.path()),
+              (std::vector<std::string>{"COM0", "cardbook.kcd.history", "cardbook.kcd.journal",
+                                        "cardbook.kcd.lock", "set.ini"}));
     EXPECT_TRUE(boxes.shown().empty());
 }
 
@@ -167,8 +173,9 @@ TEST_F(AppTest, RegisterIsLoadedAndWrittenAtExitWithBackup) {
         SameBytes(ReadFile(dir / "cardbook.kcd"),
                   RegisterOf({{"000005", 5}, {"000017", 17}, {"000009", 9}, {"000018", 18}})));
     EXPECT_EQ(ListDir(dir.path()),
-              (std::vector<std::string>{"COM0", "cardbook.kcd", "cardbook.kcd.journal",
-                                        "cardbook.kcd.lock", "cardbook.kcd.old", "set.ini"}));
+              (std::vector<std::string>{"COM0", "cardbook.kcd", "cardbook.kcd.history",
+                                        "cardbook.kcd.journal", "cardbook.kcd.lock",
+                                        "cardbook.kcd.old", "set.ini"}));
 }
 
 TEST_F(AppTest, AnEmptiedRegisterIsNotWritten) {

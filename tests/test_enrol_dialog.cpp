@@ -125,7 +125,10 @@ TEST(EnrolDialog, AResidentListFromTheMenuReachesTheRegisterFileAtExit) {
         ASSERT_TRUE(CJournal::Read(dir / "cardbook.kcd.journal", journal, error)) << error;
         ASSERT_EQ(journal.records.size(), 1u);
         CCardChange enrolled;
-        ASSERT_TRUE(CCardChange::Decode(journal.records[0].payload, enrolled));
+        std::string_view encoded;
+        std::string_view history;
+        ASSERT_TRUE(CJournal::ChangeOf(journal.records[0], encoded, history));
+        ASSERT_TRUE(CCardChange::Decode(encoded, enrolled));
         EXPECT_EQ(enrolled.Operation(), CardOperation::Enrol);
         EXPECT_EQ(enrolled.Steps().size(), 37u);
 

@@ -280,7 +280,8 @@ TEST(StoreHistory, EachChangeLeavesItsRecords) {
         commit(std::move(change));
     }
     commit(RemoveCard("000002", 9));
-    ASSERT_TRUE(desk.store.Record(static_cast<uint8_t>(HistoryOperation::Export), "文件:/tmp/a.kcd; 卡片2张", error))
+    ASSERT_TRUE(desk.store.Record(static_cast<uint8_t>(HistoryOperation::Export),
+                                  "文件:/tmp/a.kcd; 卡片2张", error))
         << error;
 
     const std::vector<Expected> expected = {

@@ -144,7 +144,10 @@ TEST_F(ManageCardTest, ReportLostAndUnlockChangeTheRegisteredCard) {
     ASSERT_TRUE(CJournal::Read(dir / "cardbook.kcd.journal", journal, error)) << error;
     ASSERT_FALSE(journal.records.empty());
     CCardChange last;
-    ASSERT_TRUE(CCardChange::Decode(journal.records.back().payload, last));
+    std::string_view encoded;
+    std::string_view history;
+    ASSERT_TRUE(CJournal::ChangeOf(journal.records.back(), encoded, history));
+    ASSERT_TRUE(CCardChange::Decode(encoded, last));
     EXPECT_EQ(last.Operation(), CardOperation::ReportLost);
     ASSERT_EQ(last.Steps().size(), 1u);
     EXPECT_EQ(last.Steps()[0].key, "000123");

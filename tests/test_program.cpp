@@ -472,8 +472,8 @@ TEST(Program, FreshFolder) {
     TempDir dir;
     EXPECT_EQ(RunAndStop(dir, SIGTERM, "COM0"), 0);
     EXPECT_EQ(ListDir(dir.path()),
-              (std::vector<std::string>{"COM0", "cardbook.kcd.journal", "cardbook.kcd.lock",
-                                        "orvane", "set.ini"}));
+              (std::vector<std::string>{"COM0", "cardbook.kcd.history", "cardbook.kcd.journal",
+                                        "cardbook.kcd.lock", "orvane", "set.ini"}));
     EXPECT_EQ(ReadFile(dir / "set.ini"), "[set]\r\npass=5820463917\r\n");
 }
 

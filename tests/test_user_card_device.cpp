@@ -297,7 +297,7 @@ TEST_F(UserCardDeviceTest, ExtendingUpdatesFormRegisterListAndPayment) {
     Type(IDC_EXTEND_FEE, QStringLiteral("12.5"));
     Click(IDC_EXTEND);
     EXPECT_EQ(Message(5), QStringLiteral("延期设定成功!"));
-    EXPECT_EQ(Message(6), QStringLiteral("卡号[000099]没有登记,缴费12.5元未记录!"));
+    EXPECT_EQ(Message(6), QStringLiteral("卡号[000099]没有登记,缴费12.5元只记入了操作记录!"));
     EXPECT_EQ(Picker(IDC_VALID_DATE)->date(), QDate(2032, 1, 2));
     EXPECT_EQ(app.m_mapCards.GetCount(), 2u);
     EXPECT_EQ(Card("000008")->m_strValidDate, "20301231");
@@ -375,7 +375,7 @@ TEST_F(UserCardDeviceTest, ExtensionPaymentChecks) {
             ++sent;
             EXPECT_EQ(Message(shown), QStringLiteral("延期设定成功!")) << c.fee;
             if (*c.fee != '\0') {
-                EXPECT_EQ(Message(++shown), QStringLiteral("卡号[]没有登记,缴费%1元未记录!")
+                EXPECT_EQ(Message(++shown), QStringLiteral("卡号[]没有登记,缴费%1元只记入了操作记录!")
                                                 .arg(QString::fromLatin1(c.fee)))
                     << c.fee;
             }

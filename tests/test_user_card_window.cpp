@@ -14,9 +14,11 @@
 #include "TestUtil.h"
 #include "WindowDriver.h"
 #include "app/CodePageText.h"
+#include "app/ControlId.h"
 #include "bench/SampleCards.h"
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
+#include "ui/HistoryDlg.h"
 #include "ui/RecordDate.h"
 #include "ui/UserCardDlg.h"
 #include "ui/UserCardIds.h"
@@ -307,6 +309,33 @@ TEST_F(UserCardWindowTest, ChangesCommittedElsewhereShowInTheList) {
     ASSERT_EQ(app.LoadRegister(dir / "import.kcd"), RegisterLoad::Loaded);
     EXPECT_EQ(Listed(), (std::vector<std::string>{"000007", "000008", "000009"}));
     EXPECT_EQ(Text(IDC_QUICK_FIND_COUNT), QStringLiteral("共3张"));
+}
+
+}  // namespace
+
+namespace {
+
+// "操作记录" opens the history for the card in the form; with no card, for every card.
+TEST_F(UserCardWindowTest, CardHistoryButtonOpensTheHistoryOfTheFormsCard) {
+    Add("000007", 2);
+    Create();
+    for (const QString& expected : {QString(), QStringLiteral("000007")}) {
+        if (!expected.isEmpty()) {
+            ClickRow(0);
+        }
+        QString title;
+        QString cardNo;
+        EXPECT_TRUE(ClickIntoDialog(IDC_CARD_HISTORY, [&](QWidget& dialog) {
+            title = dialog.windowTitle();
+            if (auto* edit = FindControl<QLineEdit>(&dialog, HistoryIds::IDC_HISTORY_CARDNO)) {
+                cardNo = edit->text();
+            }
+            static_cast<QDialog&>(dialog).reject();
+        }));
+        EXPECT_EQ(title, QStringLiteral("操作记录"));
+        EXPECT_EQ(cardNo, expected);
+    }
+    EXPECT_TRUE(boxes.shown().empty());
 }
 
 }  // namespace

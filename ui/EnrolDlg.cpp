@@ -85,16 +85,9 @@ private:
 }  // namespace
 
 CEnrolDlg::CEnrolDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m_desk(desk) {
-    SetUpDialog(this, QStringLiteral("批量登记"), 520, 330);
-    setMinimumSize(size());
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    setSizeGripEnabled(true);
+    SetUpResizableDialog(this, QStringLiteral("批量登记"), 520, 330);
 
-    const auto button = [this](int id, const char* text) {
-        auto* b = new QPushButton(QString::fromUtf8(text), this);
-        SetControlId(b, id);
-        return b;
-    };
+    const auto button = [this](int id, const char* text) { return AddButton(this, id, text); };
     auto* fileLabel = new QLabel(QStringLiteral("名单文件:"), this);
     m_pFile = new QLineEdit(this);
     m_pFile->setReadOnly(true);

@@ -161,7 +161,7 @@ void CUserCardDlg::OnCardExtended() {
                              .arg(FromCodePage(fee), FromCodePage(card->m_strPaid));
             break;
         case ExtensionPayment::NotRegistered:
-            unrecorded = QStringLiteral("卡号[%1]没有登记,缴费%2元未记录!")
+            unrecorded = QStringLiteral("卡号[%1]没有登记,缴费%2元只记入了操作记录!")
                              .arg(FromCodePage(m_strCardNo), FromCodePage(fee));
             break;
         case ExtensionPayment::None:

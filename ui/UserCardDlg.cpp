@@ -190,6 +190,7 @@ CUserCardDlg::CUserCardDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m
     button(IDC_EXPORT, "导出", 657, 48, 42, 14);
     button(IDC_IMPORT, "导入", 712, 48, 42, 14);
     button(IDC_EXPORT_EXCEL, "导出EXCEL", 657, 65, 42, 14);
+    button(IDC_CARD_HISTORY, "操作记录", 712, 65, 42, 14);
     // Quick find, in a row of its own between the query panel and the list (which is placed
     // below it in resizeEvent).
     m_pQuickFind = edit(IDC_QUICK_FIND, 416, 83, 88, 14, "快速查找:");
@@ -263,6 +264,7 @@ void CUserCardDlg::ConnectCommands() {
     onClick(IDC_IMPORT, &CUserCardDlg::OnImport);
     onClick(IDC_EXPORT, &CUserCardDlg::OnExport);
     onClick(IDC_EXPORT_EXCEL, &CUserCardDlg::OnExportExcel);
+    onClick(IDC_CARD_HISTORY, &CUserCardDlg::OnCardHistory);
 }
 
 CUserCardDlg::~CUserCardDlg() {

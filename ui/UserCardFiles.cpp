@@ -3,9 +3,11 @@
 
 #include <QApplication>
 
+#include "app/CodePageText.h"
 #include "app/FileDialog.h"
 #include "app/MessageBox.h"
 #include "base/SafeFile.h"
+#include "ui/HistoryDlg.h"
 #include "ui/UserCardDlg.h"
 
 void CUserCardDlg::ListAllCards() {
@@ -57,6 +59,14 @@ void CUserCardDlg::OnImport() {
             Msg::Show(this, QStringLiteral("导入文件成功!"), QMessageBox::NoIcon);
             break;
     }
+}
+
+void CUserCardDlg::OnCardHistory() {
+    if (!UpdateData(true)) {
+        return;
+    }
+    CHistoryDlg window(m_desk.store.HistoryPath(), FromCodePage(m_strCardNo), this);
+    window.exec();
 }
 
 void CUserCardDlg::OnExport() {

@@ -5,6 +5,7 @@
 
 class QDialog;
 class QLabel;
+class QPushButton;
 class QWidget;
 
 // The dialogs are laid out in dialog units of their font, the way the original resources
@@ -28,6 +29,12 @@ QFont SongFont(int height, int width);
 
 // Title, dialog font and fixed size in dialog units; returns the units for placing controls.
 CDialogUnits SetUpDialog(QDialog* dialog, const QString& title, int width, int height);
+
+// A window of lists (a dialog laid out by layouts): SetUpDialog's title, font and size in
+// dialog units as its smallest size, and a size grip to make it larger.
+void SetUpResizableDialog(QDialog* dialog, const QString& title, int width, int height);
+// A push button of `parent` with the control id `id`.
+QPushButton* AddButton(QWidget* parent, int id, const char* text);
 
 // A right-aligned label at the rectangle, naming `control` for screen readers (as buddy and
 // accessible name).

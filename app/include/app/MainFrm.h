@@ -14,6 +14,9 @@ enum : int {
     ID_PORT_SET = 32774,
     ID_MANAGE_CARD = 32775,
     ID_BATCH_ENROL = 32776,
+    ID_HISTORY = 32777,      // "操作记录…"
+    ID_FEE_SUMMARY = 32778,  // "收费汇总…"
+    ID_EXPIRING = 32779,     // "即将到期…"
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
 };
@@ -31,6 +34,8 @@ public:
     void SetCardWindows(std::function<void()> userCard, std::function<void()> manageCard);
     // What "批量登记…" opens (handed in the same way).
     void SetEnrolWindow(std::function<void()> enrol);
+    // The window that the menu command `id` opens (the history and its reports).
+    void SetCommandWindow(int id, std::function<void()> open);
 
     // The command of a menu or toolbar id, or nullptr.
     QAction* Command(int id) const;

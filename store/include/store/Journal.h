@@ -77,6 +77,10 @@ public:
     // Finds the header and the valid records in `contents.bytes` (Read does this).
     static void Parse(Contents& contents);
 
+    // The change (a CCardChange's encoding) and its history records of a record that holds a
+    // change (kChange: no history records); false for other records and damaged ones.
+    static bool ChangeOf(const Record& record, std::string_view& change, std::string_view& history);
+
     // One record's bytes.
     static std::string EncodeRecord(uint64_t seq, Kind kind, std::string_view payload);
 

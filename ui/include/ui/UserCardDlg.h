@@ -136,6 +136,8 @@ public:
     void OnExport();
     // The spreadsheet export (UserCardSheet.cpp).
     void OnExportExcel();
+    // "操作记录": the history of the card in the form (of every card when the form has none).
+    void OnCardHistory();
 
     // The control with the id `id` (ui/UserCardIds.h), for the tests and the operations.
     QWidget* Control(int id) const;

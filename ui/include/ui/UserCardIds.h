@@ -77,5 +77,6 @@ inline constexpr int IDC_CARD_LIST = 1053;       // the card list
 // Above the list.
 inline constexpr int IDC_QUICK_FIND = 1072;        // "快速查找:"
 inline constexpr int IDC_QUICK_FIND_COUNT = 1073;  // "共N张"
+inline constexpr int IDC_CARD_HISTORY = 1074;      // "操作记录": the history of the form's card
 
 }  // namespace UserCardIds
