@@ -51,13 +51,16 @@ std::string SampleRecord(std::mt19937& random, int64_t time) {
         case 0:
         case 1:
             entry.operation = static_cast<uint8_t>(CardOperation::Add);
-            entry.content = "编号:" + std::to_string(card) +
-                            "; 卡片状态:未发行; 卡号:" + entry.cardNo +
-                            "; 卡类型:月卡; 有效期:20271231; 密码:已设置; 登记日期:20261210; "
-                            "姓名:" +
-                            entry.name +
-                            "; 联系电话:13800138000; 门牌号:3-2-501; 门禁权限:1,2,3,16; "
-                            "性别:男; 缴费金额:300; 月收费标准:25";
+            entry.content = "编号:";
+            entry.content += std::to_string(card);
+            entry.content += "; 卡片状态:未发行; 卡号:";
+            entry.content += entry.cardNo;
+            entry.content +=
+                "; 卡类型:月卡; 有效期:20271231; 密码:已设置; 登记日期:20261210; 姓名:";
+            entry.content += entry.name;
+            entry.content +=
+                "; 联系电话:13800138000; 门牌号:3-2-501; 门禁权限:1,2,3,16; 性别:男; "
+                "缴费金额:300; 月收费标准:25";
             entry.feeCents = 30000;
             break;
         case 2:
@@ -131,7 +134,7 @@ int main(int argc, char* argv[]) {
 
     std::printf("records    write ms  bytes/rec  read ms  verify ms  open ms\n");
     for (const size_t count : {size_t{10000}, size_t{100000}, size_t{1000000}}) {
-        const std::string registerPath = (dir / ("r" + std::to_string(count) + ".kcd")).string();
+        const std::string registerPath = (dir / "r").string() + std::to_string(count) + ".kcd";
         const std::string path = registerPath + ".history";
         auto start = Clock::now();
         WriteHistory(path, count);

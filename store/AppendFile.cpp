@@ -41,14 +41,22 @@ void CAppendFile::Close() {
     }
 }
 
-bool CAppendFile::Append(std::string_view bytes, std::string& error) {
+bool CAppendFile::Flush(std::string& error) {
+    if (m_fd >= 0 && Io().fdatasync(m_fd) != 0) {
+        error = "无法写入" + m_strWhat + " " + m_strPath + ":" + ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CAppendFile::Append(std::string_view bytes, std::string& error, bool flush) {
     if (m_fd < 0) {
         error = (m_strWhat.empty() ? std::string("文件") : m_strWhat) + "没有打开";
         return false;
     }
     bool written = ::lseek(m_fd, static_cast<off_t>(m_nSize), SEEK_SET) >= 0 &&
                    WriteAll(m_fd, bytes.data(), bytes.size());
-    if (written && Io().fdatasync(m_fd) != 0) {
+    if (written && flush && Io().fdatasync(m_fd) != 0) {
         written = false;
     }
     if (!written) {

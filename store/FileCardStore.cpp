@@ -29,6 +29,31 @@ bool IsCheckpointOf(const CJournal::Record& record, const RegisterFingerprint& f
            record.payload.substr(0, kCheckpointSize) == CheckpointPayload(fp);
 }
 
+// The first record, numbered from `first`, whose bytes in the file (`found`) differ from those
+// written again (`written`) otherwise than by a write cut short or lost, which leaves bytes
+// missing or zero; 0 when none does. Bytes found beyond those written name the record after
+// them.
+uint64_t FirstRewrittenChange(std::string_view found, std::string_view written,
+                              const std::vector<std::string>& payloads, uint64_t first) {
+    size_t start = 0;
+    for (size_t k = 0; k < payloads.size(); ++k) {
+        const size_t size =
+            CHistoryFile::kRecordHeaderSize + payloads[k].size() + CHistoryFile::kHashSize;
+        for (size_t i = start; i < start + size && i < found.size(); ++i) {
+            if (found[i] != '\0' && found[i] != written[i]) {
+                return first + k;
+            }
+        }
+        start += size;
+    }
+    for (size_t i = start; i < found.size(); ++i) {
+        if (found[i] != '\0') {
+            return first + payloads.size();
+        }
+    }
+    return 0;
+}
+
 // The history records of a kHistory payload, with the number of the first; false when the
 // block is damaged.
 bool DecodeHistoryBlock(std::string_view block, uint64_t& first,
@@ -114,7 +139,9 @@ bool CFileCardStore::AppendHistory(std::vector<std::string> payloads, std::strin
         error = "操作记录没有打开";
         return false;
     }
-    if (!m_history.Append(m_historyPending, error)) {
+    // Not flushed: the journal holds the records until the history is flushed before the
+    // journal is renewed.
+    if (!m_history.Append(m_historyPending, error, false)) {
         return false;
     }
     m_historyPending.clear();
@@ -299,17 +326,15 @@ void CFileCardStore::OpenHistory(const CJournal::Contents& journal, size_t check
         begun.push_back(EventPayload(HistoryOperation::Begun, Stamp(),
                                      "登记中有" + std::to_string(cardsBefore) + "张卡片"));
     }
-    if (!m_history.Open(HistoryPath(), contents, report.historyError, begun)) {
-        return;
-    }
-    report.historyOpen = true;
 
-    // What the journal holds beyond the history: records of changes made durable when a
-    // crash came before they reached the history, in order.
-    // (A history begun just now holds none of them.)
-    std::vector<std::string> recovered;
-    uint64_t highest = contents.exists ? m_history.NextNumber() - 1 : 0;
-    std::vector<std::string_view> payloads;
+    // The history records the journal holds, in order: those of every change since the
+    // register file was written.
+    struct Block {
+        uint64_t first;
+        std::vector<std::string_view> payloads;
+    };
+    std::vector<Block> blocks;
+    uint64_t journalFirst = UINT64_MAX;
     for (size_t i = 0; i < journal.records.size(); ++i) {
         const CJournal::Record& record = journal.records[i];
         std::string_view block;
@@ -326,18 +351,61 @@ void CFileCardStore::OpenHistory(const CJournal::Contents& journal, size_t check
         } else {
             continue;
         }
-        uint64_t first = 0;
-        if (!DecodeHistoryBlock(block, first, payloads)) {
-            continue;
+        Block decoded;
+        if (DecodeHistoryBlock(block, decoded.first, decoded.payloads) &&
+            !decoded.payloads.empty()) {
+            journalFirst = std::min(journalFirst, decoded.first);
+            blocks.push_back(std::move(decoded));
         }
-        for (size_t k = 0; k < payloads.size(); ++k) {
-            if (first + k > highest) {
-                recovered.emplace_back(payloads[k]);
-                highest = first + k;
+    }
+
+    // The history is flushed to disk only before the journal is renewed: what was appended
+    // since may be cut short or missing after a power cut. Those records are the journal's:
+    // they are cut off and written again from it, byte for byte as a clean run wrote them.
+    uint64_t keepThrough = UINT64_MAX;
+    std::string found;  // what stands after the records kept
+    if (journalFirst != UINT64_MAX && CHistoryFile::CanKeepThrough(contents, journalFirst - 1)) {
+        keepThrough = journalFirst - 1;
+        uint64_t keptEnd = CHistoryFile::kHeaderSize;
+        if (keepThrough > 0) {
+            const CHistoryFile::Record last = contents.records[keepThrough - 1];
+            keptEnd = last.offset + CHistoryFile::kRecordHeaderSize + last.payload.size() +
+                      CHistoryFile::kHashSize;
+        }
+        found.assign(contents.Bytes().substr(keptEnd));
+    }
+    // (Nothing of `contents` is read once the file is cut: the mapping ends with the file.)
+    const uint64_t before = contents.exists ? contents.LastNumber() : 0;
+    if (!m_history.Open(HistoryPath(), contents, report.historyError, begun, keepThrough)) {
+        return;
+    }
+    report.historyOpen = true;
+
+    // What the journal holds beyond the history, in order (a history begun just now holds
+    // none of it).
+    std::vector<std::string> recovered;
+    uint64_t highest = contents.exists ? m_history.NextNumber() - 1 : 0;
+    const uint64_t kept = highest;
+    for (const Block& block : blocks) {
+        for (size_t k = 0; k < block.payloads.size(); ++k) {
+            if (block.first + k > highest) {
+                recovered.emplace_back(block.payloads[k]);
+                highest = block.first + k;
             }
         }
     }
-    report.historyRecovered = recovered.size();
+    if (keepThrough != UINT64_MAX) {
+        // What stood there is checked against what is written again: a record changed by hand
+        // since the last flush is still told, though the journal's own takes its place.
+        CHistoryFile::Hash last{};
+        const std::string written = CHistoryFile::EncodeRecords(recovered, m_history.NextNumber(),
+                                                                m_history.LastHash(), last);
+        report.historyBrokenAt =
+            FirstRewrittenChange(found, written, recovered, m_history.NextNumber());
+    }
+    // Only the records the history lacked count as made good.
+    const uint64_t after = kept + recovered.size();
+    report.historyRecovered = after > before ? after - before : 0;
     std::string error;
     if (!AppendHistory(std::move(recovered), error)) {
         report.historyError = error;
@@ -404,6 +472,10 @@ bool CFileCardStore::WriteMap(const CCardMap& cards, const std::vector<std::stri
     // take yet goes into the new journal.
     std::string historyError;
     AppendHistory(history, historyError);
+    // The journal is renewed only once the history holds on disk what the journal held for it.
+    if (m_history.IsOpen() && !m_history.Flush(historyError)) {
+        return true;
+    }
     std::string journalError;
     if (m_journal.Create(JournalPath(), written, m_nNextSeq, journalError)) {
         m_nRecords = 0;

@@ -300,8 +300,15 @@ std::string CHistoryFile::EncodeRecords(const std::vector<std::string>& payloads
     return out;
 }
 
+bool CHistoryFile::CanKeepThrough(const Contents& contents, uint64_t number) {
+    return contents.exists && contents.headerValid && contents.verified &&
+           (contents.brokenAt == 0 || contents.brokenAt > number) &&
+           number <= contents.records.size() &&
+           (number == 0 || contents.records[number - 1].number == number);
+}
+
 bool CHistoryFile::Open(const std::string& path, const Contents& contents, std::string& error,
-                        const std::vector<std::string>& first) {
+                        const std::vector<std::string>& first, uint64_t keepThrough) {
     Close();
     if (!contents.exists) {
         std::string header = Header(static_cast<int64_t>(std::time(nullptr)));
@@ -328,6 +335,23 @@ bool CHistoryFile::Open(const std::string& path, const Contents& contents, std::
         error = path + " 不是操作记录文件,或者文件头已经损坏";
         return false;
     }
+    if (keepThrough != UINT64_MAX && CanKeepThrough(contents, keepThrough)) {
+        uint64_t end = kHeaderSize;
+        if (keepThrough > 0) {
+            const Record last = contents.records[keepThrough - 1];
+            end = last.offset + kRecordHeaderSize + last.payload.size() + kHashSize;
+        }
+        if (!m_file.OpenAt(path, end, kWhat, error)) {
+            return false;
+        }
+        m_nLastNumber = keepThrough;
+        if (keepThrough == 0) {
+            m_lastHash = HeaderHash(contents.Bytes().data());
+        } else {
+            std::memcpy(m_lastHash.data(), contents.records[keepThrough - 1].hash, kHashSize);
+        }
+        return true;
+    }
     if (!m_file.OpenAt(path, contents.validEnd, kWhat, error)) {
         return false;
     }
@@ -336,13 +360,14 @@ bool CHistoryFile::Open(const std::string& path, const Contents& contents, std::
     return true;
 }
 
-bool CHistoryFile::Append(const std::vector<std::string>& payloads, std::string& error) {
+bool CHistoryFile::Append(const std::vector<std::string>& payloads, std::string& error,
+                          bool flush) {
     if (payloads.empty()) {
         return true;
     }
     Hash last{};
     const std::string bytes = EncodeRecords(payloads, m_nLastNumber + 1, m_lastHash, last);
-    if (!m_file.Append(bytes, error)) {
+    if (!m_file.Append(bytes, error, flush)) {
         return false;
     }
     m_nLastNumber += payloads.size();

@@ -236,7 +236,7 @@ TEST_F(DurableTest, HistoryChangedByHandIsReportedAtStartAndRecordingGoesOn) {
     WriteFile(folder / "cardbook.kcd", TwoCards());
     Start(folder.path());
     Work();
-    Kill();  // a crash after the day's work: the history has every change all the same
+    Exit();
 
     CHistoryFile::Contents contents;
     std::string error;

@@ -369,6 +369,31 @@ TEST(StoreHistory, RecordsTheHistoryLackedAreMadeGoodFromTheJournal) {
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[2].cardNo, "000002");
     EXPECT_EQ(again.map.GetCount(), 2u);
+    // Written again from the journal, byte for byte as the clean run wrote it.
+    EXPECT_TRUE(SameBytes(ReadFile(path + ".history"), history));
+
+    // A power cut can leave what was appended since the history's last flush with holes: the
+    // records since then are the journal's, and are written again.
+    std::string holed = history;
+    std::fill(holed.begin() + static_cast<std::ptrdiff_t>(spans[1].first),
+              holed.begin() + static_cast<std::ptrdiff_t>(spans[1].first + 40), '\0');
+    WriteFile(path + ".history", holed);
+    {
+        Restarted third(path);
+        EXPECT_EQ(third.report.historyBrokenAt, 0u);  // no change by hand: a write cut short
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(path + ".history"), history));
+
+    // A record changed by hand since the last flush is told, and the journal's own written
+    // in its place.
+    std::string changed = history;
+    changed[spans[2].first + CHistoryFile::kRecordHeaderSize + 30] ^= 0x04;
+    WriteFile(path + ".history", changed);
+    {
+        Restarted fourth(path);
+        EXPECT_EQ(fourth.report.historyBrokenAt, 3u);
+    }
+    EXPECT_TRUE(SameBytes(ReadFile(path + ".history"), history));
 }
 
 }  // namespace

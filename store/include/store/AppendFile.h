@@ -20,9 +20,12 @@ public:
     void Close();
     bool IsOpen() const { return m_fd >= 0; }
 
-    // Appends `bytes` and flushes them to disk. On failure the file is cut back to where it
-    // was (as far as the disk allows) and `error` says what failed.
-    bool Append(std::string_view bytes, std::string& error);
+    // Appends `bytes` and flushes them to disk (unless `flush` is false: then Flush() does it
+    // later). On failure the file is cut back to where it was (as far as the disk allows) and
+    // `error` says what failed.
+    bool Append(std::string_view bytes, std::string& error, bool flush = true);
+    // Flushes what was appended to disk (fdatasync).
+    bool Flush(std::string& error);
 
     const std::string& Path() const { return m_strPath; }
     uint64_t Size() const { return m_nSize; }

@@ -125,17 +125,23 @@ public:
 
     // Opens the history at `path` for appending after what `contents` found there (a cut
     // record at the end is removed first), or creates it when it does not exist, whole with
-    // its first records `first`.
+    // its first records `first`. With `keepThrough`, the records after that number are cut
+    // off first (they are written again from the journal, which holds them).
     bool Open(const std::string& path, const Contents& contents, std::string& error,
-              const std::vector<std::string>& first = {});
+              const std::vector<std::string>& first = {}, uint64_t keepThrough = UINT64_MAX);
+    // Whether the records after `number` can be cut off and written again: the records up to
+    // it stand in their places, their chain whole.
+    static bool CanKeepThrough(const Contents& contents, uint64_t number);
     bool IsOpen() const { return m_file.IsOpen(); }
     void Close() { m_file.Close(); }
 
-    // Appends the entries' payloads as the next records and flushes them to disk. On failure
-    // nothing counts as written.
-    bool Append(const std::vector<std::string>& payloads, std::string& error);
-    // The number the next record gets.
+    // Appends the entries' payloads as the next records, flushed to disk unless `flush` is
+    // false (Flush() then does it). On failure nothing counts as written.
+    bool Append(const std::vector<std::string>& payloads, std::string& error, bool flush = true);
+    bool Flush(std::string& error) { return m_file.Flush(error); }
+    // The number the next record gets, and the hash it follows.
     uint64_t NextNumber() const { return m_nLastNumber + 1; }
+    const Hash& LastHash() const { return m_lastHash; }
     const std::string& Path() const { return m_file.Path(); }
 
 private:
