@@ -13,6 +13,9 @@ packages=(
     libudev-dev
     # the history's chain of SHA-256 hashes (libcrypto)
     libssl-dev
+    # the register on a PostgreSQL server: its client library, and a server for the tests
+    # (started by scripts/pg-temp.sh in a temporary folder, never as a service)
+    libpq-dev postgresql
     # the spreadsheet export: the ODBC driver manager
     unixodbc-dev
     # its tests: an ODBC driver to export through, and a reader of workbooks
