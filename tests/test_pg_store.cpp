@@ -1,0 +1,140 @@
+// The register on a real PostgreSQL server, used by two desks at once: what one commits the
+// other loads byte for byte; a change that meets another desk's is refused and the desk shows
+// the card as it is now; a number registered at the same time by two desks goes to one; the
+// history is one chain across the desks.
+
+#include <gtest/gtest.h>
+
+#include "ScopedPostgres.h"
+#include "StoreTestUtil.h"
+#include "TestUtil.h"
+#include "server/PgCardStore.h"
+#include "server/PgConnection.h"
+#include "store/HistoryEntry.h"
+#include "store/HistoryFile.h"
+
+namespace {
+
+// One desk: its register in memory over the server's.
+struct Desk {
+    CCardMap map;
+    uint32_t maxNumber = 0;
+    CPgCardStore store{map, maxNumber};
+    std::string error;
+    bool opened = false;
+
+    Desk(const std::string& conninfo, const char* name) {
+        store.SetStamp([name] { return HistoryStamp{1765324800, 8 * 3600, name}; });
+        opened = store.Open(conninfo, error);
+    }
+    CommitResult Commit(CCardChange change) {
+        return store.Commit(std::move(change), CommitMode::Refusable, error);
+    }
+};
+
+class PgStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!server.ready()) {
+            GTEST_SKIP() << server.why();
+        }
+    }
+    ScopedPostgres server;
+};
+
+TEST_F(PgStoreTest, WhatOneDeskCommitsTheNextLoadsByteForByte) {
+    Desk front(server.conninfo(), "front/op");
+    ASSERT_TRUE(front.opened) << front.error;
+    EXPECT_EQ(front.map.GetCount(), 0u);
+    // Cards in an order the map's buckets do not keep, one with bytes of every value.
+    for (const char* key : {"000300", "000002", "000150", "ABC"}) {
+        ASSERT_EQ(front.Commit(PutCard(key, key, 7)), CommitResult::Durable) << front.error;
+    }
+    auto odd = MakeCard("000002", 2);
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) {
+        bytes += static_cast<char>(b);
+    }
+    odd->m_strRemark = bytes;
+    odd->m_nStatus = CARD_LOST;
+    odd->m_nNumber = -5;
+    CCardChange change(CardOperation::Save, 9);
+    change.Put("000002", std::move(odd));
+    ASSERT_EQ(front.Commit(std::move(change)), CommitResult::Durable) << front.error;
+    ASSERT_EQ(front.Commit(RemoveCard("000150", 9)), CommitResult::Durable) << front.error;
+
+    Desk manager(server.conninfo(), "manager/op");
+    ASSERT_TRUE(manager.opened) << manager.error;
+    EXPECT_EQ(RegisterBytes(manager.map), RegisterBytes(front.map));
+    EXPECT_EQ(manager.maxNumber, 9u);
+}
+
+TEST_F(PgStoreTest, AChangeThatMeetsAnotherDesksIsRefusedAndTheCardShownAsItIsNow) {
+    Desk front(server.conninfo(), "front/op");
+    ASSERT_EQ(front.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable) << front.error;
+    Desk manager(server.conninfo(), "manager/op");
+    ASSERT_TRUE(manager.opened) << manager.error;
+
+    ASSERT_EQ(manager.Commit(PutCard("000001", "李四", 1, CardOperation::Save)),
+              CommitResult::Durable)
+        << manager.error;
+    // The front desk still shows 张三: its save is refused, and it shows 李四 now.
+    EXPECT_EQ(front.Commit(PutCard("000001", "王五", 1, CardOperation::Save)),
+              CommitResult::Refused);
+    EXPECT_EQ(front.error, CPgCardStore::kChangedElsewhere);
+    EXPECT_EQ(front.map.Lookup("000001")->m_strName.view(), "李四");
+    // Seen now, the change goes through; a removal meets the same check.
+    EXPECT_EQ(front.Commit(PutCard("000001", "王五", 1, CardOperation::Save)),
+              CommitResult::Durable)
+        << front.error;
+    EXPECT_EQ(manager.Commit(RemoveCard("000001", 1)), CommitResult::Refused);
+    EXPECT_EQ(manager.error, CPgCardStore::kChangedElsewhere);
+    EXPECT_EQ(manager.map.Lookup("000001")->m_strName.view(), "王五");
+}
+
+TEST_F(PgStoreTest, ANumberRegisteredAtTwoDesksGoesToOne) {
+    Desk front(server.conninfo(), "front/op");
+    Desk manager(server.conninfo(), "manager/op");
+    ASSERT_TRUE(front.opened && manager.opened);
+    ASSERT_EQ(front.Commit(PutCard("000005", "张三", 5)), CommitResult::Durable) << front.error;
+    EXPECT_EQ(manager.Commit(PutCard("000005", "李四", 5)), CommitResult::Refused);
+    EXPECT_EQ(manager.error, CPgCardStore::kNumberTaken);
+    ASSERT_NE(manager.map.Lookup("000005"), nullptr);
+    EXPECT_EQ(manager.map.Lookup("000005")->m_strName.view(), "张三");
+}
+
+TEST_F(PgStoreTest, TheHistoryIsOneChainAcrossTheDesks) {
+    Desk front(server.conninfo(), "front/op");
+    Desk manager(server.conninfo(), "manager/op");
+    ASSERT_EQ(front.Commit(PutCard("000001", "one", 1)), CommitResult::Durable) << front.error;
+    ASSERT_EQ(manager.Commit(PutCard("000002", "two", 2)), CommitResult::Durable);
+    ASSERT_TRUE(manager.store.Record(static_cast<uint8_t>(HistoryOperation::Export), "文件:x",
+                                     manager.error))
+        << manager.error;
+    // A refused change leaves no record.
+    EXPECT_EQ(front.Commit(PutCard("000002", "late", 2)), CommitResult::Refused);
+
+    CPgConnection reader;
+    std::string error;
+    ASSERT_TRUE(reader.Connect(server.conninfo(), error)) << error;
+    CPgResult rows =
+        reader.Exec("SELECT payload, hash FROM orvane_history ORDER BY number", {}, {}, true);
+    ASSERT_TRUE(rows.Ok()) << rows.Error();
+    CHistoryFile::Hash previous{};
+    std::vector<std::string> desks;
+    for (int row = 0; row < rows.Rows(); ++row) {
+        CHistoryFile::Hash hash{};
+        CHistoryFile::EncodeRecords({std::string(rows.Cell(row, 0))},
+                                    static_cast<uint64_t>(row + 1), previous, hash);
+        EXPECT_EQ(rows.Cell(row, 1),
+                  std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size()))
+            << "record " << row + 1;
+        previous = hash;
+        CHistoryEntry entry;
+        ASSERT_TRUE(CHistoryEntry::Decode(rows.Cell(row, 0), entry));
+        desks.push_back(entry.desk);
+    }
+    EXPECT_EQ(desks, (std::vector<std::string>{"front/op", "manager/op", "manager/op"}));
+}
+
+}  // namespace
