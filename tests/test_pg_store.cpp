@@ -8,6 +8,7 @@
 #include "ScopedPostgres.h"
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
+#include "bench/SampleCards.h"
 #include "server/PgCardStore.h"
 #include "server/PgConnection.h"
 #include "store/HistoryEntry.h"
@@ -135,6 +136,39 @@ TEST_F(PgStoreTest, TheHistoryIsOneChainAcrossTheDesks) {
         desks.push_back(entry.desk);
     }
     EXPECT_EQ(desks, (std::vector<std::string>{"front/op", "manager/op", "manager/op"}));
+}
+
+ProcessResult Kcdtool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{KCDTOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv);
+}
+
+TEST_F(PgStoreTest, PushAndPullGiveBackTheRegisterFileByteForByte) {
+    TempDir dir;
+    CCardMap cards;
+    FillSampleCards(cards, 3000, 7);
+    // A key that is no card number, brought in by an old import.
+    cards.SetAt("ABC", MakeCard("ABC", 4));
+    WriteFile(dir / "cardbook.kcd", RegisterBytes(cards));
+
+    ProcessResult pushed = Kcdtool({"push", dir / "cardbook.kcd", server.conninfo()});
+    ASSERT_EQ(pushed.exitCode, 0) << pushed.err;
+    EXPECT_NE(pushed.out.find("3001 张卡片已载入服务器"), std::string::npos) << pushed.out;
+    // Only into a register without cards.
+    pushed = Kcdtool({"push", dir / "cardbook.kcd", server.conninfo()});
+    EXPECT_EQ(pushed.exitCode, 1);
+    EXPECT_NE(pushed.err.find("服务器上的卡片登记已有3001张卡片"), std::string::npos) << pushed.err;
+
+    const ProcessResult pulled = Kcdtool({"pull", server.conninfo(), dir / "pulled.kcd"});
+    ASSERT_EQ(pulled.exitCode, 0) << pulled.err;
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "pulled.kcd"), ReadFile(dir / "cardbook.kcd")));
+
+    // A desk on the server has the same register, and the import on record.
+    Desk desk(server.conninfo(), "front/op");
+    ASSERT_TRUE(desk.opened) << desk.error;
+    EXPECT_EQ(RegisterBytes(desk.map), ReadFile(dir / "cardbook.kcd"));
+    EXPECT_EQ(Kcdtool({"pull", "host=" + dir.path() + "none dbname=x", dir / "x.kcd"}).exitCode, 1);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 //   kcdtool copy IN OUT    loads IN and writes OUT the way the program saves its register
 //   kcdtool history FILE   one tab-separated line per record of a history, oldest first
 //   kcdtool verify-history FILE   checks a history's chain; names the first broken record
+//   kcdtool push FILE CONNINFO     loads a register file into an empty register on a server
+//   kcdtool pull CONNINFO FILE     writes a server's register as the program writes a file
 //   kcdtool --help         what it does
 
 #include <cstdio>
@@ -17,6 +19,10 @@
 #include "store/HistoryEntry.h"
 #include "store/HistoryFile.h"
 #include "store/RegisterLock.h"
+#ifdef ORVANE_WITH_SERVER
+#include "server/PgRegister.h"
+#include "server/PgSchema.h"
+#endif
 
 namespace {
 
@@ -25,7 +31,9 @@ constexpr const char* kUsage =
     "      kcdtool dump FILE\n"
     "      kcdtool copy IN OUT\n"
     "      kcdtool history FILE\n"
-    "      kcdtool verify-history FILE\n";
+    "      kcdtool verify-history FILE\n"
+    "      kcdtool push FILE CONNINFO\n"
+    "      kcdtool pull CONNINFO FILE\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -48,6 +56,11 @@ int Help() {
         "  verify-history FILE\n"
         "                检查操作记录的校验链: 完整时退出码 0, 否则说出第一条不一致的\n"
         "                记录 (被改动、删除或调换) 并以退出码 1 结束\n"
+        "  push FILE CONNINFO\n"
+        "                把登记文件 FILE 载入 PostgreSQL 服务器上没有卡片的登记\n"
+        "                (CONNINFO: libpq 连接串, 如 \"host=db.example dbname=cards\")\n"
+        "  pull CONNINFO FILE\n"
+        "                把服务器上的登记写成登记文件 FILE, 与程序保存的逐字节相同\n"
         "  -h, --help    显示本帮助\n"
         "\n"
         "退出码: 0 成功, 1 文件无法读取或写入, 2 用法错误。\n",
@@ -55,11 +68,14 @@ int Help() {
     return 0;
 }
 
-// Loads `path`; on failure prints why and returns false.
-bool Load(const char* path, CCardMap& map) {
+// Loads `path` (and the highest serial number in it); on failure prints why and returns false.
+bool Load(const char* path, CCardMap& map, uint32_t* highest = nullptr) {
     uint32_t maxNumber = 0;
     std::string error;
-    switch (LoadRegisterFile(path, map, maxNumber, error)) {
+    if (highest == nullptr) {
+        highest = &maxNumber;
+    }
+    switch (LoadRegisterFile(path, map, *highest, error)) {
         case RegisterLoad::Loaded:
         case RegisterLoad::EmptyFile:
             return true;
@@ -188,6 +204,57 @@ int VerifyHistory(const std::string& path) {
     return 0;
 }
 
+#ifdef ORVANE_WITH_SERVER
+bool ConnectToRegister(CPgConnection& connection, const std::string& conninfo) {
+    std::string error;
+    if (!connection.Connect(conninfo, error) || !UpgradePgSchema(connection, error)) {
+        std::fprintf(stderr, "%s: %s\n", conninfo.c_str(), error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Push(const char* file, const std::string& conninfo) {
+    CCardMap map;
+    uint32_t maxNumber = 0;
+    std::string error;
+    if (!Load(file, map, &maxNumber)) {
+        return 1;
+    }
+    CPgConnection connection;
+    if (!ConnectToRegister(connection, conninfo)) {
+        return 1;
+    }
+    if (!PushPgRegister(connection, map, maxNumber, file, CurrentStamp(), error)) {
+        std::fprintf(stderr, "%s: %s\n", conninfo.c_str(), error.c_str());
+        return 1;
+    }
+    std::printf("%s: %zu 张卡片已载入服务器\n", file, map.GetCount());
+    return 0;
+}
+
+int Pull(const std::string& conninfo, const char* file) {
+    if (IsRegisterLocked(file)) {
+        std::fprintf(stderr, "%s: 卡片登记正在被另一个程序使用,不能覆盖。\n", file);
+        return 1;
+    }
+    CPgConnection connection;
+    if (!ConnectToRegister(connection, conninfo)) {
+        return 1;
+    }
+    CCardMap map;
+    uint32_t maxNumber = 0;
+    std::unordered_map<std::string, int64_t> versions;
+    std::string error;
+    if (!LoadPgRegister(connection, map, maxNumber, versions, error) ||
+        !SaveRegisterFile(map, file, std::string(), error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -222,6 +289,14 @@ int main(int argc, char* argv[]) {
     if (command == "verify-history" && argc == 3) {
         return VerifyHistory(HistoryPathOf(argv[2]));
     }
+#ifdef ORVANE_WITH_SERVER
+    if (command == "push" && argc == 4) {
+        return Push(argv[2], argv[3]);
+    }
+    if (command == "pull" && argc == 4) {
+        return Pull(argv[2], argv[3]);
+    }
+#endif
     if (command == "copy" && argc == 4) {
         // A running program would undo the copy with its own register at exit.
         if (IsRegisterLocked(argv[3])) {

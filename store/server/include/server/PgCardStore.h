@@ -44,8 +44,6 @@ public:
 private:
     enum class Outcome { Done, Conflict, Taken, Failed };
     Outcome Write(const CCardChange& change, std::string& error, std::string& conflictKey);
-    bool UpgradePgSchemaOf(std::string& error);
-    bool AppendHistory(const std::vector<std::string>& payloads, std::string& error);
     // Reads the card under `key` from the server into the map (or removes it there).
     void Refresh(const std::string& key);
     HistoryStamp Stamp() const { return m_stamp ? m_stamp() : CurrentStamp(); }
