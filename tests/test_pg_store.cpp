@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include "ScopedPostgres.h"
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
 #include "bench/SampleCards.h"
+#include "register/CardFields.h"
 #include "server/PgCardStore.h"
 #include "server/PgConnection.h"
 #include "store/HistoryEntry.h"
@@ -169,6 +172,53 @@ TEST_F(PgStoreTest, PushAndPullGiveBackTheRegisterFileByteForByte) {
     ASSERT_TRUE(desk.opened) << desk.error;
     EXPECT_EQ(RegisterBytes(desk.map), ReadFile(dir / "cardbook.kcd"));
     EXPECT_EQ(Kcdtool({"pull", "host=" + dir.path() + "none dbname=x", dir / "x.kcd"}).exitCode, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Waits up to `ms` for the desk's notice socket to become readable.
+bool NoticeArrives(const CPgCardStore& store, int ms) {
+    pollfd fd{store.NoticeSocket(), POLLIN, 0};
+    return ::poll(&fd, 1, ms) == 1;
+}
+
+TEST_F(PgStoreTest, EveryDeskSeesTheOthersChangesWhenTheyAreAnnounced) {
+    Desk front(server.conninfo(), "front/op");
+    Desk manager(server.conninfo(), "manager/op");
+    ASSERT_TRUE(front.opened && manager.opened);
+    std::vector<CCardNotice> heard;
+    CCardSubscription listening =
+        manager.store.Listen([&heard](const CCardNotice& notice) { heard.push_back(notice); });
+
+    ASSERT_EQ(front.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable) << front.error;
+    ASSERT_TRUE(NoticeArrives(manager.store, 2000));
+    EXPECT_EQ(manager.store.TakeOtherDesksChanges(), 1u);
+    ASSERT_NE(manager.map.Lookup("000001"), nullptr);
+    EXPECT_EQ(manager.map.Lookup("000001")->m_strName.view(), "张三");
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].added, std::vector<std::string>{"000001"});
+    // Its own changes a desk does not hear again.
+    EXPECT_EQ(front.store.TakeOtherDesksChanges(), 0u);
+
+    // Seen through the notice, the card can be changed at once.
+    ASSERT_EQ(manager.Commit(PutCard("000001", "李四", 1, CardOperation::Save)),
+              CommitResult::Durable)
+        << manager.error;
+    ASSERT_TRUE(NoticeArrives(front.store, 2000));
+    front.store.TakeOtherDesksChanges();
+    EXPECT_EQ(front.map.Lookup("000001")->m_strName.view(), "李四");
+
+    // A batch too large for one notice is announced as the whole register.
+    CCardChange batch(CardOperation::Enrol, 2000);
+    for (int n = 2; n <= 1000; ++n) {
+        batch.Put(CardNoText(n), MakeCard(CardNoText(n), n));
+    }
+    ASSERT_EQ(front.Commit(std::move(batch)), CommitResult::Durable) << front.error;
+    ASSERT_TRUE(NoticeArrives(manager.store, 2000));
+    manager.store.TakeOtherDesksChanges();
+    EXPECT_EQ(RegisterBytes(manager.map), RegisterBytes(front.map));
 }
 
 }  // namespace

@@ -9,8 +9,61 @@
 #include "server/PgSchema.h"
 #include "store/HistoryFile.h"
 
+namespace {
+
+// The channel on which a desk announces the cards it changed (their keys in hexadecimal, one
+// notification a change).
+constexpr const char* kChannel = "orvane_cards";
+constexpr const char* kWholeRegister = "*";
+constexpr size_t kMostKeyBytes = 7000;
+
+std::string Hex(std::string_view bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : bytes) {
+        out += kDigits[static_cast<uint8_t>(c) >> 4];
+        out += kDigits[static_cast<uint8_t>(c) & 15];
+    }
+    return out;
+}
+
+// The keys of a notification; those that are no hexadecimal are left out.
+std::vector<std::string> KeysOf(std::string_view payload) {
+    std::vector<std::string> keys;
+    size_t start = 0;
+    while (start < payload.size()) {
+        size_t end = payload.find(',', start);
+        if (end == std::string_view::npos) {
+            end = payload.size();
+        }
+        const std::string_view hex = payload.substr(start, end - start);
+        std::string key;
+        bool valid = hex.size() % 2 == 0;
+        for (size_t i = 0; valid && i < hex.size(); i += 2) {
+            int value = 0;
+            for (size_t k = i; k < i + 2; ++k) {
+                const char c = hex[k];
+                const int digit = c >= '0' && c <= '9'   ? c - '0'
+                                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                         : -1;
+                valid = valid && digit >= 0;
+                value = value * 16 + (digit < 0 ? 0 : digit);
+            }
+            key += static_cast<char>(value);
+        }
+        if (valid) {
+            keys.push_back(std::move(key));
+        }
+        start = end + 1;
+    }
+    return keys;
+}
+
+}  // namespace
+
 bool CPgCardStore::Open(const std::string& conninfo, std::string& error) {
     if (!m_connection.Connect(conninfo, error) || !UpgradePgSchema(m_connection, error) ||
+        !m_connection.Run(std::string("LISTEN ") + kChannel, error) ||
         !LoadPgRegister(m_connection, m_map, m_maxNumber, m_versions, error)) {
         return false;
     }
@@ -117,6 +170,24 @@ CPgCardStore::Outcome CPgCardStore::Write(const CCardChange& change, std::string
         }
         written[step.key] = step.card == nullptr ? 0 : std::stoll(std::string(result.Cell(0, 0)));
     }
+    // The other desks hear of the change when it is committed.
+    std::string keys;
+    for (const CCardChange::Step& step : change.Steps()) {
+        if (!keys.empty()) {
+            keys += ',';
+        }
+        keys += Hex(step.key);
+    }
+    // A notification carries at most 8000 bytes: a larger change (a batch) is announced as
+    // one of the whole register.
+    if (keys.size() > kMostKeyBytes) {
+        keys = kWholeRegister;
+    }
+    CPgResult announced = m_connection.Exec("SELECT pg_notify($1, $2)", {kChannel, keys});
+    if (!announced.Ok()) {
+        error = announced.Error();
+        return rollBack(Outcome::Failed);
+    }
     CPgResult counter =
         m_connection.Exec("UPDATE orvane_installation SET max_number = greatest(max_number, $1)",
                           {std::to_string(change.MaxNumber())});
@@ -172,4 +243,23 @@ void CPgCardStore::Refresh(const std::string& key) {
     const CCardNotice notice = NoticeOf(change);
     change.ApplyTo(m_map, m_maxNumber);
     Notify(notice);
+}
+
+size_t CPgCardStore::TakeOtherDesksChanges() {
+    size_t refreshed = 0;
+    for (const std::string& payload : m_connection.TakeNotifications()) {
+        if (payload == kWholeRegister) {
+            std::string error;
+            if (LoadPgRegister(m_connection, m_map, m_maxNumber, m_versions, error)) {
+                Notify(CCardNotice());
+                refreshed += m_map.GetCount();
+            }
+            continue;
+        }
+        for (const std::string& key : KeysOf(payload)) {
+            Refresh(key);
+            ++refreshed;
+        }
+    }
+    return refreshed;
 }

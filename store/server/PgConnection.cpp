@@ -114,3 +114,22 @@ bool CPgConnection::Run(const std::string& sql, std::string& error) {
     }
     return true;
 }
+
+int CPgConnection::Socket() const {
+    return m_pConn != nullptr ? PQsocket(m_pConn) : -1;
+}
+
+std::vector<std::string> CPgConnection::TakeNotifications() {
+    std::vector<std::string> payloads;
+    if (m_pConn == nullptr || PQconsumeInput(m_pConn) == 0) {
+        return payloads;
+    }
+    const int self = PQbackendPID(m_pConn);
+    while (PGnotify* notify = PQnotifies(m_pConn)) {
+        if (notify->be_pid != self) {
+            payloads.emplace_back(notify->extra != nullptr ? notify->extra : "");
+        }
+        PQfreemem(notify);
+    }
+    return payloads;
+}

@@ -36,6 +36,12 @@ public:
                 const std::string& cardNo = std::string(), int64_t feeCents = 0) override;
     std::string HistoryPath() const override { return std::string(); }
 
+    // Other desks' changes: the socket that becomes readable when one is announced, and the
+    // refresh of the cards announced (each told to the listeners). Returns how many cards
+    // were read again.
+    int NoticeSocket() const { return m_connection.Socket(); }
+    size_t TakeOtherDesksChanges();
+
     // The row version this desk last saw of a card; 0 for a card it does not know.
     int64_t RowVersion(const std::string& key) const;
     // Who and when the next records name; CurrentStamp() unless set (tests).

@@ -52,6 +52,12 @@ public:
     // Runs statements that take no parameters; false with `error` at the first that fails.
     bool Run(const std::string& sql, std::string& error);
 
+    // Notifications (LISTEN/NOTIFY): the socket to wait on for them (-1 without a
+    // connection), and those that have arrived, each a channel's payload, leaving out the
+    // ones this connection sent itself.
+    int Socket() const;
+    std::vector<std::string> TakeNotifications();
+
     pg_conn* Raw() const { return m_pConn; }
 
 private:
