@@ -6,6 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
 
 #include "ScopedPostgres.h"
 #include "StoreTestUtil.h"
@@ -219,6 +226,96 @@ TEST_F(PgStoreTest, EveryDeskSeesTheOthersChangesWhenTheyAreAnnounced) {
     ASSERT_TRUE(NoticeArrives(manager.store, 2000));
     manager.store.TakeOtherDesksChanges();
     EXPECT_EQ(RegisterBytes(manager.map), RegisterBytes(front.map));
+}
+
+}  // namespace
+
+namespace {
+
+// Two desks, each in a process of its own, make 1,000 random changes to the same 40 cards at
+// once. Every change a desk was told is saved is on the history exactly once, the last record
+// of each card is the card as the server holds it, nothing else is on it, and the chain holds.
+TEST_F(PgStoreTest, TwoDesksChangingTheSameCardsAtOnceLoseNothing) {
+    constexpr int kChanges = 1000;
+    constexpr int kCards = 40;
+    TempDir dir;
+    std::vector<pid_t> children;
+    for (const char* name : {"a", "b"}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Desk desk(server.conninfo(), name);
+            std::string confirmed;
+            std::mt19937 random(static_cast<uint32_t>(name[0]));
+            for (int i = 0; desk.opened && i < kChanges; ++i) {
+                const std::string key = CardNoText(static_cast<int>(random() % kCards) + 1);
+                const std::string holder = std::string(name) + std::to_string(i);
+                CCardChange change = random() % 5 == 0 && desk.map.Lookup(key) != nullptr
+                                         ? RemoveCard(key, 1)
+                                         : PutCard(key, holder, 1, CardOperation::Save);
+                const bool removal = change.Steps()[0].card == nullptr;
+                if (desk.Commit(std::move(change)) == CommitResult::Durable) {
+                    confirmed += key + (removal ? " -" : " " + holder) + "\n";
+                }
+                desk.store.TakeOtherDesksChanges();
+            }
+            WriteFile(dir / name, confirmed);
+            ::_exit(desk.opened ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    // What the desks were told is saved, as "key holder" or "key -".
+    std::multiset<std::string> confirmed;
+    for (const char* name : {"a", "b"}) {
+        std::istringstream lines(ReadFile(dir / name));
+        for (std::string line; std::getline(lines, line);) {
+            confirmed.insert(line);
+        }
+    }
+    // The history, its chain checked: each change's card and holder, and the last of each card.
+    CPgConnection reader;
+    std::string error;
+    ASSERT_TRUE(reader.Connect(server.conninfo(), error)) << error;
+    CPgResult rows =
+        reader.Exec("SELECT payload, hash FROM orvane_history ORDER BY number", {}, {}, true);
+    ASSERT_TRUE(rows.Ok()) << rows.Error();
+    CHistoryFile::Hash previous{};
+    std::multiset<std::string> recorded;
+    std::map<std::string, std::string> last;
+    for (int row = 0; row < rows.Rows(); ++row) {
+        CHistoryFile::Hash hash{};
+        CHistoryFile::EncodeRecords({std::string(rows.Cell(row, 0))},
+                                    static_cast<uint64_t>(row + 1), previous, hash);
+        ASSERT_EQ(rows.Cell(row, 1),
+                  std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size()))
+            << "record " << row + 1;
+        previous = hash;
+        CHistoryEntry entry;
+        ASSERT_TRUE(CHistoryEntry::Decode(rows.Cell(row, 0), entry));
+        const bool removal = entry.operation == static_cast<uint8_t>(CardOperation::Delete);
+        const std::string line = entry.cardNo + (removal ? " -" : " " + entry.name);
+        recorded.insert(line);
+        last[entry.cardNo] = removal ? "-" : entry.name;
+    }
+    EXPECT_EQ(recorded, confirmed);
+    EXPECT_GT(confirmed.size(), static_cast<size_t>(kChanges));  // both desks got changes in
+
+    Desk after(server.conninfo(), "check");
+    ASSERT_TRUE(after.opened) << after.error;
+    for (const auto& [key, holder] : last) {
+        const CCard* card = after.map.Lookup(key);
+        if (holder == "-") {
+            EXPECT_EQ(card, nullptr) << key;
+        } else {
+            ASSERT_NE(card, nullptr) << key;
+            EXPECT_EQ(card->m_strName.view(), holder) << key;
+        }
+    }
 }
 
 }  // namespace
