@@ -1,0 +1,164 @@
+// The register on a PostgreSQL server on this machine (a throwaway one, scripts/pg-temp.sh),
+// against the register file:
+//   1. start-up: 100,000 and 999,999 cards loaded from the server against from the file,
+//      page cache warm, best of RUNS;
+//   2. a change's round trip: Commit() of one card, median and 99th percentile;
+//   3. a change shown on the other desk: from Commit() at one desk to the card read again at
+//      the other, which waits on its notice socket.
+//   pg_bench [RUNS]
+
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "bench/SampleCards.h"
+#include "register/CardFields.h"
+#include "register/RegisterFile.h"
+#include "server/PgCardStore.h"
+#include "server/PgRegister.h"
+#include "server/PgSchema.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+double Percentile(std::vector<double> v, double share) {
+    std::sort(v.begin(), v.end());
+    const auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(v.size())));
+    return v[std::max<size_t>(rank, 1) - 1];
+}
+
+[[noreturn]] void Fail(const std::string& what, const std::string& error) {
+    std::fprintf(stderr, "%s: %s\n", what.c_str(), error.c_str());
+    std::exit(1);
+}
+
+// The server, started in `folder` and stopped when this ends.
+struct Server {
+    std::string folder;
+    std::string conninfo;
+    explicit Server(const std::string& dir) : folder(dir) {
+        const std::string command = std::string(PG_TEMP_SCRIPT) + " start " + folder;
+        FILE* out = ::popen(command.c_str(), "r");
+        char line[1024] = {};
+        if (out == nullptr || std::fgets(line, sizeof line, out) == nullptr || ::pclose(out) != 0) {
+            Fail("pg-temp.sh", "the server did not start");
+        }
+        conninfo = line;
+        while (!conninfo.empty() && conninfo.back() == '\n') {
+            conninfo.pop_back();
+        }
+    }
+    ~Server() {
+        const std::string command = std::string(PG_TEMP_SCRIPT) + " stop " + folder;
+        [[maybe_unused]] int ignored = std::system(command.c_str());
+    }
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("pg_bench." + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "server");
+    {
+        Server server((dir / "server").string());
+        std::printf("1. start-up, best of %d\n", runs);
+        for (const uint32_t count : {100000u, 999999u}) {
+            CCardMap cards;
+            uint32_t maxNumber = 0;
+            if (!LoadSampleCards(cards, maxNumber, count, dir.string())) {
+                return 1;
+            }
+            CPgConnection connection;
+            std::string error;
+            if (!connection.Connect(server.conninfo, error) ||
+                !UpgradePgSchema(connection, error) ||
+                !connection.Run("TRUNCATE orvane_cards", error) ||
+                !PushPgRegister(connection, cards, maxNumber, "", CurrentStamp(), error)) {
+                Fail("push", error);
+            }
+            std::string file = (dir / "cardbook.kcd").string();
+            if (!SaveRegisterFile(cards, file, std::string(), error)) {
+                Fail(file, error);
+            }
+            double fromServer = 1e9;
+            double fromFile = 1e9;
+            for (int run = 0; run < runs; ++run) {
+                CCardMap loaded;
+                uint32_t highest = 0;
+                std::unordered_map<std::string, int64_t> versions;
+                auto start = Clock::now();
+                if (!LoadPgRegister(connection, loaded, highest, versions, error)) {
+                    Fail("load", error);
+                }
+                fromServer = std::min(fromServer, Ms(start));
+                CCardMap read;
+                start = Clock::now();
+                if (LoadRegisterFile(file, read, highest, error) != RegisterLoad::Loaded) {
+                    Fail(file, error);
+                }
+                fromFile = std::min(fromFile, Ms(start));
+            }
+            std::printf("   %7u cards: server %8.1f ms, file %7.1f ms, ratio %.1fx\n", count,
+                        fromServer, fromFile, fromServer / fromFile);
+        }
+
+        // 2 and 3 on a small register.
+        CPgConnection cleaner;
+        std::string error;
+        if (!cleaner.Connect(server.conninfo, error) ||
+            !cleaner.Run("TRUNCATE orvane_cards", error)) {
+            Fail("truncate", error);
+        }
+        CCardMap frontMap;
+        CCardMap otherMap;
+        uint32_t frontMax = 0;
+        uint32_t otherMax = 0;
+        CPgCardStore front(frontMap, frontMax);
+        CPgCardStore other(otherMap, otherMax);
+        if (!front.Open(server.conninfo, error) || !other.Open(server.conninfo, error)) {
+            Fail("open", error);
+        }
+        std::vector<double> commits;
+        std::vector<double> shown;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string key = CardNoText(i % 100 + 1);
+            auto card = std::make_unique<CCard>();
+            card->m_strCardNo = key;
+            card->m_strPhone = std::to_string(13800000000LL + i);
+            CCardChange change(CardOperation::Save, 1);
+            change.Put(key, std::move(card));
+            const auto start = Clock::now();
+            if (front.Commit(std::move(change), CommitMode::Refusable, error) !=
+                CommitResult::Durable) {
+                Fail("commit", error);
+            }
+            commits.push_back(Ms(start));
+            pollfd fd{other.NoticeSocket(), POLLIN, 0};
+            while (other.TakeOtherDesksChanges() == 0) {
+                ::poll(&fd, 1, 1000);
+            }
+            shown.push_back(Ms(start));
+        }
+        std::printf("2. a change's round trip (1,000 commits): median %.3f ms, p99 %.3f ms\n",
+                    Percentile(commits, 0.5), Percentile(commits, 0.99));
+        std::printf("3. shown on the other desk: median %.3f ms, p99 %.3f ms\n",
+                    Percentile(shown, 0.5), Percentile(shown, 0.99));
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}
