@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/CodePage.h"
+#include "bench/Percentile.h"
 #include "register/CardFields.h"
 #include "register/CardMap.h"
 #include "store/CardHistory.h"
@@ -95,12 +96,6 @@ void WriteHistory(const std::string& path, size_t count) {
             Fail(path, error);
         }
     }
-}
-
-double Percentile(std::vector<double> v, double share) {
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(v.size())));
-    return v[std::max<size_t>(rank, 1) - 1];
 }
 
 // Commit latency of single-card saves on a store opened on `registerPath`.

@@ -19,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/Percentile.h"
 #include "bench/SampleCards.h"
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
@@ -32,12 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::time_point since) {
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-double Percentile(std::vector<double> v, double share) {
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(v.size())));
-    return v[std::max<size_t>(rank, 1) - 1];
 }
 
 [[noreturn]] void Fail(const std::string& what, const std::string& error) {

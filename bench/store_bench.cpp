@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/PosixIo.h"
+#include "bench/Percentile.h"
 #include "bench/SampleCards.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
@@ -41,13 +42,6 @@ constexpr size_t kJournalChanges = 10000;
 
 double Ms(Clock::time_point since) {
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-// Nearest rank: the smallest value that at least `share` of the values do not exceed.
-double Percentile(std::vector<double> v, double share) {
-    std::sort(v.begin(), v.end());
-    const auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(v.size())));
-    return v[std::max<size_t>(rank, 1) - 1];
 }
 
 double Median(const std::vector<double>& v) {

@@ -43,6 +43,40 @@ struct Desk {
     }
 };
 
+// The server's history, its chain checked record by record (a record that breaks it fails the
+// test and ends the list).
+std::vector<CHistoryEntry> ServerHistory(const std::string& conninfo) {
+    std::vector<CHistoryEntry> entries;
+    CPgConnection reader;
+    std::string error;
+    if (!reader.Connect(conninfo, error)) {
+        ADD_FAILURE() << error;
+        return entries;
+    }
+    CPgResult rows =
+        reader.Exec("SELECT payload, hash FROM orvane_history ORDER BY number", {}, {}, true);
+    if (!rows.Ok()) {
+        ADD_FAILURE() << rows.Error();
+        return entries;
+    }
+    CHistoryFile::Hash previous{};
+    for (int row = 0; row < rows.Rows(); ++row) {
+        CHistoryFile::Hash hash{};
+        CHistoryFile::EncodeRecords({std::string(rows.Cell(row, 0))},
+                                    static_cast<uint64_t>(row + 1), previous, hash);
+        CHistoryEntry entry;
+        if (rows.Cell(row, 1) !=
+                std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size()) ||
+            !CHistoryEntry::Decode(rows.Cell(row, 0), entry)) {
+            ADD_FAILURE() << "the chain breaks at record " << row + 1;
+            return entries;
+        }
+        previous = hash;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 class PgStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -125,24 +159,8 @@ TEST_F(PgStoreTest, TheHistoryIsOneChainAcrossTheDesks) {
     // A refused change leaves no record.
     EXPECT_EQ(front.Commit(PutCard("000002", "late", 2)), CommitResult::Refused);
 
-    CPgConnection reader;
-    std::string error;
-    ASSERT_TRUE(reader.Connect(server.conninfo(), error)) << error;
-    CPgResult rows =
-        reader.Exec("SELECT payload, hash FROM orvane_history ORDER BY number", {}, {}, true);
-    ASSERT_TRUE(rows.Ok()) << rows.Error();
-    CHistoryFile::Hash previous{};
     std::vector<std::string> desks;
-    for (int row = 0; row < rows.Rows(); ++row) {
-        CHistoryFile::Hash hash{};
-        CHistoryFile::EncodeRecords({std::string(rows.Cell(row, 0))},
-                                    static_cast<uint64_t>(row + 1), previous, hash);
-        EXPECT_EQ(rows.Cell(row, 1),
-                  std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size()))
-            << "record " << row + 1;
-        previous = hash;
-        CHistoryEntry entry;
-        ASSERT_TRUE(CHistoryEntry::Decode(rows.Cell(row, 0), entry));
+    for (const CHistoryEntry& entry : ServerHistory(server.conninfo())) {
         desks.push_back(entry.desk);
     }
     EXPECT_EQ(desks, (std::vector<std::string>{"front/op", "manager/op", "manager/op"}));
@@ -278,28 +296,11 @@ TEST_F(PgStoreTest, TwoDesksChangingTheSameCardsAtOnceLoseNothing) {
         }
     }
     // The history, its chain checked: each change's card and holder, and the last of each card.
-    CPgConnection reader;
-    std::string error;
-    ASSERT_TRUE(reader.Connect(server.conninfo(), error)) << error;
-    CPgResult rows =
-        reader.Exec("SELECT payload, hash FROM orvane_history ORDER BY number", {}, {}, true);
-    ASSERT_TRUE(rows.Ok()) << rows.Error();
-    CHistoryFile::Hash previous{};
     std::multiset<std::string> recorded;
     std::map<std::string, std::string> last;
-    for (int row = 0; row < rows.Rows(); ++row) {
-        CHistoryFile::Hash hash{};
-        CHistoryFile::EncodeRecords({std::string(rows.Cell(row, 0))},
-                                    static_cast<uint64_t>(row + 1), previous, hash);
-        ASSERT_EQ(rows.Cell(row, 1),
-                  std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size()))
-            << "record " << row + 1;
-        previous = hash;
-        CHistoryEntry entry;
-        ASSERT_TRUE(CHistoryEntry::Decode(rows.Cell(row, 0), entry));
+    for (const CHistoryEntry& entry : ServerHistory(server.conninfo())) {
         const bool removal = entry.operation == static_cast<uint8_t>(CardOperation::Delete);
-        const std::string line = entry.cardNo + (removal ? " -" : " " + entry.name);
-        recorded.insert(line);
+        recorded.insert(entry.cardNo + (removal ? " -" : " " + entry.name));
         last[entry.cardNo] = removal ? "-" : entry.name;
     }
     EXPECT_EQ(recorded, confirmed);
