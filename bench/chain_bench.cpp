@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "base/CodePage.h"
-#include "bench/Percentile.h"
+#include "bench/Measure.h"
 #include "register/CardFields.h"
 #include "register/CardMap.h"
 #include "store/CardHistory.h"
@@ -26,17 +26,6 @@
 #include "store/HistoryFile.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point since) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-[[noreturn]] void Fail(const std::string& what, const std::string& error) {
-    std::fprintf(stderr, "%s: %s\n", what.c_str(), error.c_str());
-    std::exit(1);
-}
 
 // A plausible record: mostly edits of one or two fields, some new cards with all of theirs.
 std::string SampleRecord(std::mt19937& random, int64_t time) {

@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "bench/Percentile.h"
+#include "bench/Measure.h"
 #include "bench/SampleCards.h"
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
@@ -28,17 +28,6 @@
 #include "server/PgSchema.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point since) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-[[noreturn]] void Fail(const std::string& what, const std::string& error) {
-    std::fprintf(stderr, "%s: %s\n", what.c_str(), error.c_str());
-    std::exit(1);
-}
 
 // The server, started in `folder` and stopped when this ends.
 struct Server {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "base/PosixIo.h"
-#include "bench/Percentile.h"
+#include "bench/Measure.h"
 #include "bench/SampleCards.h"
 #include "register/CardMap.h"
 #include "register/RegisterFile.h"
@@ -35,22 +35,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kCommits = 1000;
 constexpr size_t kJournalChanges = 10000;
 
-double Ms(Clock::time_point since) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
 double Median(const std::vector<double>& v) {
     return Percentile(v, 0.5);
-}
-
-[[noreturn]] void Fail(const std::string& what, const std::string& error) {
-    std::fprintf(stderr, "%s: %s\n", what.c_str(), error.c_str());
-    std::exit(1);
 }
 
 double MiB(uint64_t bytes) {
