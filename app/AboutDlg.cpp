@@ -12,7 +12,8 @@
 #include "app/DialogLayout.h"
 #include "base/Version.h"
 
-CAboutDlg::CAboutDlg(const std::string& registerPath, QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(const std::string& registerPath, QWidget* parent, const QString& caption)
+    : QDialog(parent) {
     const QString path = QString::fromStdString(registerPath);
     const CDialogUnits du = SetUpDialog(this, QStringLiteral("关于 tessmark"), 235, 78);
 
@@ -34,13 +35,13 @@ CAboutDlg::CAboutDlg(const std::string& registerPath, QWidget* parent) : QDialog
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     // Where the register (and set.ini beside it) is: selectable, so that it can be copied.
-    auto* caption = new QLabel(QStringLiteral("卡片登记文件:"), this);
-    du.Place(caption, 11, 50, 100, 8);
+    auto* captionLabel = new QLabel(caption, this);
+    du.Place(captionLabel, 11, 50, 100, 8);
     auto* where = new QLabel(path, this);
     where->setObjectName("register");
     where->setTextInteractionFlags(Qt::TextSelectableByMouse);
     where->setToolTip(path);
-    where->setAccessibleName(caption->text());
+    where->setAccessibleName(captionLabel->text());
     QRect whereRect = du.ToPixels(11, 61, 217, 10);
     // A long path widens the dialog, up to the screen; beyond that its middle is left out.
     const int needed = QFontMetrics(where->font()).horizontalAdvance(path) + 4;

@@ -49,6 +49,9 @@ void CMainFrame::OnCreate() {
                                      QStringLiteral("管理卡"), QStringLiteral("管理卡"));
     QAction* portSet = AddCommand(ID_PORT_SET, QStringLiteral("端口设置"),
                                   QStringLiteral("端口设置"), QStringLiteral("端口设置"));
+    QAction* registerPlace = AddCommand(ID_REGISTER_PLACE, QStringLiteral("卡片登记位置…"),
+                                        QStringLiteral("选择卡片登记放在本机文件还是服务器上"),
+                                        QStringLiteral("卡片登记位置"));
     QAction* enrol =
         AddCommand(ID_BATCH_ENROL, QStringLiteral("批量登记…"),
                    QStringLiteral("从住户名单(CSV或xlsx)批量登记卡片"), QStringLiteral("批量登记"));
@@ -80,6 +83,7 @@ void CMainFrame::OnCreate() {
     settings->addAction(userCard);
     settings->addAction(manageCard);
     settings->addAction(portSet);
+    settings->addAction(registerPlace);
     settings->addAction(enrol);
     settings->addSeparator();
     settings->addAction(history);

@@ -18,6 +18,9 @@
 #include "app/PortError.h"
 #include "app/PortSetDlg.h"
 #include "app/RegisterRescue.h"
+#ifdef ORVANE_WITH_SERVER
+#include "app/SharedRegister.h"
+#endif
 #include "base/DataDir.h"
 #include "base/PosixIo.h"
 #include "base/Settings.h"
@@ -47,6 +50,15 @@ bool Exists(const std::string& path) {
 COrvaneApp::COrvaneApp(std::string appDir) : m_strAppDir(std::move(appDir)) {}
 
 COrvaneApp::~COrvaneApp() = default;
+
+CCardStore& COrvaneApp::ActiveStore() {
+#ifdef ORVANE_WITH_SERVER
+    if (m_pShared) {
+        return m_pShared->Store();
+    }
+#endif
+    return m_store;
+}
 
 std::string COrvaneApp::SettingsPath() const {
     return m_strAppDir + kSettingsFileName;
@@ -96,9 +108,36 @@ bool COrvaneApp::InitInstance() {
     if (!OpenSerialLink()) {
         return false;
     }
+    const RegisterPlace place = ReadRegisterPlace(SettingsPath());
+    if (place.onServer && OpenSharedRegister(place.conninfo)) {
+        return true;
+    }
     LoadRegister(RegisterPath());
     OpenStore();
     return true;
+}
+
+bool COrvaneApp::OpenSharedRegister(const std::string& conninfo) {
+#ifdef ORVANE_WITH_SERVER
+    m_pShared = std::make_unique<CSharedRegister>(m_mapCards, m_nMaxNumber, m_pMainWnd.get());
+    m_pShared->Open(conninfo, m_strAppDir);
+    // The installation's password is the server's; the first desk gives it its own.
+    CPgCardStore& store = m_pShared->Store();
+    std::string error;
+    if (!store.SystemPassword().empty()) {
+        m_strSysPassword = store.SystemPassword();
+    } else if (store.Connected() && !store.SetSystemPassword(m_strSysPassword, error)) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("系统密码无法保存到卡片登记服务器:\n") + Text(error));
+    }
+    return true;
+#else
+    static_cast<void>(conninfo);
+    Msg::Show(m_pMainWnd.get(),
+              QStringLiteral("设置文件指定卡片登记在服务器上,但这个程序不能连接服务器,"
+                             "现在使用本机的卡片登记文件。"));
+    return false;
+#endif
 }
 
 void COrvaneApp::ReportHistory(const CFileCardStore::OpenReport& report) {
@@ -203,13 +242,27 @@ bool COrvaneApp::SavePassword() {
         return false;
     }
     m_strPasswordInSettings = m_strSysPassword;
+#ifdef ORVANE_WITH_SERVER
+    if (m_pShared && !m_pShared->Store().SetSystemPassword(m_strSysPassword, error)) {
+        Msg::Show(m_pMainWnd.get(),
+                  QStringLiteral("系统密码无法保存到卡片登记服务器:\n") + Text(error));
+        return false;
+    }
+#endif
     // That it changed, never the password.
-    m_store.Record(static_cast<uint8_t>(HistoryOperation::PasswordChanged), "系统密码已修改",
-                   error);
+    ActiveStore().Record(static_cast<uint8_t>(HistoryOperation::PasswordChanged), "系统密码已修改",
+                         error);
     return true;
 }
 
 void COrvaneApp::OnAppAbout() {
+#ifdef ORVANE_WITH_SERVER
+    if (m_pShared) {
+        CAboutDlg dialog(m_pShared->Summary(), m_pMainWnd.get(), QStringLiteral("卡片登记服务器:"));
+        dialog.exec();
+        return;
+    }
+#endif
     CAboutDlg dialog(RegisterPath(), m_pMainWnd.get());
     dialog.exec();
 }
@@ -354,7 +407,8 @@ int COrvaneApp::ExitInstance() {
         return 0;
     }
     // Changes that could not reach the journal are saved with the register, even an empty one.
-    if (!m_mapCards.IsEmpty() || m_store.Unsaved() > 0) {
+    // A register on a server is the server's: the file beside the program stays as it is.
+    if (!m_pShared && (!m_mapCards.IsEmpty() || m_store.Unsaved() > 0)) {
         while (!SaveRegister(RegisterPath()) &&
                Msg::Ask(nullptr,
                         QStringLiteral("是否再试一次保存卡片登记?\n选“否”将放弃本次的修改。"))) {
@@ -397,10 +451,22 @@ RegisterLoad COrvaneApp::ImportRegister(const std::string& path) {
     if (result != RegisterLoad::Loaded) {
         return result;
     }
-    // The imported cards are the register only once they are its file.
+    // The imported cards are the register only once they are its file (or on the server).
     bool saved;
     {
         WaitCursor wait;
+#ifdef ORVANE_WITH_SERVER
+        if (m_pShared) {
+            saved = m_pShared->Store().ReplaceAll(std::move(loaded), maxNumber, error, path);
+            if (!saved) {
+                Msg::Show(over, QStringLiteral("导入的卡片无法保存到卡片登记服务器:\n%1\n\n"
+                                               "当前的卡片登记保持不变。")
+                                    .arg(Text(error)));
+                return RegisterLoad::Unreadable;
+            }
+            return result;
+        }
+#endif
         m_store.Locate(RegisterPath());
         saved = m_store.ReplaceAll(std::move(loaded), maxNumber, error, path);
     }
@@ -479,7 +545,7 @@ bool COrvaneApp::SaveRegister(const std::string& path) {
     bool saved;
     {
         WaitCursor wait;
-        if (path == RegisterPath()) {
+        if (path == RegisterPath() && !m_pShared) {
             // Through the store, which renews its journal once the file holds every change.
             m_store.Locate(path);
             saved = m_store.WriteRegister(error);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <string_view>
 #include <vector>
 
 #include "base/ProfileFile.h"
@@ -11,6 +12,11 @@ namespace {
 constexpr const char* kSection = "set";
 constexpr const char* kComKey = "com";
 constexpr const char* kPassKey = "pass";
+constexpr const char* kRegisterSection = "register";
+constexpr const char* kPlaceKey = "place";
+constexpr const char* kConninfoKey = "conninfo";
+constexpr const char* kOnServer = "server";
+constexpr const char* kInFile = "file";
 
 }  // namespace
 
@@ -31,6 +37,31 @@ bool WritePassword(const std::string& settingsPath, const std::string& password,
 
 bool WriteComPort(const std::string& settingsPath, int comPort, std::string& error) {
     return WriteProfileString(settingsPath, kSection, kComKey, std::to_string(comPort), error);
+}
+
+RegisterPlace ReadRegisterPlace(const std::string& settingsPath) {
+    RegisterPlace place;
+    place.onServer = GetProfileString(settingsPath, kRegisterSection, kPlaceKey, "") == kOnServer;
+    place.conninfo =
+        GetProfileString(settingsPath, kRegisterSection, kConninfoKey, "", kMaxConninfoLength + 1);
+    return place;
+}
+
+bool WriteRegisterPlace(const std::string& settingsPath, const RegisterPlace& place,
+                        std::string& error) {
+    if (place.conninfo.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        error = "连接字符串不能含有换行";
+        return false;
+    }
+    if (place.conninfo.size() > kMaxConninfoLength) {
+        error = "连接字符串超过" + std::to_string(kMaxConninfoLength) + "个字符";
+        return false;
+    }
+    // In quotes, which the reader takes off, so that blanks and quotes at either end survive.
+    return WriteProfileString(settingsPath, kRegisterSection, kConninfoKey,
+                              "\"" + place.conninfo + "\"", error) &&
+           WriteProfileString(settingsPath, kRegisterSection, kPlaceKey,
+                              place.onServer ? kOnServer : kInFile, error);
 }
 
 std::string ExecutableDir() {

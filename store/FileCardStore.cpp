@@ -54,28 +54,6 @@ uint64_t FirstRewrittenChange(std::string_view found, std::string_view written,
     return 0;
 }
 
-// The history records of a kHistory payload, with the number of the first; false when the
-// block is damaged.
-bool DecodeHistoryBlock(std::string_view block, uint64_t& first,
-                        std::vector<std::string_view>& payloads) {
-    payloads.clear();
-    if (block.size() < 12) {
-        return false;
-    }
-    first = GetLe64(block.data());
-    const uint32_t count = GetLe32(block.data() + 8);
-    block.remove_prefix(12);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (block.size() < 4 || GetLe32(block.data()) > block.size() - 4) {
-            return false;
-        }
-        const uint32_t length = GetLe32(block.data());
-        payloads.push_back(block.substr(4, length));
-        block.remove_prefix(4 + length);
-    }
-    return block.empty();
-}
-
 }  // namespace
 
 CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::string& error) {
@@ -96,7 +74,7 @@ CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::st
         std::string payload;
         PutLe32(payload, static_cast<uint32_t>(encoded.size()));
         payload += encoded;
-        payload += HistoryBlock(first, history);
+        payload += CJournal::HistoryBlock(first, history);
         record = CJournal::EncodeRecord(m_nNextSeq, CJournal::kRecordedChange, payload);
     }
     CommitResult result = CommitResult::Durable;
@@ -115,17 +93,6 @@ CommitResult CFileCardStore::Commit(CCardChange change, CommitMode mode, std::st
     std::string historyError;
     AppendHistory(std::move(history), historyError);
     return result;
-}
-
-std::string CFileCardStore::HistoryBlock(uint64_t first, const std::vector<std::string>& payloads) {
-    std::string block;
-    PutLe64(block, first);
-    PutLe32(block, static_cast<uint32_t>(payloads.size()));
-    for (const std::string& payload : payloads) {
-        PutLe32(block, static_cast<uint32_t>(payload.size()));
-        block += payload;
-    }
-    return block;
 }
 
 bool CFileCardStore::AppendHistory(std::vector<std::string> payloads, std::string& error) {
@@ -157,9 +124,9 @@ bool CFileCardStore::Record(uint8_t operation, std::string content, std::string&
     std::vector<std::string> payloads{
         EventPayload(operation, Stamp(), std::move(content), cardNo, feeCents)};
     std::string journalError;
-    if (AppendRecords(
-            CJournal::EncodeRecord(m_nNextSeq, CJournal::kHistory, HistoryBlock(first, payloads)),
-            journalError)) {
+    if (AppendRecords(CJournal::EncodeRecord(m_nNextSeq, CJournal::kHistory,
+                                             CJournal::HistoryBlock(first, payloads)),
+                      journalError)) {
         ++m_nNextSeq;
     }
     return AppendHistory(std::move(payloads), error);
@@ -352,7 +319,7 @@ void CFileCardStore::OpenHistory(const CJournal::Contents& journal, size_t check
             continue;
         }
         Block decoded;
-        if (DecodeHistoryBlock(block, decoded.first, decoded.payloads) &&
+        if (CJournal::DecodeHistoryBlock(block, decoded.first, decoded.payloads) &&
             !decoded.payloads.empty()) {
             journalFirst = std::min(journalFirst, decoded.first);
             blocks.push_back(std::move(decoded));
@@ -452,7 +419,7 @@ bool CFileCardStore::WriteMap(const CCardMap& cards, const std::vector<std::stri
         std::string ignored;
         std::string payload = CheckpointPayload(written);
         if (!history.empty()) {
-            payload += HistoryBlock(historyFirst, history);
+            payload += CJournal::HistoryBlock(historyFirst, history);
         }
         if (m_journal.IsOpen() &&
             AppendRecords(CJournal::EncodeRecord(m_nNextSeq, CJournal::kCheckpoint, payload),
@@ -480,10 +447,10 @@ bool CFileCardStore::WriteMap(const CCardMap& cards, const std::vector<std::stri
     if (m_journal.Create(JournalPath(), written, m_nNextSeq, journalError)) {
         m_nRecords = 0;
         if (!m_historyPending.empty() &&
-            m_journal.Append(
-                CJournal::EncodeRecord(m_nNextSeq, CJournal::kHistory,
-                                       HistoryBlock(m_history.NextNumber(), m_historyPending)),
-                journalError)) {
+            m_journal.Append(CJournal::EncodeRecord(
+                                 m_nNextSeq, CJournal::kHistory,
+                                 CJournal::HistoryBlock(m_history.NextNumber(), m_historyPending)),
+                             journalError)) {
             ++m_nNextSeq;
             ++m_nRecords;
         }

@@ -53,6 +53,7 @@ const HistoryOperationName g_historyOperations[] = {
     {static_cast<uint8_t>(HistoryOperation::ExportExcel), "导出EXCEL"},
     {static_cast<uint8_t>(HistoryOperation::PasswordChanged), "修改系统密码"},
     {static_cast<uint8_t>(HistoryOperation::Begun), "开始记录"},
+    {static_cast<uint8_t>(HistoryOperation::Undelivered), "未送达"},
 };
 const int g_historyOperationCount =
     static_cast<int>(sizeof g_historyOperations / sizeof g_historyOperations[0]);

@@ -212,6 +212,37 @@ bool CJournal::Append(std::string_view records, std::string& error) {
     return m_file.Append(records, error);
 }
 
+std::string CJournal::HistoryBlock(uint64_t first, const std::vector<std::string>& payloads) {
+    std::string block;
+    PutLe64(block, first);
+    PutLe32(block, static_cast<uint32_t>(payloads.size()));
+    for (const std::string& payload : payloads) {
+        PutLe32(block, static_cast<uint32_t>(payload.size()));
+        block += payload;
+    }
+    return block;
+}
+
+bool CJournal::DecodeHistoryBlock(std::string_view block, uint64_t& first,
+                                  std::vector<std::string_view>& payloads) {
+    payloads.clear();
+    if (block.size() < 12) {
+        return false;
+    }
+    first = GetLe64(block.data());
+    const uint32_t count = GetLe32(block.data() + 8);
+    block.remove_prefix(12);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (block.size() < 4 || GetLe32(block.data()) > block.size() - 4) {
+            return false;
+        }
+        const uint32_t length = GetLe32(block.data());
+        payloads.push_back(block.substr(4, length));
+        block.remove_prefix(4 + length);
+    }
+    return block.empty();
+}
+
 bool CJournal::ChangeOf(const Record& record, std::string_view& change, std::string_view& history) {
     if (record.kind == kChange) {
         change = record.payload;

@@ -69,19 +69,21 @@ TEST_F(AppTest, MainWindowAsTheOperatorSeesIt) {
     ASSERT_EQ(menus.size(), 1);
     EXPECT_EQ(menus[0]->text(), QStringLiteral("设置"));
     const QList<QAction*> entries = menus[0]->menu()->actions();
-    ASSERT_EQ(entries.size(), 10);
-    const char* const expected[] = {"用户卡",    "管理卡",    "端口设置",  "批量登记…", "",
-                                    "操作记录…", "收费汇总…", "即将到期…", "",          "退出(&X)"};
-    for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(entries.size(), 11);
+    const char* const expected[] = {"用户卡",    "管理卡", "端口设置",  "卡片登记位置…",
+                                    "批量登记…", "",       "操作记录…", "收费汇总…",
+                                    "即将到期…", "",       "退出(&X)"};
+    for (int i = 0; i < 11; ++i) {
         EXPECT_EQ(entries[i]->text(), QString::fromUtf8(expected[i])) << i;
         EXPECT_TRUE(entries[i]->isEnabled()) << i;
     }
-    EXPECT_EQ(entries[3]->data().toInt(), ID_BATCH_ENROL);
-    EXPECT_TRUE(entries[4]->isSeparator());
-    EXPECT_EQ(entries[5]->data().toInt(), ID_HISTORY);
-    EXPECT_EQ(entries[6]->data().toInt(), ID_FEE_SUMMARY);
-    EXPECT_EQ(entries[7]->data().toInt(), ID_EXPIRING);
-    EXPECT_TRUE(entries[8]->isSeparator());
+    EXPECT_EQ(entries[3]->data().toInt(), ID_REGISTER_PLACE);
+    EXPECT_EQ(entries[4]->data().toInt(), ID_BATCH_ENROL);
+    EXPECT_TRUE(entries[5]->isSeparator());
+    EXPECT_EQ(entries[6]->data().toInt(), ID_HISTORY);
+    EXPECT_EQ(entries[7]->data().toInt(), ID_FEE_SUMMARY);
+    EXPECT_EQ(entries[8]->data().toInt(), ID_EXPIRING);
+    EXPECT_TRUE(entries[9]->isSeparator());
 
     QToolBar* toolBar = frame->ToolBar();
     EXPECT_EQ(toolBar->iconSize(), QSize(32, 32));

@@ -39,7 +39,8 @@ TEST_F(PgSchemaTest, CreatedFromNothingAndLeftAloneWhenCurrent) {
     EXPECT_EQ(PgSchemaVersion(desk, error), 0) << error;
     ASSERT_TRUE(UpgradePgSchema(desk, error)) << error;
     EXPECT_EQ(PgSchemaVersion(desk, error), kPgSchemaVersion) << error;
-    EXPECT_EQ(Tables(), "orvane_cards,orvane_history,orvane_installation,orvane_schema");
+    EXPECT_EQ(Tables(),
+              "orvane_cards,orvane_delivered,orvane_history,orvane_installation,orvane_schema");
     CPgResult installation =
         desk.Exec("SELECT system_password, max_number FROM orvane_installation");
     ASSERT_EQ(installation.Rows(), 1);
@@ -50,6 +51,31 @@ TEST_F(PgSchemaTest, CreatedFromNothingAndLeftAloneWhenCurrent) {
     ASSERT_TRUE(desk.Exec("UPDATE orvane_installation SET max_number = 42").Ok());
     ASSERT_TRUE(UpgradePgSchema(desk, error)) << error;
     EXPECT_EQ(desk.Exec("SELECT max_number FROM orvane_installation").Cell(0, 0), "42");
+    EXPECT_EQ(desk.Exec("SELECT count(*) FROM orvane_schema").Cell(0, 0), "1");
+}
+
+// A register made by the previous version, in use, is brought up to date with its cards,
+// history and counter as they were.
+TEST_F(PgSchemaTest, APreviousVersionIsUpgradedWithItsContentsKept) {
+    std::string error;
+    ASSERT_TRUE(UpgradePgSchema(desk, error, kPgSchemaVersion - 1)) << error;
+    EXPECT_EQ(PgSchemaVersion(desk, error), kPgSchemaVersion - 1);
+    EXPECT_EQ(Tables(), "orvane_cards,orvane_history,orvane_installation,orvane_schema");
+    ASSERT_TRUE(
+        desk.Run("INSERT INTO orvane_history VALUES (1, 'x', 'h');"
+                 "UPDATE orvane_installation SET max_number = 7, system_password = 'pw'",
+                 error))
+        << error;
+
+    ASSERT_TRUE(UpgradePgSchema(desk, error)) << error;
+    EXPECT_EQ(PgSchemaVersion(desk, error), kPgSchemaVersion);
+    EXPECT_EQ(Tables(),
+              "orvane_cards,orvane_delivered,orvane_history,orvane_installation,orvane_schema");
+    EXPECT_EQ(desk.Exec("SELECT count(*) FROM orvane_history").Cell(0, 0), "1");
+    CPgResult installation =
+        desk.Exec("SELECT max_number, system_password FROM orvane_installation");
+    EXPECT_EQ(installation.Cell(0, 0), "7");
+    EXPECT_EQ(installation.Cell(0, 1), "pw");
     EXPECT_EQ(desk.Exec("SELECT count(*) FROM orvane_schema").Cell(0, 0), "1");
 }
 
@@ -91,7 +117,8 @@ TEST_F(PgSchemaTest, ParametersTravelApartFromTheStatement) {
     const std::string hostile = "1'; DROP TABLE orvane_cards; --";
     ASSERT_TRUE(desk.Exec("UPDATE orvane_installation SET system_password = $1", {hostile}).Ok());
     EXPECT_EQ(desk.Exec("SELECT system_password FROM orvane_installation").Cell(0, 0), hostile);
-    EXPECT_EQ(Tables(), "orvane_cards,orvane_history,orvane_installation,orvane_schema");
+    EXPECT_EQ(Tables(),
+              "orvane_cards,orvane_delivered,orvane_history,orvane_installation,orvane_schema");
     // Register bytes (GB18030, a NUL among them) as bytea, back byte for byte.
     const std::string bytes("\xD5\xC5\x00\xC8\xFD", 5);
     CPgResult echoed = desk.Exec("SELECT $1::bytea", {bytes}, {true}, true);

@@ -125,14 +125,14 @@ TEST_F(PgStoreTest, AChangeThatMeetsAnotherDesksIsRefusedAndTheCardShownAsItIsNo
         << manager.error;
     // The front desk still shows 张三: its save is refused, and it shows 李四 now.
     EXPECT_EQ(front.Commit(PutCard("000001", "王五", 1, CardOperation::Save)),
-              CommitResult::Refused);
+              CommitResult::Conflict);
     EXPECT_EQ(front.error, CPgCardStore::kChangedElsewhere);
     EXPECT_EQ(front.map.Lookup("000001")->m_strName.view(), "李四");
     // Seen now, the change goes through; a removal meets the same check.
     EXPECT_EQ(front.Commit(PutCard("000001", "王五", 1, CardOperation::Save)),
               CommitResult::Durable)
         << front.error;
-    EXPECT_EQ(manager.Commit(RemoveCard("000001", 1)), CommitResult::Refused);
+    EXPECT_EQ(manager.Commit(RemoveCard("000001", 1)), CommitResult::Conflict);
     EXPECT_EQ(manager.error, CPgCardStore::kChangedElsewhere);
     EXPECT_EQ(manager.map.Lookup("000001")->m_strName.view(), "王五");
 }
@@ -142,7 +142,7 @@ TEST_F(PgStoreTest, ANumberRegisteredAtTwoDesksGoesToOne) {
     Desk manager(server.conninfo(), "manager/op");
     ASSERT_TRUE(front.opened && manager.opened);
     ASSERT_EQ(front.Commit(PutCard("000005", "张三", 5)), CommitResult::Durable) << front.error;
-    EXPECT_EQ(manager.Commit(PutCard("000005", "李四", 5)), CommitResult::Refused);
+    EXPECT_EQ(manager.Commit(PutCard("000005", "李四", 5)), CommitResult::Conflict);
     EXPECT_EQ(manager.error, CPgCardStore::kNumberTaken);
     ASSERT_NE(manager.map.Lookup("000005"), nullptr);
     EXPECT_EQ(manager.map.Lookup("000005")->m_strName.view(), "张三");
@@ -157,7 +157,7 @@ TEST_F(PgStoreTest, TheHistoryIsOneChainAcrossTheDesks) {
                                      manager.error))
         << manager.error;
     // A refused change leaves no record.
-    EXPECT_EQ(front.Commit(PutCard("000002", "late", 2)), CommitResult::Refused);
+    EXPECT_EQ(front.Commit(PutCard("000002", "late", 2)), CommitResult::Conflict);
 
     std::vector<std::string> desks;
     for (const CHistoryEntry& entry : ServerHistory(server.conninfo())) {

@@ -112,6 +112,94 @@ TEST(Settings, WritingComThenReadingBack) {
     EXPECT_EQ(ReadSettings(dir / "set.ini").comPort, 12);
 }
 
+TEST(Settings, RegisterPlaceRules) {
+    struct Case {
+        const char* file;
+        bool onServer;
+        const char* conninfo;
+    };
+    const Case cases[] = {
+        {"[set]\ncom=3\n", false, ""},
+        {"[register]\nplace=server\nconninfo=host=/tmp/x dbname=db\n", true,
+         "host=/tmp/x dbname=db"},
+        {"[Register]\r\n PLACE = server \r\n conninfo = \"host=a\" \r\n", true, "host=a"},
+        {"[register]\nplace=file\nconninfo=host=a\n", false, "host=a"},
+        {"[register]\nplace=Server\n", false, ""},
+        {"[register]\nplace=servers\n", false, ""},
+        {"[set]\nplace=server\nconninfo=host=a\n", false, ""},
+        {"[register]\n;place=server\n", false, ""},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteFile(dir / "set.ini", c.file);
+        const RegisterPlace place = ReadRegisterPlace(dir / "set.ini");
+        EXPECT_EQ(place.onServer, c.onServer) << c.file;
+        EXPECT_EQ(place.conninfo, c.conninfo) << c.file;
+    }
+    TempDir dir;
+    EXPECT_FALSE(ReadRegisterPlace(dir / "set.ini").onServer);
+    EXPECT_FALSE(FileExists(dir / "set.ini"));
+}
+
+TEST(Settings, RegisterPlaceRoundTripKeepsSectionSet) {
+    const std::string setSection = "[set]\r\ncom=3\r\npass=1234567890\r\n";
+    // Values the INI reader would otherwise change: blanks at either end, quotes at either
+    // end, comment characters, '=' and backslashes, Chinese, the full length.
+    const std::string conninfos[] = {
+        "host=/tmp/x port=5432 dbname=postgres user=orvane",
+        "host=db.example application_name='前台 1; #2' options='-c search_path=a'",
+        "  host=a  ",
+        "'quoted' ",
+        "\"host=a\"",
+        "application_name=a\\'b\\\\c sslmode=disable",
+        ";host=a",
+        "[register]",
+        "\thost=a\t",
+        "",
+        std::string(kMaxConninfoLength, 'x'),
+    };
+    for (const std::string& conninfo : conninfos) {
+        for (const bool onServer : {true, false}) {
+            TempDir dir;
+            WriteFile(dir / "set.ini", setSection);
+            std::string error;
+            ASSERT_TRUE(WriteRegisterPlace(dir / "set.ini", {onServer, conninfo}, error)) << error;
+            const RegisterPlace place = ReadRegisterPlace(dir / "set.ini");
+            EXPECT_EQ(place.onServer, onServer) << conninfo;
+            EXPECT_EQ(place.conninfo, conninfo);
+            const std::string file = ReadFile(dir / "set.ini");
+            EXPECT_EQ(file.substr(0, setSection.size()), setSection);
+            const AppSettings settings = ReadSettings(dir / "set.ini");
+            EXPECT_EQ(settings.comPort, 3);
+            EXPECT_EQ(settings.sysPassword, "1234567890");
+        }
+    }
+    // Written again: the same keys replaced, no second section.
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WriteRegisterPlace(dir / "set.ini", {true, "host=a"}, error));
+    ASSERT_TRUE(WriteRegisterPlace(dir / "set.ini", {false, "host=b"}, error));
+    EXPECT_EQ(ReadFile(dir / "set.ini"), "[register]\r\nconninfo=\"host=b\"\r\nplace=file\r\n");
+}
+
+TEST(Settings, ARegisterPlaceThatCannotBeStoredFaithfullyIsRefused) {
+    const std::string before = "[set]\ncom=3\n[register]\nplace=file\n";
+    const std::string refused[] = {
+        "host=a\nplace=server",
+        "host=a\r",
+        std::string("host=a\0b", 8),
+        std::string(kMaxConninfoLength + 1, 'x'),
+    };
+    for (const std::string& conninfo : refused) {
+        TempDir dir;
+        WriteFile(dir / "set.ini", before);
+        std::string error;
+        EXPECT_FALSE(WriteRegisterPlace(dir / "set.ini", {true, conninfo}, error)) << conninfo;
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(ReadFile(dir / "set.ini"), before);
+    }
+}
+
 TEST(Settings, ComDeviceNames) {
     const std::pair<int, const char*> cases[] = {
         {0, "COM0"},          {1, "COM1"},          {3, "COM3"},          {9, "COM9"},

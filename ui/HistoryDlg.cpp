@@ -14,7 +14,9 @@
 
 #include "app/ControlId.h"
 #include "app/DialogLayout.h"
+#include "app/MessageBox.h"
 #include "app/WaitCursor.h"
+#include "store/CardStore.h"
 #include "store/HistoryEntry.h"
 #include "ui/TableExport.h"
 
@@ -246,4 +248,17 @@ void CHistoryDlg::OnExportCsv() {
 void CHistoryDlg::OnExportExcel() {
     ExportTableAsked(this, TableFileFormat::Xlsx, HistoryExportTable(m_view, m_shown), "操作记录",
                      QStringLiteral("已导出%1条记录到 %2").arg(m_shown.size()));
+}
+
+std::string HistoryToShow(QWidget* parent, CCardStore& store) {
+    std::string warning;
+    std::string path;
+    {
+        WaitCursor wait;
+        path = store.ReadableHistory(warning);
+    }
+    if (!warning.empty()) {
+        Msg::Show(parent, QString::fromStdString(warning));
+    }
+    return path;
 }

@@ -138,7 +138,14 @@ void CUserCardDlg::OnCardExtended() {
             change.SetNote(paymentNote);
             change.SetFee(feeCents);
         }
-        CommitChange(this, m_desk.store, std::move(change), CommitMode::DeviceDone);
+        CommitResult result = CommitResult::Refused;
+        CommitChange(this, m_desk.store, std::move(change), CommitMode::DeviceDone, &result);
+        if (result == CommitResult::Conflict) {
+            // Another desk changed the card first (told, and on record with the payment): the
+            // form shows the card as the register holds it.
+            ShowStoredCard();
+            return;
+        }
         card = m_desk.cards.Lookup(m_strCardNo);
     } else {
         std::string error;

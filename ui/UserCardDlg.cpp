@@ -214,6 +214,15 @@ CUserCardDlg::CUserCardDlg(CCardDesk desk, QWidget* parent) : QDialog(parent), m
 
     ConnectCommands();
     OnInitDialog();
+    // Another desk's change of the card on the form shows at once, unless it is being edited:
+    // then saving meets the other change.
+    m_formSubscription = m_desk.store.Listen([this](const CCardNotice& notice) {
+        if (notice.elsewhere && !m_bNew && !m_bEdit && !m_strCardNo.empty() &&
+            (notice.keys.empty() ||
+             std::find(notice.keys.begin(), notice.keys.end(), m_strCardNo) != notice.keys.end())) {
+            ShowStoredCard();
+        }
+    });
 }
 
 void CUserCardDlg::ConnectCommands() {

@@ -142,7 +142,19 @@ bool CUserCardDlg::StoreForm(const CCard* existing, CardOperation operation, Com
     CopyFormTo(*card);
     CCardChange change(operation, maxNumber);
     change.Put(m_strCardNo, std::move(card));
-    if (!CommitChange(this, m_desk.store, std::move(change), mode, result)) {
+    CommitResult outcome = CommitResult::Refused;
+    const bool committed = CommitChange(this, m_desk.store, std::move(change), mode, &outcome);
+    if (result != nullptr) {
+        *result = outcome;
+    }
+    if (outcome == CommitResult::Conflict) {
+        // Another desk changed the card first: the edit ends and the form shows its change.
+        m_bNew = false;
+        m_bEdit = false;
+        DisableRecordFields();
+        ShowStoredCard();
+    }
+    if (!committed) {
         return false;
     }
     // The store's notice has updated the list: a new card's row is at the top.
@@ -224,6 +236,16 @@ void CUserCardDlg::LoadCard(const CCard& card) {
         m_bPort[port] = PortPermitted(card.m_strRights, port);
     }
     LoadRecordDetails(card);
+}
+
+void CUserCardDlg::ShowStoredCard() {
+    if (const CCard* card = m_desk.cards.Lookup(m_strCardNo)) {
+        LoadCard(*card);
+    } else {
+        ClearForm();
+    }
+    ShowMembers();
+    MarkFormCard();
 }
 
 void CUserCardDlg::LoadRecordDetails(const CCard& card) {

@@ -65,7 +65,7 @@ void CUserCardDlg::OnCardHistory() {
     if (!UpdateData(true)) {
         return;
     }
-    CHistoryDlg window(m_desk.store.HistoryPath(), FromCodePage(m_strCardNo), this);
+    CHistoryDlg window(HistoryToShow(this, m_desk.store), FromCodePage(m_strCardNo), this);
     window.exec();
 }
 

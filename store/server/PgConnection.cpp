@@ -48,18 +48,31 @@ std::string CPgResult::State() const {
     return state != nullptr ? state : "";
 }
 
+namespace {
+
+constexpr const char* kConnectTimeoutSeconds = "5";
+
+}  // namespace
+
 CPgConnection::~CPgConnection() {
     Close();
 }
 
 bool CPgConnection::Connect(const std::string& conninfo, std::string& error) {
     Close();
-    m_pConn = PQconnectdb(conninfo.c_str());
+    m_bNeedsPassword = false;
+    // A server that does not answer is given up after a few seconds (unless the connection
+    // string says otherwise), so that the program never hangs on it; the string's own
+    // keywords come after the default and override it.
+    const char* const keywords[] = {"connect_timeout", "dbname", nullptr};
+    const char* const values[] = {kConnectTimeoutSeconds, conninfo.c_str(), nullptr};
+    m_pConn = PQconnectdbParams(keywords, values, 1);
     if (m_pConn == nullptr) {
         error = "无法连接服务器:内存不足";
         return false;
     }
     if (PQstatus(m_pConn) != CONNECTION_OK) {
+        m_bNeedsPassword = PQconnectionNeedsPassword(m_pConn) != 0;
         error = PQerrorMessage(m_pConn);
         while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) {
             error.pop_back();
@@ -113,6 +126,10 @@ bool CPgConnection::Run(const std::string& sql, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool CPgConnection::Broken() const {
+    return m_pConn == nullptr || PQstatus(m_pConn) == CONNECTION_BAD;
 }
 
 int CPgConnection::Socket() const {

@@ -31,6 +31,11 @@ const char* const kSteps[kPgSchemaVersion] = {
     " system_password text NOT NULL DEFAULT '',"
     " max_number bigint NOT NULL DEFAULT 0);"
     "INSERT INTO orvane_installation DEFAULT VALUES;",
+    // 2: how far each desk's outbox (changes kept while the server was away) was delivered,
+    // so that a change is never delivered twice
+    "CREATE TABLE orvane_delivered ("
+    " outbox bytea PRIMARY KEY,"
+    " last_seq bigint NOT NULL);",
 };
 
 }  // namespace
@@ -52,7 +57,7 @@ int PgSchemaVersion(CPgConnection& connection, std::string& error) {
     return std::stoi(std::string(version.Cell(0, 0)));
 }
 
-bool UpgradePgSchema(CPgConnection& connection, std::string& error) {
+bool UpgradePgSchema(CPgConnection& connection, std::string& error, int upTo) {
     for (;;) {
         if (!connection.Run("BEGIN", error)) {
             return false;
@@ -75,7 +80,7 @@ bool UpgradePgSchema(CPgConnection& connection, std::string& error) {
                     "),这个程序只认识到版本" + std::to_string(kPgSchemaVersion) + ",请先升级程序";
             return fail();
         }
-        if (version == kPgSchemaVersion) {
+        if (version >= upTo) {
             return connection.Run("COMMIT", error);
         }
         std::string step = kSteps[version];

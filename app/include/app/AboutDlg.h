@@ -8,5 +8,8 @@
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit CAboutDlg(const std::string& registerPath, QWidget* parent = nullptr);
+    // `registerPath` is where the register is: a file, or with `caption` "卡片登记服务器:" a
+    // server.
+    explicit CAboutDlg(const std::string& registerPath, QWidget* parent = nullptr,
+                       const QString& caption = QStringLiteral("卡片登记文件:"));
 };

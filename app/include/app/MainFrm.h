@@ -14,9 +14,10 @@ enum : int {
     ID_PORT_SET = 32774,
     ID_MANAGE_CARD = 32775,
     ID_BATCH_ENROL = 32776,
-    ID_HISTORY = 32777,      // "操作记录…"
-    ID_FEE_SUMMARY = 32778,  // "收费汇总…"
-    ID_EXPIRING = 32779,     // "即将到期…"
+    ID_HISTORY = 32777,         // "操作记录…"
+    ID_FEE_SUMMARY = 32778,     // "收费汇总…"
+    ID_EXPIRING = 32779,        // "即将到期…"
+    ID_REGISTER_PLACE = 32780,  // "卡片登记位置…"
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
 };

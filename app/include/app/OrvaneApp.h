@@ -19,6 +19,7 @@
 
 class CIdleTimer;
 class CMainFrame;
+class CSharedRegister;
 class CPortSetDlg;
 class QTimer;
 
@@ -53,8 +54,14 @@ public:
 
     std::string RegisterPath() const override { return m_strAppDir + kRegisterFileName; }
     // What the card windows work with.
-    CCardDesk Desk() { return {m_mapCards, m_store, m_strSysPassword, m_replyHandoff, *this}; }
+    CCardDesk Desk() {
+        return {m_mapCards, ActiveStore(), m_strSysPassword, m_replyHandoff, *this};
+    }
     CFileCardStore& Store() { return m_store; }
+    // The register file's store, or the server's where the register is on a server.
+    CCardStore& ActiveStore();
+    // The register on a server; null where it is the file.
+    CSharedRegister* Shared() const { return m_pShared.get(); }
     std::string BackupPath() const { return RegisterPath() + kBackupSuffix; }
     std::string SettingsPath() const;
     CMainFrame* MainFrame() const { return m_pMainWnd.get(); }
@@ -78,6 +85,9 @@ public:
 
 private:
     bool LockRegister();
+    // Opens the register on the server that set.ini names; false where this build has no
+    // server support (the register file is used then).
+    bool OpenSharedRegister(const std::string& conninfo);
     // Tells the operator what the start found in the history: a broken chain, a damaged file.
     void ReportHistory(const CFileCardStore::OpenReport& report);
     void OpenStore();
@@ -121,6 +131,8 @@ private:
     bool m_bRegisterInUse = false;
     // The system password as the settings file holds it (read at start, written since).
     std::string m_strPasswordInSettings;
+    // The register on a server (set.ini says so): then m_store is not used.
+    std::unique_ptr<CSharedRegister> m_pShared;
     // How long the operator must pause before a grown journal is folded into the register.
     static constexpr int kFoldIdleMs = 3000;
 };

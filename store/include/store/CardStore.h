@@ -19,6 +19,8 @@ enum class CommitResult {
     Durable,      // on disk and in the register
     Refused,      // not on disk: the register is unchanged
     NotYetSaved,  // in the register, not yet on disk (DeviceDone only): tried again later
+    Conflict,     // not written: another desk changed the card first; the register shows its
+                  // change, `error` says so in the operator's words
 };
 
 // What a listener is told once a change has been applied.
@@ -27,6 +29,8 @@ struct CCardNotice {
     std::vector<std::string> keys;
     // Those of `keys` that the register did not hold before the change.
     std::vector<std::string> added;
+    // Made at another desk (a shared register), not through this store's Commit.
+    bool elsewhere = false;
 };
 
 class CCardStore;
@@ -82,6 +86,16 @@ public:
                         const std::string& cardNo = std::string(), int64_t feeCents = 0) = 0;
     // Where the history can be read; empty when there is none.
     virtual std::string HistoryPath() const = 0;
+    // The history as a file to read now (empty when there is none), brought up to date first
+    // where it is kept elsewhere; `warning` tells the operator what is amiss (a copy that could
+    // not be brought up to date, a chain that does not hold).
+    virtual std::string ReadableHistory(std::string& warning) {
+        warning.clear();
+        return HistoryPath();
+    }
+    // Whether the register is on a server (the operator's messages name it instead of the
+    // disk).
+    virtual bool Shared() const { return false; }
 
     // `listener` is told of every change applied, after it is applied, until the subscription
     // ends. A listener may subscribe or unsubscribe listeners while it is told.

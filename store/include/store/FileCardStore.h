@@ -101,8 +101,6 @@ private:
     // Opens the history and appends to it what the journal holds beyond it.
     void OpenHistory(const CJournal::Contents& journal, size_t checkpoint, size_t cardsBefore,
                      OpenReport& report);
-    // The journal record that carries `payloads` numbered from `first`.
-    static std::string HistoryBlock(uint64_t first, const std::vector<std::string>& payloads);
     uint64_t NextHistoryNumber() const { return m_history.NextNumber() + m_historyPending.size(); }
     // Appends `payloads` (and those still waiting) to the history.
     bool AppendHistory(std::vector<std::string> payloads, std::string& error);

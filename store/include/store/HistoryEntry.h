@@ -13,6 +13,7 @@ enum class HistoryOperation : uint8_t {
     ExportExcel = 22,      // 导出EXCEL: the register written to a spreadsheet
     PasswordChanged = 23,  // 系统密码修改 (that it changed, never the password)
     Begun = 24,            // 开始记录: the history started, with the register as it was
+    Undelivered = 25,      // 未送达: a change kept while the server was away met another desk's
 };
 
 // The operator's word for an operation (a CardOperation or HistoryOperation value), UTF-8;

@@ -41,6 +41,7 @@ public:
                               // as u32 length and payload
         kRecordedChange = 4,  // u32 length of a CCardChange, the change, then its history
                               // records (as kHistory), so that both are whole or neither is
+        kDeferredChange = 5,  // a change kept for a server that was away (CPgOutbox)
     };
 
     struct Record {
@@ -80,6 +81,13 @@ public:
     // The change (a CCardChange's encoding) and its history records of a record that holds a
     // change (kChange: no history records); false for other records and damaged ones.
     static bool ChangeOf(const Record& record, std::string_view& change, std::string_view& history);
+
+    // A kHistory payload: `payloads` numbered from `first`.
+    static std::string HistoryBlock(uint64_t first, const std::vector<std::string>& payloads);
+    // The history records of a kHistory payload, with the number of the first; false when the
+    // block is damaged.
+    static bool DecodeHistoryBlock(std::string_view block, uint64_t& first,
+                                   std::vector<std::string_view>& payloads);
 
     // One record's bytes.
     static std::string EncodeRecord(uint64_t seq, Kind kind, std::string_view payload);

@@ -11,6 +11,8 @@
 #include "history/HistoryExport.h"
 #include "history/HistoryView.h"
 
+class CCardStore;
+
 class CHistoryModel;
 class QComboBox;
 class QDateEdit;
@@ -35,6 +37,10 @@ inline constexpr int IDC_HISTORY_EXPORT_EXCEL = 1510;  // "导出EXCEL…"
 inline constexpr int IDC_HISTORY_CLOSE = 2;            // "关闭"
 
 }  // namespace HistoryIds
+
+// The file the history windows read: the store's history brought up to date (a server's is
+// copied first, under a wait cursor); what is amiss with it is told over `parent`.
+std::string HistoryToShow(QWidget* parent, CCardStore& store);
 
 // "操作记录": the history of the register's changes, newest first, filtered by a range of
 // days, a part of the card number or of the name and an operation; what it shows can be

@@ -159,6 +159,8 @@ private:
     bool Passed(const std::optional<CheckFailure>& failure);
     // Steps shared by the editing operations.
     void LoadCard(const CCard& card);
+    // The form shows the card as the register holds it now (cleared when it is gone).
+    void ShowStoredCard();
     // The record's fields other than card number, validity, password and permissions.
     void LoadRecordDetails(const CCard& card);
     void LoadCardOfRow(int row);
@@ -201,4 +203,5 @@ private:
     QLabel* m_pListCount = nullptr;
     // The text that the list was last narrowed to (GB18030, Latin letters in lower case).
     std::string m_strQuickFind;
+    CCardSubscription m_formSubscription;
 };

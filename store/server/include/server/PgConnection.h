@@ -44,6 +44,10 @@ public:
     bool Connect(const std::string& conninfo, std::string& error);
     void Close();
     bool IsOpen() const;
+    // The last Connect failed because the server asked for a password and none was given.
+    bool NeedsPassword() const { return m_bNeedsPassword; }
+    // The connection was made and is lost now (the server went away or restarted).
+    bool Broken() const;
 
     // Runs `sql`, with text parameters $1, $2, ... (binary where `binary` says so, for the
     // register's bytes); results in text, or in binary with `binaryResult`.
@@ -62,4 +66,5 @@ public:
 
 private:
     pg_conn* m_pConn = nullptr;
+    bool m_bNeedsPassword = false;
 };

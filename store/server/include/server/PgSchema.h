@@ -9,12 +9,14 @@
 //   version 1: the cards (their key, the record's 19 fields, their place in the register's
 //   order, a row version, who changed each and when), the history chained across all desks,
 //   the installation's system password and serial-number counter.
-constexpr int kPgSchemaVersion = 1;
+//   version 2: how far each desk's outbox was delivered.
+constexpr int kPgSchemaVersion = 2;
 
 // The version the server's register has now; 0 for none. -1 with `error` when it cannot be
 // read.
 int PgSchemaVersion(CPgConnection& connection, std::string& error);
 
-// Brings the server's register to kPgSchemaVersion. False with `error` when a step failed (it
-// changed nothing) or the server's register is newer than this program knows.
-bool UpgradePgSchema(CPgConnection& connection, std::string& error);
+// Brings the server's register to kPgSchemaVersion (`upTo`: an older one, for tests of the
+// upgrade). False with `error` when a step failed (it changed nothing) or the server's
+// register is newer than this program knows.
+bool UpgradePgSchema(CPgConnection& connection, std::string& error, int upTo = kPgSchemaVersion);
