@@ -1,5 +1,8 @@
 #include "app/SharedRegister.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -38,7 +41,9 @@ CSharedRegister::CSharedRegister(CCardMap& map, uint32_t& maxNumber, QWidget* wi
         .Detach();
 }
 
-CSharedRegister::~CSharedRegister() = default;
+CSharedRegister::~CSharedRegister() {
+    StopWatching();
+}
 
 std::string CSharedRegister::Summary() const {
     return PgConninfoSummary(m_strConninfo);
@@ -102,27 +107,46 @@ bool CSharedRegister::Connect(std::string& error) {
 
 void CSharedRegister::WatchNotices() {
     const int socket = m_store.NoticeSocket();
-    if (m_pNotifier && m_pNotifier->socket() == socket) {
+    if (m_pNotifier && m_nWatchedSocket == socket) {
         return;
     }
-    m_pNotifier.reset();
+    StopWatching();
     if (socket < 0) {
         return;
     }
-    m_pNotifier = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+    // A copy of the socket: the store closes its own when it connects anew (inside any change),
+    // and a notifier must never watch a closed descriptor.
+    const int copy = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        return;  // no notices then: the changes are seen when the register is loaded again
+    }
+    m_nWatchedSocket = socket;
+    m_pNotifier = std::make_unique<QSocketNotifier>(copy, QSocketNotifier::Read);
     QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [this] { OnNotices(); });
+}
+
+void CSharedRegister::StopWatching() {
+    if (m_pNotifier) {
+        const int copy = static_cast<int>(m_pNotifier->socket());
+        m_pNotifier.reset();
+        ::close(copy);
+    }
+    m_nWatchedSocket = -1;
 }
 
 void CSharedRegister::OnNotices() {
     m_store.TakeOtherDesksChanges();
     if (!m_store.Connected()) {
         Lost();
+        return;
     }
+    // Connected anew since (a change did): the new connection's socket is watched.
+    WatchNotices();
 }
 
 void CSharedRegister::Lost() {
     // A closed socket stays readable: it is not watched until the desk connects again.
-    m_pNotifier.reset();
+    StopWatching();
     if (!m_pRetry->isActive()) {
         m_pRetry->start(m_nRetryMs);
     }

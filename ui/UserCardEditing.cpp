@@ -28,6 +28,7 @@ std::optional<std::string> CUserCardDlg::FindFreeCardNo() const {
 }
 
 void CUserCardDlg::ClearForm() {
+    m_nFormMark = m_desk.store.SeenMark();
     m_strCardNo.clear();
     for (bool& port : m_bPort) {
         port = false;
@@ -142,6 +143,8 @@ bool CUserCardDlg::StoreForm(const CCard* existing, CardOperation operation, Com
     CopyFormTo(*card);
     CCardChange change(operation, maxNumber);
     change.Put(m_strCardNo, std::move(card));
+    // Checked against what the form was loaded from: another desk's change since stands.
+    change.SetSeen(m_nFormMark);
     CommitResult outcome = CommitResult::Refused;
     const bool committed = CommitChange(this, m_desk.store, std::move(change), mode, &outcome);
     if (result != nullptr) {
@@ -228,6 +231,7 @@ void CUserCardDlg::LoadCardOfRow(int row) {
 }
 
 void CUserCardDlg::LoadCard(const CCard& card) {
+    m_nFormMark = m_desk.store.SeenMark();
     m_strCardNo = card.m_strCardNo;
     m_dateValid = DateFromRecord(card.m_strValidDate);
     m_strLoadedValidDate = card.m_strValidDate;

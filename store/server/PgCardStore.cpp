@@ -147,6 +147,8 @@ bool CPgCardStore::Load(std::string& error) {
         return false;
     }
     m_strSystemPassword = installation.Cell(0, 0);
+    m_nWholeAt = ++m_nMark;
+    m_changedAt.clear();
     CCardNotice notice;
     notice.elsewhere = true;
     Notify(notice);
@@ -229,7 +231,11 @@ CommitResult CPgCardStore::Commit(CCardChange change, CommitMode mode, std::stri
     std::vector<int64_t> seen = SeenVersions(change);
     Outcome outcome = Outcome::Failed;
     std::string conflictKey;
-    if (Ready(error)) {
+    if (const std::string* changed = ChangedSinceSeen(change)) {
+        // Shown to the operator before another desk's change arrived: that one stands.
+        outcome = Outcome::Conflict;
+        conflictKey = *changed;
+    } else if (Ready(error)) {
         outcome = Write(change, seen, error, conflictKey);
         // A connection lost since the last change (the server restarted) is made again once.
         if (outcome == Outcome::Failed && m_connection.Broken() && Ready(error)) {
@@ -271,6 +277,20 @@ CommitResult CPgCardStore::Commit(CCardChange change, CommitMode mode, std::stri
     change.ApplyTo(m_map, m_maxNumber);
     Notify(notice);
     return CommitResult::Durable;
+}
+
+const std::string* CPgCardStore::ChangedSinceSeen(const CCardChange& change) const {
+    if (change.Seen() == 0) {
+        return nullptr;
+    }
+    for (const CCardChange::Step& step : change.Steps()) {
+        const auto changed = m_changedAt.find(step.key);
+        if (m_nWholeAt > change.Seen() ||
+            (changed != m_changedAt.end() && changed->second > change.Seen())) {
+            return &step.key;
+        }
+    }
+    return nullptr;
 }
 
 CommitResult CPgCardStore::Defer(CCardChange change, std::vector<int64_t> seen,
@@ -553,6 +573,7 @@ void CPgCardStore::Refresh(const std::string& key) {
         m_versions.erase(key);
         change.Remove(key);
     }
+    m_changedAt[key] = ++m_nMark;
     CCardNotice notice = NoticeOf(change);
     notice.elsewhere = true;
     change.ApplyTo(m_map, m_maxNumber);
@@ -575,6 +596,8 @@ size_t CPgCardStore::TakeOtherDesksChanges() {
         if (payload == kWholeRegister) {
             std::string error;
             if (LoadPgRegister(m_connection, m_map, m_maxNumber, m_versions, error)) {
+                m_nWholeAt = ++m_nMark;
+                m_changedAt.clear();
                 CCardNotice notice;
                 notice.elsewhere = true;
                 Notify(notice);

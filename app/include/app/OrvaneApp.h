@@ -25,6 +25,7 @@ class QTimer;
 
 constexpr const char* kRegisterFileName = "cardbook.kcd";
 constexpr const char* kBackupSuffix = ".old";
+constexpr const char* kServerCopyFileName = "cardbook.server.kcd";
 
 // The one application object: settings, the register, the serial link and the main window.
 // It hands the card windows what they work with (Desk()); nothing reaches it through a
@@ -52,7 +53,11 @@ public:
     bool SaveRegister(const std::string& path) override;
     bool SavePassword() override;
 
-    std::string RegisterPath() const override { return m_strAppDir + kRegisterFileName; }
+    // The register file; where the register is on a server, the copy of it that exports are
+    // made from (the desk's own register file is left alone).
+    std::string RegisterPath() const override {
+        return m_strAppDir + (m_pShared ? kServerCopyFileName : kRegisterFileName);
+    }
     // What the card windows work with.
     CCardDesk Desk() {
         return {m_mapCards, ActiveStore(), m_strSysPassword, m_replyHandoff, *this};

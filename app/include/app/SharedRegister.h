@@ -37,12 +37,13 @@ public:
     std::string Summary() const;
     // How often the server is tried again while it is away (first, then at most).
     static constexpr int kFirstRetryMs = 2000;
-    static constexpr int kMostRetryMs = 30000;
+    static constexpr int kMostRetryMs = 10000;
 
 private:
     bool Connect(std::string& error);
     // Follows the connection's socket (it changes when the desk connects again).
     void WatchNotices();
+    void StopWatching();
     void OnNotices();
     void TryAgain();
     void Lost();
@@ -51,8 +52,9 @@ private:
 
     CPgCardStore m_store;
     QWidget* m_pWindow;
-    std::string m_strConninfo;  // with the password once the operator gave it
-    std::unique_ptr<QSocketNotifier> m_pNotifier;
+    std::string m_strConninfo;                     // with the password once the operator gave it
+    std::unique_ptr<QSocketNotifier> m_pNotifier;  // on a copy of the store's socket
+    int m_nWatchedSocket = -1;                     // the store's socket it copies
     std::unique_ptr<QTimer> m_pRetry;
     int m_nRetryMs = kFirstRetryMs;
     bool m_bTelling = false;

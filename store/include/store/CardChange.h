@@ -52,6 +52,11 @@ public:
         m_bFeeSet = true;
     }
     const std::string& Note() const { return m_strNote; }
+    // Made from the register as it was shown at `mark` (CCardStore::SeenMark()): a store
+    // shared with other desks refuses it when one of its cards changed there since. 0: made
+    // from the register as it is now.
+    void SetSeen(uint64_t mark) { m_nSeen = mark; }
+    uint64_t Seen() const { return m_nSeen; }
     bool FeeSet() const { return m_bFeeSet; }
     int64_t Fee() const { return m_nFeeCents; }
 
@@ -79,4 +84,5 @@ private:
     std::string m_strNote;
     int64_t m_nFeeCents = 0;
     bool m_bFeeSet = false;
+    uint64_t m_nSeen = 0;
 };

@@ -93,6 +93,9 @@ public:
         warning.clear();
         return HistoryPath();
     }
+    // A mark of the register as it is shown now, for CCardChange::SetSeen(); it moves on when
+    // another desk's change arrives.
+    virtual uint64_t SeenMark() const { return 0; }
     // Whether the register is on a server (the operator's messages name it instead of the
     // disk).
     virtual bool Shared() const { return false; }

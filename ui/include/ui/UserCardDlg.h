@@ -204,4 +204,6 @@ private:
     // The text that the list was last narrowed to (GB18030, Latin letters in lower case).
     std::string m_strQuickFind;
     CCardSubscription m_formSubscription;
+    // The register's mark (CCardStore::SeenMark()) when the form was last loaded.
+    uint64_t m_nFormMark = 0;
 };

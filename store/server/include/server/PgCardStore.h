@@ -57,6 +57,7 @@ public:
                 const std::string& cardNo = std::string(), int64_t feeCents = 0) override;
     std::string HistoryPath() const override { return std::string(); }
     bool Shared() const override { return true; }
+    uint64_t SeenMark() const override { return m_nMark; }
     // A copy of the server's history in the file at `path` (SetHistoryCopy), brought up to
     // date with the server's records.
     std::string ReadableHistory(std::string& warning) override;
@@ -124,6 +125,13 @@ private:
     // whatever that one leaves (m_outboxWritten, as they are sent).
     static constexpr int64_t kAfterOutbox = -1;
     std::unordered_set<std::string> m_deferredKeys;
+    // When other desks' changes arrived (SeenMark()): each card's last, and the last load of
+    // the whole register.
+    uint64_t m_nMark = 1;
+    uint64_t m_nWholeAt = 0;
+    std::unordered_map<std::string, uint64_t> m_changedAt;
+    // A card of `change` that another desk changed after the change's mark, or null.
+    const std::string* ChangedSinceSeen(const CCardChange& change) const;
     std::unordered_map<std::string, int64_t> m_outboxWritten;
     std::string m_strHistoryCopy;
     std::function<HistoryStamp()> m_stamp;
