@@ -55,6 +55,18 @@ bool CCardChange::Decode(std::string_view bytes, CCardChange& change) {
     return ar.Remaining() == 0;
 }
 
+void CCardChange::RaiseNumbers(uint32_t above, uint32_t by) {
+    for (Step& step : m_steps) {
+        if (step.card != nullptr && step.card->m_nNumber > 0 &&
+            static_cast<uint32_t>(step.card->m_nNumber) > above) {
+            step.card->m_nNumber += static_cast<int32_t>(by);
+        }
+    }
+    if (m_nMaxNumber > above) {
+        m_nMaxNumber += by;
+    }
+}
+
 void CCardChange::ApplyTo(CCardMap& map, uint32_t& maxNumber) {
     for (Step& step : m_steps) {
         if (step.card != nullptr) {

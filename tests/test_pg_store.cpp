@@ -148,6 +148,23 @@ TEST_F(PgStoreTest, ANumberRegisteredAtTwoDesksGoesToOne) {
     EXPECT_EQ(manager.map.Lookup("000005")->m_strName.view(), "张三");
 }
 
+// A desk that has not heard of the numbers another desk gave out does not give them again.
+TEST_F(PgStoreTest, SerialNumbersAreTheServersNotTheDesks) {
+    Desk front(server.conninfo(), "front/op");
+    Desk manager(server.conninfo(), "manager/op");
+    ASSERT_TRUE(front.opened && manager.opened);
+    ASSERT_EQ(front.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable) << front.error;
+    ASSERT_EQ(front.Commit(PutCard("000002", "李四", 2)), CommitResult::Durable) << front.error;
+    // The manager's desk still counts from 0: its new card takes the next number after 2.
+    ASSERT_EQ(manager.maxNumber, 0u);
+    ASSERT_EQ(manager.Commit(PutCard("000007", "王五", 1)), CommitResult::Durable) << manager.error;
+    EXPECT_EQ(manager.map.Lookup("000007")->m_nNumber, 3);
+    EXPECT_EQ(manager.maxNumber, 3u);
+    Desk third(server.conninfo(), "third/op");
+    EXPECT_EQ(third.map.Lookup("000007")->m_nNumber, 3);
+    EXPECT_EQ(third.maxNumber, 3u);
+}
+
 TEST_F(PgStoreTest, TheHistoryIsOneChainAcrossTheDesks) {
     Desk front(server.conninfo(), "front/op");
     Desk manager(server.conninfo(), "manager/op");

@@ -316,9 +316,22 @@ CommitResult CPgCardStore::Defer(CCardChange change, std::vector<int64_t> seen,
     return CommitResult::NotYetSaved;
 }
 
-CPgCardStore::Outcome CPgCardStore::Write(const CCardChange& change,
-                                          const std::vector<int64_t>& seen, std::string& error,
-                                          std::string& conflictKey) {
+bool CPgCardStore::TakeServerNumbers(CCardChange& change, std::string& error) {
+    CPgResult counter = m_connection.Exec("SELECT max_number FROM orvane_installation");
+    if (!counter.Ok() || counter.Rows() != 1) {
+        error = counter.Error();
+        return false;
+    }
+    const auto serverMax = static_cast<uint32_t>(std::stoull(std::string(counter.Cell(0, 0))));
+    if (serverMax > m_maxNumber) {
+        change.RaiseNumbers(m_maxNumber, serverMax - m_maxNumber);
+        m_maxNumber = serverMax;
+    }
+    return true;
+}
+
+CPgCardStore::Outcome CPgCardStore::Write(CCardChange& change, const std::vector<int64_t>& seen,
+                                          std::string& error, std::string& conflictKey) {
     std::string ignored;
     if (!m_connection.Run("BEGIN", error)) {
         return Outcome::Failed;
@@ -331,6 +344,9 @@ CPgCardStore::Outcome CPgCardStore::Write(const CCardChange& change,
         return rollBack(Outcome::Failed);
     }
     const HistoryStamp stamp = Stamp();
+    if (!TakeServerNumbers(change, error)) {
+        return rollBack(Outcome::Failed);
+    }
     CPgResult last = m_connection.Exec("SELECT coalesce(max(number), 0) FROM orvane_history");
     if (!last.Ok()) {
         error = last.Error();

@@ -60,6 +60,10 @@ public:
     bool FeeSet() const { return m_bFeeSet; }
     int64_t Fee() const { return m_nFeeCents; }
 
+    // Serial numbers above `above`, which this change gave out, move up by `by`, and so does
+    // the counter: another desk gave out those numbers first.
+    void RaiseNumbers(uint32_t above, uint32_t by);
+
     CardOperation Operation() const { return m_operation; }
     uint32_t MaxNumber() const { return m_nMaxNumber; }
     const std::vector<Step>& Steps() const { return m_steps; }

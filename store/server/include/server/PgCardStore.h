@@ -96,8 +96,11 @@ private:
     enum class Delivery { Sent, Undelivered, Failed };
     Delivery DeliverOne(const CPgOutbox::Deferred& deferred, std::string& error);
     // One change in one transaction, checked against `seen` (a row version for each step).
-    Outcome Write(const CCardChange& change, const std::vector<int64_t>& seen, std::string& error,
+    Outcome Write(CCardChange& change, const std::vector<int64_t>& seen, std::string& error,
                   std::string& conflictKey);
+    // Serial numbers that another desk gave out meanwhile (the server's counter is ahead of
+    // this desk's): the change's new numbers move past them. Inside the change lock.
+    bool TakeServerNumbers(CCardChange& change, std::string& error);
     // The statements of a change inside a transaction that holds the change lock; `written`
     // gets the new row version of each key (0: removed).
     Outcome WriteSteps(const CCardChange& change, const std::vector<int64_t>& seen,
