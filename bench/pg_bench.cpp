@@ -1,10 +1,12 @@
 // The register on a PostgreSQL server on this machine (a throwaway one, scripts/pg-temp.sh),
 // against the register file:
 //   1. start-up: 100,000 and 999,999 cards loaded from the server against from the file,
-//      page cache warm, best of RUNS;
+//      page cache warm, best of RUNS; and the time the register took to put on the server;
 //   2. a change's round trip: Commit() of one card, median and 99th percentile;
 //   3. a change shown on the other desk: from Commit() at one desk to the card read again at
-//      the other, which waits on its notice socket.
+//      the other, which waits on its notice socket;
+//   4. the server's history of 1,000,000 records copied into a history file: afresh, then with
+//      1,000 new records, then with none.
 //   pg_bench [RUNS]
 
 #include <poll.h>
@@ -14,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <unordered_map>
@@ -24,8 +27,11 @@
 #include "register/CardFields.h"
 #include "register/RegisterFile.h"
 #include "server/PgCardStore.h"
+#include "server/PgHistoryCopy.h"
 #include "server/PgRegister.h"
 #include "server/PgSchema.h"
+#include "store/HistoryEntry.h"
+#include "store/HistoryFile.h"
 
 namespace {
 
@@ -51,6 +57,49 @@ struct Server {
     }
 };
 
+// Appends `count` records to the server's history, chained after its last one, 1,000 rows a
+// statement.
+void AddHistory(CPgConnection& connection, uint64_t count) {
+    CPgResult last = connection.Exec(
+        "SELECT number, hash FROM orvane_history ORDER BY number DESC LIMIT 1", {}, {}, true);
+    if (!last.Ok()) {
+        Fail("history", last.Error());
+    }
+    CHistoryFile::Hash previous{};
+    uint64_t number = 0;  // of the last record
+    if (last.Rows() == 1) {
+        for (const char c : last.Cell(0, 0)) {
+            number = (number << 8) | static_cast<uint8_t>(c);
+        }
+        std::memcpy(previous.data(), last.Cell(0, 1).data(), previous.size());
+    }
+    ++number;
+    const uint64_t end = number + count;
+    while (number < end) {
+        std::vector<std::string> params;
+        std::vector<bool> binary;
+        std::string values;
+        for (int row = 0; row < 1000 && number < end; ++row, ++number) {
+            const std::string payload =
+                EventPayload(HistoryOperation::Export, CurrentStamp(),
+                             "文件:/media/usb/cardbook" + std::to_string(number) + ".kcd");
+            CHistoryFile::EncodeRecords({payload}, number, previous, previous);
+            const size_t first = params.size() + 1;
+            values += (values.empty() ? "($" : ", ($") + std::to_string(first) + ", $" +
+                      std::to_string(first + 1) + ", $" + std::to_string(first + 2) + ")";
+            params.push_back(std::to_string(number));
+            params.push_back(payload);
+            params.emplace_back(reinterpret_cast<const char*>(previous.data()), previous.size());
+            binary.insert(binary.end(), {false, true, true});
+        }
+        CPgResult inserted = connection.Exec(
+            "INSERT INTO orvane_history (number, payload, hash) VALUES " + values, params, binary);
+        if (!inserted.Ok()) {
+            Fail("history", inserted.Error());
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -71,10 +120,14 @@ int main(int argc, char* argv[]) {
             std::string error;
             if (!connection.Connect(server.conninfo, error) ||
                 !UpgradePgSchema(connection, error) ||
-                !connection.Run("TRUNCATE orvane_cards", error) ||
-                !PushPgRegister(connection, cards, maxNumber, "", CurrentStamp(), error)) {
+                !connection.Run("TRUNCATE orvane_cards", error)) {
+                Fail("connect", error);
+            }
+            const auto pushStart = Clock::now();
+            if (!PushPgRegister(connection, cards, maxNumber, "", CurrentStamp(), error)) {
                 Fail("push", error);
             }
+            const double pushed = Ms(pushStart);
             std::string file = (dir / "cardbook.kcd").string();
             if (!SaveRegisterFile(cards, file, std::string(), error)) {
                 Fail(file, error);
@@ -97,8 +150,10 @@ int main(int argc, char* argv[]) {
                 }
                 fromFile = std::min(fromFile, Ms(start));
             }
-            std::printf("   %7u cards: server %8.1f ms, file %7.1f ms, ratio %.1fx\n", count,
-                        fromServer, fromFile, fromServer / fromFile);
+            std::printf(
+                "   %7u cards: server %8.1f ms, file %7.1f ms, ratio %.1fx; put on the server "
+                "in %.1f ms\n",
+                count, fromServer, fromFile, fromServer / fromFile, pushed);
         }
 
         // 2 and 3 on a small register.
@@ -142,6 +197,25 @@ int main(int argc, char* argv[]) {
                     Percentile(commits, 0.5), Percentile(commits, 0.99));
         std::printf("3. shown on the other desk: median %.3f ms, p99 %.3f ms\n",
                     Percentile(shown, 0.5), Percentile(shown, 0.99));
+
+        AddHistory(cleaner, 1000000);
+        const std::string copy = (dir / "history").string();
+        double taken[3] = {};
+        for (double& ms : taken) {
+            uint64_t brokenAt = 0;
+            const auto start = Clock::now();
+            if (!CopyPgHistory(cleaner, copy, brokenAt, error) || brokenAt != 0) {
+                Fail("history copy", error + " " + std::to_string(brokenAt));
+            }
+            ms = Ms(start);
+            if (&ms == &taken[0]) {
+                AddHistory(cleaner, 1000);
+            }
+        }
+        std::printf(
+            "4. the history into a file: afresh %.1f ms, 1,000 new records %.1f ms, none "
+            "new %.1f ms\n",
+            taken[0], taken[1], taken[2]);
     }
     std::filesystem::remove_all(dir);
     return 0;

@@ -135,6 +135,17 @@ TEST_F(PgStoreTest, AChangeThatMeetsAnotherDesksIsRefusedAndTheCardShownAsItIsNo
     EXPECT_EQ(manager.Commit(RemoveCard("000001", 1)), CommitResult::Conflict);
     EXPECT_EQ(manager.error, CPgCardStore::kChangedElsewhere);
     EXPECT_EQ(manager.map.Lookup("000001")->m_strName.view(), "王五");
+
+    // Removed and registered again at one desk: the other's view of the old card does not
+    // pass for the new one.
+    ASSERT_EQ(manager.Commit(RemoveCard("000001", 1)), CommitResult::Durable) << manager.error;
+    ASSERT_EQ(manager.Commit(PutCard("000001", "赵六", 1)), CommitResult::Durable) << manager.error;
+    Desk third(server.conninfo(), "third/op");
+    ASSERT_EQ(third.Commit(RemoveCard("000001", 1)), CommitResult::Durable) << third.error;
+    ASSERT_EQ(third.Commit(PutCard("000001", "钱七", 1)), CommitResult::Durable) << third.error;
+    EXPECT_EQ(manager.Commit(PutCard("000001", "孙八", 1, CardOperation::Save)),
+              CommitResult::Conflict);
+    EXPECT_EQ(manager.map.Lookup("000001")->m_strName.view(), "钱七");
 }
 
 TEST_F(PgStoreTest, ANumberRegisteredAtTwoDesksGoesToOne) {

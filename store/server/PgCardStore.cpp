@@ -397,14 +397,16 @@ CPgCardStore::Outcome CPgCardStore::WriteSteps(const CCardChange& change,
                 result = m_connection.Exec(
                     std::string("UPDATE orvane_cards SET (") + kPgCardFields + ", changed_by) = (" +
                         PgPlaceholders(2, 20) +
-                        "), row_version = row_version + 1, changed_at = now() "
+                        "), row_version = nextval('orvane_row_version'), changed_at = now() "
                         "WHERE card_key = $1 AND row_version = $22 RETURNING row_version",
                     params, binary);
             } else {
                 result = m_connection.Exec(
                     std::string("INSERT INTO orvane_cards (card_key, ") + kPgCardFields +
-                        ", changed_by, position) VALUES ($1, " + PgPlaceholders(2, 20) +
-                        ", (SELECT coalesce(max(position), 0) + 1 FROM orvane_cards)) "
+                        ", changed_by, position, row_version) VALUES ($1, " +
+                        PgPlaceholders(2, 20) +
+                        ", (SELECT coalesce(max(position), 0) + 1 FROM orvane_cards),"
+                        " nextval('orvane_row_version')) "
                         "RETURNING row_version",
                     params, binary);
                 if (!result.Ok() && result.State() == "23505") {  // the key is taken

@@ -166,8 +166,9 @@ bool CopyPgHistory(CPgConnection& connection, const std::string& path, uint64_t&
         return copied;
     }
     walk.previous = {};
-    // A new file under a temporary name (created whole with its header), renamed over the
-    // old one once every record is in it and on disk.
+    // A new file under the replacement's temporary name (the history file puts its header
+    // there in place of the empty file), renamed over the old one once every record is in it
+    // and on disk; the old one stays as it was until then.
     CFileReplacement replacement;
     if (!replacement.Open(path, error) ||
         !file.Open(replacement.TempPath(), CHistoryFile::Contents(), error) ||

@@ -229,8 +229,7 @@ bool WriteWholeRegister(CPgConnection& connection, const CCardMap& map, uint32_t
         return fail();
     }
     CPgResult state = connection.Exec(
-        "SELECT count(*), coalesce(max(row_version), 0),"
-        " (SELECT coalesce(max(number), 0) FROM orvane_history) FROM orvane_cards");
+        "SELECT (SELECT count(*) FROM orvane_cards), nextval('orvane_row_version')");
     if (!state.Ok()) {
         error = state.Error();
         return fail();
@@ -240,12 +239,9 @@ bool WriteWholeRegister(CPgConnection& connection, const CCardMap& map, uint32_t
         error = "服务器上的卡片登记已有" + held + "张卡片,只能载入到没有卡片的登记中";
         return fail();
     }
-    // Every change of a card raises its version by one and leaves at least one history
-    // record, so no card has had a version above both the highest held and the last record's
-    // number: a desk that saw a card before the import cannot match the imported one.
-    const int64_t rowVersion = std::max(std::stoll(std::string(state.Cell(0, 1))),
-                                        std::stoll(std::string(state.Cell(0, 2)))) +
-                               1;
+    // A version no card has had: a desk that saw a card before the import cannot match the
+    // imported one.
+    const int64_t rowVersion = std::stoll(std::string(state.Cell(0, 1)));
     if (replace && !connection.Run("DELETE FROM orvane_cards", error)) {
         return fail();
     }

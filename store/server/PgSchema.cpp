@@ -32,10 +32,14 @@ const char* const kSteps[kPgSchemaVersion] = {
     " max_number bigint NOT NULL DEFAULT 0);"
     "INSERT INTO orvane_installation DEFAULT VALUES;",
     // 2: how far each desk's outbox (changes kept while the server was away) was delivered,
-    // so that a change is never delivered twice
+    // so that a change is never delivered twice; row versions from one sequence, so that a
+    // card removed and registered again never has a version a desk saw of the old one
     "CREATE TABLE orvane_delivered ("
     " outbox bytea PRIMARY KEY,"
-    " last_seq bigint NOT NULL);",
+    " last_seq bigint NOT NULL);"
+    "CREATE SEQUENCE orvane_row_version;"
+    "SELECT setval('orvane_row_version',"
+    " (SELECT coalesce(max(row_version), 0) + 1 FROM orvane_cards));",
 };
 
 }  // namespace

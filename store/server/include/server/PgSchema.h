@@ -9,7 +9,7 @@
 //   version 1: the cards (their key, the record's 19 fields, their place in the register's
 //   order, a row version, who changed each and when), the history chained across all desks,
 //   the installation's system password and serial-number counter.
-//   version 2: how far each desk's outbox was delivered.
+//   version 2: how far each desk's outbox was delivered; row versions from one sequence.
 constexpr int kPgSchemaVersion = 2;
 
 // The version the server's register has now; 0 for none. -1 with `error` when it cannot be
