@@ -225,6 +225,20 @@ TEST_F(PgStoreTest, PushAndPullGiveBackTheRegisterFileByteForByte) {
     ASSERT_TRUE(desk.opened) << desk.error;
     EXPECT_EQ(RegisterBytes(desk.map), ReadFile(dir / "cardbook.kcd"));
     EXPECT_EQ(Kcdtool({"pull", "host=" + dir.path() + "none dbname=x", dir / "x.kcd"}).exitCode, 1);
+
+    // The server's history chain, checked from the command line: whole, then changed by hand.
+    ASSERT_EQ(desk.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable) << desk.error;
+    ProcessResult verified = Kcdtool({"verify-server", server.conninfo()});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_NE(verified.out.find("2条记录, 校验链完整"), std::string::npos) << verified.out;
+    CPgConnection admin;
+    ASSERT_TRUE(admin.Connect(server.conninfo(), desk.error)) << desk.error;
+    ASSERT_TRUE(admin.Run("UPDATE orvane_history SET payload = payload || 'x' WHERE number = 2",
+                          desk.error))
+        << desk.error;
+    verified = Kcdtool({"verify-server", server.conninfo()});
+    EXPECT_EQ(verified.exitCode, 1);
+    EXPECT_NE(verified.out.find("从第2条记录起与写入时不一致"), std::string::npos) << verified.out;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 //   kcdtool verify-history FILE   checks a history's chain; names the first broken record
 //   kcdtool push FILE CONNINFO     loads a register file into an empty register on a server
 //   kcdtool pull CONNINFO FILE     writes a server's register as the program writes a file
+//   kcdtool verify-server CONNINFO checks the chain of a server's history
 //   kcdtool --help         what it does
 
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "store/HistoryFile.h"
 #include "store/RegisterLock.h"
 #ifdef ORVANE_WITH_SERVER
+#include "server/PgHistoryCopy.h"
 #include "server/PgRegister.h"
 #include "server/PgSchema.h"
 #endif
@@ -33,7 +35,8 @@ constexpr const char* kUsage =
     "      kcdtool history FILE\n"
     "      kcdtool verify-history FILE\n"
     "      kcdtool push FILE CONNINFO\n"
-    "      kcdtool pull CONNINFO FILE\n";
+    "      kcdtool pull CONNINFO FILE\n"
+    "      kcdtool verify-server CONNINFO\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -61,6 +64,8 @@ int Help() {
         "                (CONNINFO: libpq 连接串, 如 \"host=db.example dbname=cards\")\n"
         "  pull CONNINFO FILE\n"
         "                把服务器上的登记写成登记文件 FILE, 与程序保存的逐字节相同\n"
+        "  verify-server CONNINFO\n"
+        "                检查服务器上操作记录的校验链, 退出码同 verify-history\n"
         "  -h, --help    显示本帮助\n"
         "\n"
         "退出码: 0 成功, 1 文件无法读取或写入, 2 用法错误。\n",
@@ -233,6 +238,28 @@ int Push(const char* file, const std::string& conninfo) {
     return 0;
 }
 
+int VerifyServer(const std::string& conninfo) {
+    CPgConnection connection;
+    if (!ConnectToRegister(connection, conninfo)) {
+        return 1;
+    }
+    uint64_t brokenAt = 0;
+    uint64_t count = 0;
+    std::string error;
+    if (!VerifyPgHistory(connection, brokenAt, count, error)) {
+        std::fprintf(stderr, "%s: %s\n", conninfo.c_str(), error.c_str());
+        return 1;
+    }
+    if (brokenAt != 0) {
+        std::printf("%s: 从第%llu条记录起与写入时不一致 (记录被改动、删除或调换过)\n",
+                    conninfo.c_str(), static_cast<unsigned long long>(brokenAt));
+        return 1;
+    }
+    std::printf("%s: %llu条记录, 校验链完整\n", conninfo.c_str(),
+                static_cast<unsigned long long>(count));
+    return 0;
+}
+
 int Pull(const std::string& conninfo, const char* file) {
     if (IsRegisterLocked(file)) {
         std::fprintf(stderr, "%s: 卡片登记正在被另一个程序使用,不能覆盖。\n", file);
@@ -295,6 +322,9 @@ int main(int argc, char* argv[]) {
     }
     if (command == "pull" && argc == 4) {
         return Pull(argv[2], argv[3]);
+    }
+    if (command == "verify-server" && argc == 3) {
+        return VerifyServer(argv[2]);
     }
 #endif
     if (command == "copy" && argc == 4) {
