@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "SessionRegister.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
 #include "app/FileDialog.h"
@@ -75,37 +76,11 @@ struct Expected {
     bool batch = false;
 };
 
-// The register when the session starts: a card extended with a payment, one reported lost and
-// unlocked, one issued, one copied.
-std::string StartRegister() {
-    CCardMap map;
-    const struct {
-        const char* cardNo;
-        const char* name;
-        uint8_t status;
-        const char* paid;
-    } cards[] = {{"000001", "张三", CARD_ISSUED, "100"},
-                 {"000002", "李四", CARD_ISSUED, ""},
-                 {"000004", "孙七", CARD_NOT_ISSUED, ""},
-                 {"000005", "周八", CARD_NOT_ISSUED, "80"}};
-    int number = 0;
-    for (const auto& c : cards) {
-        auto card = MakeCard(c.cardNo, ++number);
-        card->m_strName = Utf8ToCodePage(c.name);
-        card->m_nStatus = c.status;
-        card->m_strPaid = c.paid;
-        card->m_strPassword = kPassword;
-        card->m_strValidDate = "20301231";
-        map.SetAt(c.cardNo, std::move(card));
-    }
-    return RegisterBytes(map);
-}
-
 class HistoryRecordsTest : public UserCardTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(emulator.ready());
-        WriteFile(dir / "cardbook.kcd", StartRegister());
+        WriteFile(dir / "cardbook.kcd", SessionStartRegister(kPassword));
         WriteFile(dir / "set.ini", std::string("[set]\r\ncom=0\r\npass=") + kOldPassword + "\r\n");
         // The spreadsheet export uses the program's own writer: no ODBC driver is known.
         WriteFile(dir / "odbcinst.ini", "");
@@ -328,7 +303,8 @@ TEST_F(HistoryRecordsTest, EveryOperationLeavesExactlyItsRecords) {
          [&] {
              ReadCard("000099", "251231");
              Extend(QDate(2032, 1, 2), QStringLiteral("20"), 2);
-             EXPECT_EQ(Message(3), QStringLiteral("卡号[000099]没有登记,缴费20元只记入了操作记录!"));
+             EXPECT_EQ(Message(3),
+                       QStringLiteral("卡号[000099]没有登记,缴费20元只记入了操作记录!"));
          },
          {{Op(CardOperation::Extend),
            "000099",

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "PgDesk.h"
 #include "ScopedPostgres.h"
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
@@ -16,28 +17,7 @@
 
 namespace {
 
-// One desk with an outbox in `dir`.
-struct Desk {
-    CCardMap map;
-    uint32_t maxNumber = 0;
-    CPgCardStore store{map, maxNumber};
-    std::string error;
-    bool opened = false;
-    uint64_t lost = 0;
-
-    Desk(const std::string& conninfo, const std::string& outbox, const char* name) {
-        store.SetStamp([name] { return HistoryStamp{1765324800, 8 * 3600, name}; });
-        EXPECT_TRUE(outbox.empty() || store.OpenOutbox(outbox, lost, error)) << error;
-        opened = store.Open(conninfo, error);
-    }
-    CommitResult Commit(CCardChange change, CommitMode mode = CommitMode::Refusable) {
-        return store.Commit(std::move(change), mode, error);
-    }
-    std::string Name(const std::string& key) const {
-        const CCard* card = map.Lookup(key);
-        return card != nullptr ? std::string(card->m_strName.view()) : "(none)";
-    }
-};
+using Desk = PgDesk;
 
 // The server's history records: operation, card number, fee.
 struct Recorded {
@@ -75,7 +55,7 @@ protected:
 };
 
 TEST_F(PgAwayTest, WhileAwayOnlyWhatADeviceDidIsKeptAndItIsSentWhenTheServerIsBack) {
-    Desk desk(server.conninfo(), Outbox(), "front/op");
+    Desk desk(server.conninfo(), "front/op", Outbox());
     ASSERT_TRUE(desk.opened) << desk.error;
     ASSERT_EQ(desk.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable) << desk.error;
     ASSERT_TRUE(server.Stop());
@@ -99,7 +79,7 @@ TEST_F(PgAwayTest, WhileAwayOnlyWhatADeviceDidIsKeptAndItIsSentWhenTheServerIsBa
     ASSERT_TRUE(desk.store.Reconnect(desk.error)) << desk.error;
     EXPECT_EQ(desk.store.Pending(), 0u);
     EXPECT_TRUE(desk.store.TakeUndelivered().empty());
-    Desk other(server.conninfo(), "", "manager/op");
+    Desk other(server.conninfo(), "manager/op");
     ASSERT_TRUE(other.opened) << other.error;
     EXPECT_EQ(RegisterBytes(other.map), RegisterBytes(desk.map));
     EXPECT_EQ(other.Name("000001"), "张三延期");
@@ -116,7 +96,7 @@ TEST_F(PgAwayTest, WhileAwayOnlyWhatADeviceDidIsKeptAndItIsSentWhenTheServerIsBa
 }
 
 TEST_F(PgAwayTest, AServerRestartedBetweenChangesIsConnectedAgainWithoutAWord) {
-    Desk desk(server.conninfo(), Outbox(), "front/op");
+    Desk desk(server.conninfo(), "front/op", Outbox());
     ASSERT_EQ(desk.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable) << desk.error;
     ASSERT_TRUE(server.Stop());
     ASSERT_TRUE(server.Start());
@@ -128,7 +108,7 @@ TEST_F(PgAwayTest, AServerRestartedBetweenChangesIsConnectedAgainWithoutAWord) {
 
 TEST_F(PgAwayTest, WhatTheOutboxHoldsSurvivesTheDeskAndIsSentOnce) {
     {
-        Desk desk(server.conninfo(), Outbox(), "front/op");
+        Desk desk(server.conninfo(), "front/op", Outbox());
         ASSERT_EQ(desk.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable);
         ASSERT_TRUE(server.Stop());
         ASSERT_EQ(
@@ -139,7 +119,7 @@ TEST_F(PgAwayTest, WhatTheOutboxHoldsSurvivesTheDeskAndIsSentOnce) {
     ASSERT_TRUE(server.Start());
     {
         // The change shows at once and is sent as the desk connects.
-        Desk desk(server.conninfo(), Outbox(), "front/op");
+        Desk desk(server.conninfo(), "front/op", Outbox());
         ASSERT_TRUE(desk.opened) << desk.error;
         EXPECT_EQ(desk.Name("000001"), "发卡");
         EXPECT_EQ(desk.store.Pending(), 0u);
@@ -147,7 +127,7 @@ TEST_F(PgAwayTest, WhatTheOutboxHoldsSurvivesTheDeskAndIsSentOnce) {
     // The desk stopped before its outbox was started afresh: the change is not sent twice,
     // and it is no conflict either.
     WriteFile(Outbox(), kept);
-    Desk desk(server.conninfo(), Outbox(), "front/op");
+    Desk desk(server.conninfo(), "front/op", Outbox());
     ASSERT_TRUE(desk.opened) << desk.error;
     EXPECT_TRUE(desk.store.TakeUndelivered().empty());
     EXPECT_EQ(desk.store.Pending(), 0u);
@@ -157,7 +137,7 @@ TEST_F(PgAwayTest, WhatTheOutboxHoldsSurvivesTheDeskAndIsSentOnce) {
 }
 
 TEST_F(PgAwayTest, AKeptChangeThatMeetsAnotherDesksIsRecordedAndToldNeverDropped) {
-    Desk front(server.conninfo(), Outbox(), "front/op");
+    Desk front(server.conninfo(), "front/op", Outbox());
     ASSERT_EQ(front.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable);
     ASSERT_TRUE(server.Stop());
     CCardChange extension = PutCard("000001", "前台延期", 1, CardOperation::Extend);
@@ -166,7 +146,7 @@ TEST_F(PgAwayTest, AKeptChangeThatMeetsAnotherDesksIsRecordedAndToldNeverDropped
               CommitResult::NotYetSaved);
     ASSERT_TRUE(server.Start());
     {
-        Desk manager(server.conninfo(), "", "manager/op");
+        Desk manager(server.conninfo(), "manager/op");
         ASSERT_EQ(manager.Commit(PutCard("000001", "经理改", 1, CardOperation::Save)),
                   CommitResult::Durable)
             << manager.error;
@@ -187,8 +167,8 @@ TEST_F(PgAwayTest, AKeptChangeThatMeetsAnotherDesksIsRecordedAndToldNeverDropped
 }
 
 TEST_F(PgAwayTest, ACardWrittenOverAnotherDesksChangeIsRecordedAsNotSaved) {
-    Desk front(server.conninfo(), Outbox(), "front/op");
-    Desk manager(server.conninfo(), "", "manager/op");
+    Desk front(server.conninfo(), "front/op", Outbox());
+    Desk manager(server.conninfo(), "manager/op");
     ASSERT_EQ(front.Commit(PutCard("000001", "张三", 1)), CommitResult::Durable);
     // The manager's desk has not heard of the card yet: its issue meets the front's.
     EXPECT_EQ(manager.Commit(PutCard("000001", "经理发卡", 1, CardOperation::Issue),

@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "PgDesk.h"
 #include "ScopedPostgres.h"
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
@@ -26,22 +27,7 @@
 
 namespace {
 
-// One desk: its register in memory over the server's.
-struct Desk {
-    CCardMap map;
-    uint32_t maxNumber = 0;
-    CPgCardStore store{map, maxNumber};
-    std::string error;
-    bool opened = false;
-
-    Desk(const std::string& conninfo, const char* name) {
-        store.SetStamp([name] { return HistoryStamp{1765324800, 8 * 3600, name}; });
-        opened = store.Open(conninfo, error);
-    }
-    CommitResult Commit(CCardChange change) {
-        return store.Commit(std::move(change), CommitMode::Refusable, error);
-    }
-};
+using Desk = PgDesk;
 
 // The server's history, its chain checked record by record (a record that breaks it fails the
 // test and ends the list).

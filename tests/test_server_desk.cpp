@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ScopedPostgres.h"
+#include "SessionRegister.h"
 #include "StoreTestUtil.h"
 #include "TestUtil.h"
 #include "WindowDriver.h"
@@ -44,31 +45,6 @@ std::string Utf8Of(std::string_view codePage) {
     return utf8;
 }
 
-// The register both sessions start from.
-std::string StartRegister() {
-    CCardMap map;
-    const struct {
-        const char* cardNo;
-        const char* name;
-        uint8_t status;
-        const char* paid;
-    } cards[] = {{"000001", "张三", CARD_ISSUED, "100"},
-                 {"000002", "李四", CARD_ISSUED, ""},
-                 {"000004", "孙七", CARD_NOT_ISSUED, ""},
-                 {"000005", "周八", CARD_NOT_ISSUED, "80"}};
-    int number = 0;
-    for (const auto& c : cards) {
-        auto card = MakeCard(c.cardNo, ++number);
-        card->m_strName = Utf8ToCodePage(c.name);
-        card->m_nStatus = c.status;
-        card->m_strPaid = c.paid;
-        card->m_strPassword = kPassword;
-        card->m_strValidDate = "20301231";
-        map.SetAt(c.cardNo, std::move(card));
-    }
-    return RegisterBytes(map);
-}
-
 ProcessResult Kcdtool(const std::vector<std::string>& args) {
     std::vector<std::string> argv{KCDTOOL};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -85,7 +61,7 @@ public:
         if (!conninfo.empty()) {
             ini += "[register]\r\nplace=server\r\nconninfo=\"" + conninfo + "\"\r\n";
         } else {
-            WriteFile(dir / "cardbook.kcd", StartRegister());
+            WriteFile(dir / "cardbook.kcd", SessionStartRegister(kPassword));
         }
         WriteFile(dir / "set.ini", ini);
         WriteFile(dir / "residents.csv",
@@ -271,7 +247,7 @@ protected:
             GTEST_SKIP() << server.why();
         }
         TempDir start;
-        WriteFile(start / "cardbook.kcd", StartRegister());
+        WriteFile(start / "cardbook.kcd", SessionStartRegister(kPassword));
         const ProcessResult pushed = Kcdtool({"push", start / "cardbook.kcd", server.conninfo()});
         ASSERT_EQ(pushed.exitCode, 0) << pushed.err;
     }

@@ -80,6 +80,10 @@ bool CPgConnection::Connect(const std::string& conninfo, std::string& error) {
         Close();
         return false;
     }
+    // The server's notices (a connection ended by its administrator, a restart) are libpq's
+    // to print on the terminal otherwise; the program says what matters in its own words.
+    PQsetNoticeProcessor(
+        m_pConn, [](void*, const char*) {}, nullptr);
     // The register's texts are bytes of its code page: they travel as bytea, and the
     // connection's own texts (names of desks, messages) as UTF-8.
     PQsetClientEncoding(m_pConn, "UTF8");

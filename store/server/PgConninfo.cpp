@@ -121,7 +121,8 @@ std::string PgConninfoSummary(const std::string& conninfo) {
         return std::string();
     }
     std::erase_if(values, [](const auto& entry) {
-        return entry.first == "hostaddr" || Rank(entry.first) == std::size(kLeading);
+        return entry.first == "hostaddr" ||
+               Rank(entry.first) == static_cast<int>(std::size(kLeading));
     });
     return Compose(std::move(values));
 }
