@@ -73,7 +73,11 @@ TEST_F(PgAwayTest, WhileAwayOnlyWhatADeviceDidIsKeptAndItIsSentWhenTheServerIsBa
     extension.SetFee(12000);
     EXPECT_EQ(desk.Commit(std::move(extension), CommitMode::DeviceDone), CommitResult::NotYetSaved);
     EXPECT_EQ(desk.Name("000001"), "张三延期");
-    EXPECT_EQ(desk.store.Pending(), 2u);
+    // An export meanwhile waits behind them.
+    EXPECT_TRUE(
+        desk.store.Record(static_cast<uint8_t>(HistoryOperation::Export), "文件:x", desk.error))
+        << desk.error;
+    EXPECT_EQ(desk.store.Pending(), 3u);
 
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(desk.store.Reconnect(desk.error)) << desk.error;
@@ -85,10 +89,11 @@ TEST_F(PgAwayTest, WhileAwayOnlyWhatADeviceDidIsKeptAndItIsSentWhenTheServerIsBa
     EXPECT_EQ(other.Name("000001"), "张三延期");
 
     const std::vector<Recorded> records = ServerRecords(server.conninfo());
-    ASSERT_EQ(records.size(), 3u);
+    ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[1].operation, static_cast<int>(CardOperation::Issue));
     EXPECT_EQ(records[2].operation, static_cast<int>(CardOperation::Extend));
     EXPECT_EQ(records[2].fee, 12000);
+    EXPECT_EQ(records[3].operation, static_cast<int>(HistoryOperation::Export));
     // The next change goes straight through, checked against the versions sent.
     EXPECT_EQ(desk.Commit(PutCard("000001", "张三改", 1, CardOperation::Save)),
               CommitResult::Durable)

@@ -496,7 +496,9 @@ CPgCardStore::Delivery CPgCardStore::DeliverOne(const CPgOutbox::Deferred& defer
     std::unordered_map<std::string, int64_t> written;
     std::string conflictKey;
     Outcome outcome = Outcome::Conflict;
-    if (decoded) {
+    if (decoded && change.Empty()) {
+        outcome = Outcome::Done;  // records only
+    } else if (decoded) {
         if (!m_connection.Run("SAVEPOINT deferred", error)) {
             return fail();
         }
@@ -561,8 +563,19 @@ CPgCardStore::Delivery CPgCardStore::DeliverOne(const CPgOutbox::Deferred& defer
 
 bool CPgCardStore::Record(uint8_t operation, std::string content, std::string& error,
                           const std::string& cardNo, int64_t feeCents) {
-    return AppendRecords({EventPayload(operation, Stamp(), std::move(content), cardNo, feeCents)},
-                         error);
+    std::string payload = EventPayload(operation, Stamp(), std::move(content), cardNo, feeCents);
+    if (AppendRecords({payload}, error)) {
+        return true;
+    }
+    if (!m_connection.Broken() && m_outbox.Pending().empty()) {
+        return false;
+    }
+    // Done already (an export written, money received): on record once the server is back,
+    // after the changes kept before it.
+    CPgOutbox::Deferred deferred;
+    deferred.change = CCardChange().Encode();
+    deferred.history.push_back(std::move(payload));
+    return m_outbox.Add(std::move(deferred), error);
 }
 
 bool CPgCardStore::AppendRecords(const std::vector<std::string>& payloads, std::string& error) {

@@ -53,6 +53,7 @@ public:
     const CCardMap& Cards() const override { return m_map; }
     uint32_t MaxNumber() const override { return m_maxNumber; }
     CommitResult Commit(CCardChange change, CommitMode mode, std::string& error) override;
+    // While the server is away the record waits in the outbox (it is on disk there).
     bool Record(uint8_t operation, std::string content, std::string& error,
                 const std::string& cardNo = std::string(), int64_t feeCents = 0) override;
     std::string HistoryPath() const override { return std::string(); }
