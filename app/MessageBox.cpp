@@ -100,6 +100,11 @@ int AnswerChoice(const Shown& box) {
     return choice;
 }
 
+QWidget* WorkingWindow(QWidget* fallback) {
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal != nullptr ? modal : fallback;
+}
+
 void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon, const QString& caption) {
     Run(parent, text, icon, QMessageBox::Ok, caption);
 }

@@ -375,8 +375,7 @@ void COrvaneApp::OnLineGone() {
     // Looking for the device already while the operator reads the message.
     m_pReopenTimer->start();
     // Over the window the operator works in, which stays open.
-    QWidget* parent = QApplication::activeModalWidget();
-    Msg::Show(parent != nullptr ? parent : m_pMainWnd.get(), QString::fromUtf8(kLineGoneText));
+    Msg::Show(Msg::WorkingWindow(m_pMainWnd.get()), QString::fromUtf8(kLineGoneText));
 }
 
 void COrvaneApp::TryReopen() {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QSocketNotifier>
@@ -18,12 +17,6 @@ namespace {
 
 QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
-}
-
-// The window to tell the operator over: the one they work in.
-QWidget* Over(QWidget* window) {
-    QWidget* modal = QApplication::activeModalWidget();
-    return modal != nullptr ? modal : window;
 }
 
 }  // namespace
@@ -164,7 +157,7 @@ void CSharedRegister::TryAgain() {
     WatchNotices();
     TellUndelivered();
     if (pending > 0 && m_store.Pending() == 0) {
-        Msg::Show(Over(m_pWindow),
+        Msg::Show(Msg::WorkingWindow(m_pWindow),
                   QStringLiteral(
                       "已重新连接卡片登记服务器,服务器无法连接时保存在本机的%1项修改已经送出。")
                       .arg(pending),
@@ -179,7 +172,8 @@ void CSharedRegister::TellUndelivered() {
     }
     m_bTelling = true;
     for (const std::string& text : m_store.TakeUndelivered()) {
-        Msg::Show(Over(m_pWindow), Text(text) + QStringLiteral("\n\n这项修改已记入操作记录。"));
+        Msg::Show(Msg::WorkingWindow(m_pWindow),
+                  Text(text) + QStringLiteral("\n\n这项修改已记入操作记录。"));
     }
     m_bTelling = false;
     // A change that found the server away starts the tries again.

@@ -217,6 +217,18 @@ void WindowDriver::ClickRow(int row) const {
     }
 }
 
+int WindowDriver::RowOf(const std::string& key, bool mustExist) const {
+    if (const CListCtrlCl* list = List()) {
+        for (int row = 0; row < list->GetItemCount(); ++row) {
+            if (list->ItemKey(row) == key) {
+                return row;
+            }
+        }
+    }
+    EXPECT_FALSE(mustExist) << "no row of " << key;
+    return -1;
+}
+
 QStringList WindowDriver::Messages() const {
     QStringList texts;
     for (const Msg::Shown& box : boxes.shown()) {

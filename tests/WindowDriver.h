@@ -93,6 +93,9 @@ public:
     // The cell texts of a column, top to bottom.
     QStringList Column(int column) const;
     void ClickRow(int row) const;
+    // The row of the card under `key` in the window's card list; -1 when it has none (which
+    // fails the test unless `mustExist` is false).
+    int RowOf(const std::string& key, bool mustExist = true) const;
 
     // The next message box is answered with `answer` (without one: its first button).
     void AnswerNext(QMessageBox::StandardButton answer) { boxes.QueueAnswer(answer); }

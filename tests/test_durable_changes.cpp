@@ -72,14 +72,6 @@ protected:
         EnterPassword(QStringLiteral("5820463917"));
         Click(IDC_SAVE);
     }
-    int RowOf(const std::string& key) const {
-        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-            if (window->m_list.ItemKey(row) == key) {
-                return row;
-            }
-        }
-        return -1;
-    }
     // A day's work in the window: a new card, a card changed and issued, a card deleted.
     void Work() {
         OpenWindow();
@@ -139,7 +131,7 @@ TEST_F(DurableTest, FullDiskRefusesASaveAndKeepsAnIssuedCard) {
     std::snprintf(refused, sizeof refused, "%06d", 100 + saved - 1);
     EXPECT_EQ(app->m_mapCards.Lookup(refused), nullptr);
     EXPECT_TRUE(window->m_bNew);  // the form keeps what was typed
-    EXPECT_EQ(RowOf(refused), -1);
+    EXPECT_EQ(RowOf(refused, false), -1);
 
     // The reader has written card 000001: it stays, and the operator hears it is not saved.
     boxes.clear();

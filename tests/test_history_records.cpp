@@ -151,15 +151,6 @@ protected:
         seen = records.size();
     }
 
-    int RowOf(const std::string& key) const {
-        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-            if (window->m_list.ItemKey(row) == key) {
-                return row;
-            }
-        }
-        ADD_FAILURE() << "no row of " << key;
-        return -1;
-    }
     // A user card on the emulator, read with "读卡".
     void ReadCard(const std::string& cardNo, const std::string& valid) {
         ASSERT_TRUE(emulator.Control("place user " + cardNo + " " + valid + " 1111111111111111"));

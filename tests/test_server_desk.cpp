@@ -93,15 +93,6 @@ public:
     }
 
     QString Path(const std::string& name) const { return QString::fromStdString(dir / name); }
-    int RowOf(const std::string& key) const {
-        for (int row = 0; row < window->m_list.GetItemCount(); ++row) {
-            if (window->m_list.ItemKey(row) == key) {
-                return row;
-            }
-        }
-        ADD_FAILURE() << "no row of " << key;
-        return -1;
-    }
     std::string Name(const std::string& key) const {
         const CCard* card = app.m_mapCards.Lookup(key);
         return card != nullptr ? Utf8Of(card->m_strName.view()) : "(none)";

@@ -110,18 +110,17 @@ bool CPgCardStore::Reconnect(std::string& error) {
 }
 
 bool CPgCardStore::Ready(std::string& error) {
-    if (m_connection.Broken() && !Connect(error)) {
+    const bool connecting = m_connection.Broken();
+    if (connecting && !Connect(error)) {
         return false;
     }
-    if (m_outbox.Pending().empty()) {
+    if (!connecting && m_outbox.Pending().empty()) {
         return true;
     }
-    if (!Deliver(error)) {
-        return false;
-    }
-    // The outbox's changes applied to the map may have met others: the server's register is
-    // the one to show.
-    return Load(error);
+    // What the outbox holds goes first; then the register as the server holds it: other
+    // desks' changes while this one was away were not announced to it, and the kept changes
+    // may have met theirs.
+    return Deliver(error) && Load(error);
 }
 
 bool CPgCardStore::Connect(std::string& error) {
@@ -130,11 +129,7 @@ bool CPgCardStore::Connect(std::string& error) {
         m_connection.Close();
         return false;
     }
-    // What the outbox holds goes first; the register is loaded once it is there.
-    if (!m_outbox.Pending().empty()) {
-        return Deliver(error) && Load(error);
-    }
-    return Load(error);
+    return true;
 }
 
 bool CPgCardStore::Load(std::string& error) {
@@ -626,12 +621,7 @@ size_t CPgCardStore::TakeOtherDesksChanges() {
     for (const std::string& payload : payloads) {
         if (payload == kWholeRegister) {
             std::string error;
-            if (LoadPgRegister(m_connection, m_map, m_maxNumber, m_versions, error)) {
-                m_nWholeAt = ++m_nMark;
-                m_changedAt.clear();
-                CCardNotice notice;
-                notice.elsewhere = true;
-                Notify(notice);
+            if (Load(error)) {
                 refreshed += m_map.GetCount();
             }
             continue;

@@ -14,6 +14,10 @@ class QWidget;
 // them and read what was shown. The caption is the application's title unless given.
 namespace Msg {
 
+// The window the operator works in, for a message that arrives unasked (a device gone, the
+// server back): the modal window open now, otherwise `fallback`.
+QWidget* WorkingWindow(QWidget* fallback);
+
 // OK button; the exclamation icon unless another is given.
 void Show(QWidget* parent, const QString& text, QMessageBox::Icon icon = QMessageBox::Warning,
           const QString& caption = QString());

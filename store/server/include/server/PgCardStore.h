@@ -87,10 +87,12 @@ public:
 
 private:
     enum class Outcome { Done, Conflict, Taken, Failed };
-    // Connects (when not connected) and sends the outbox; false with `error` while either
-    // cannot be done.
+    // Connects (when not connected) and sends the outbox, then loads the register afresh when
+    // either happened; false with `error` while that cannot be done.
     bool Ready(std::string& error);
+    // Connects, brings the server's tables up to date and listens for other desks' changes.
     bool Connect(std::string& error);
+    // The whole register and the system password from the server, told to the listeners.
     bool Load(std::string& error);
     // Sends the outbox, oldest first; false when the server went away before all was sent.
     bool Deliver(std::string& error);
